@@ -1,0 +1,96 @@
+// The activity file set of one owner (or of the machine), its named mutexes,
+// and the small operations every part of the library shares on them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/bounded_text.h"
+#include "platform/platform.h"
+
+namespace actlog {
+
+inline constexpr char16_t kWriteMutexBase[] = u"$$BrevantWriteLog$$";
+inline constexpr char16_t kReadMutexBase[] = u"$$BrevantReadLog$$";
+inline constexpr char16_t kPruneMutexBase[] = u"$$BrevantPruneLog$$";
+inline constexpr char16_t kSyncMutexBase[] = u"$$BrevantSyncLog$$";
+
+// A present owner: not null and not empty. Absent means the machine's own files.
+inline bool OwnerPresent(const char16_t* owner) noexcept { return owner != nullptr && owner[0] != 0; }
+
+// Whether an operation may act for `owner`. Null and empty are allowed (the
+// machine). Refused: names holding '/', '\', ':' or a control character (they
+// would leave the Logs directory or name a stream), names that are not valid
+// UTF-16, and names for which a mutex name or any of the owner's paths would
+// not fit in 259 characters (a cut name could make two owners share files).
+bool OwnerNameAllowed(const char16_t* owner) noexcept;
+
+enum class LogFile {
+    Log,           // activity.log        (an owner's log is located with FindOwnerLogFile)
+    Index,         // activity.idx
+    NewLog,        // activity.log.new
+    NewIndex,      // activity.idx.new
+    RebuildIndex,  // activity.idx.rex
+};
+
+// Logs directory + owner (when present) + the file's fixed suffix, cut at 259
+// characters. For LogFile::Log with a present owner the path is passed through
+// FindOwnerLogFile, so it names the owner's log as it lies on disk.
+PathText ActivityPath(LogFile which, const char16_t* owner) noexcept;
+
+// The fixed suffix of a file of the set (".activity.log", ...) and the
+// machine's name for it ("activity.log", ...).
+const char16_t* ActivitySuffix(LogFile which) noexcept;
+
+// Base name + owner suffix (the sync mutex takes no owner).
+PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept;
+
+// Opens (or creates) the named mutex base name + owner. Invalid when the OS
+// refuses it or the owner name is not allowed.
+platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept;
+
+// One named mutex for the length of a scope: opened on construction, released
+// (when held) and closed on destruction.
+class LogMutex {
+public:
+    LogMutex(const char16_t* baseName, const char16_t* owner) noexcept;
+    ~LogMutex();
+    LogMutex(const LogMutex&) = delete;
+    LogMutex& operator=(const LogMutex&) = delete;
+
+    bool opened() const noexcept { return handle_.valid(); }
+    bool held() const noexcept { return held_; }
+    // True only when the mutex was acquired. An abandoned mutex counts as a
+    // failed wait; the ownership it handed over is given back at once, so that
+    // a dead process cannot block the log for good.
+    bool Wait(platform::WaitTime time) noexcept;
+    void Release() noexcept;
+
+private:
+    platform::MutexHandle handle_;
+    bool held_ = false;
+};
+
+// Makes `path` (an owner's log path) name the owner's log as it lies on disk:
+// the exact name in any letter case (the caller's spelling is kept), otherwise
+// one "<prefix>.<owner>.activity.log" whose stem is not an owner of its own.
+// Leaves the path as built when there is none. Always gives 0.
+int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept;
+
+// Moves a damaged file to "<path>.old0" (.old1 ... .old9 when taken) and
+// deletes it there. 1 when moved, 0 when all ten names failed.
+int DiscardDamagedFile(const char16_t* path) noexcept;
+
+// Index entries are 32-bit little-endian end offsets.
+inline void StoreLe32(std::uint32_t value, unsigned char out[4]) noexcept {
+    out[0] = static_cast<unsigned char>(value);
+    out[1] = static_cast<unsigned char>(value >> 8);
+    out[2] = static_cast<unsigned char>(value >> 16);
+    out[3] = static_cast<unsigned char>(value >> 24);
+}
+inline std::uint32_t LoadLe32(const unsigned char in[4]) noexcept {
+    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+}
+
+}  // namespace actlog

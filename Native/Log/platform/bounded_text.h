@@ -1,0 +1,133 @@
+// Fixed-capacity, always-terminated text buffers. Every copy and append cuts
+// at capacity - 1 instead of failing and reports whether it had to cut.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace actlog {
+
+template <typename CharT>
+inline std::size_t TextLength(const CharT* s) noexcept {
+    std::size_t n = 0;
+    if (s != nullptr) {
+        while (s[n] != 0) ++n;
+    }
+    return n;
+}
+
+template <typename CharT, std::size_t N>
+class BasicBoundedText {
+    static_assert(N >= 1, "a bounded text needs room for its terminator");
+
+public:
+    using View = std::basic_string_view<CharT>;
+    static constexpr std::size_t kCapacity = N;
+
+    BasicBoundedText() noexcept { buf_[0] = 0; }
+    explicit BasicBoundedText(View text) noexcept { Assign(text); }
+    BasicBoundedText(const BasicBoundedText&) noexcept = default;
+    BasicBoundedText& operator=(const BasicBoundedText&) noexcept = default;
+
+    const CharT* c_str() const noexcept { return buf_; }
+    CharT* data() noexcept { return buf_; }
+    const CharT* data() const noexcept { return buf_; }
+    std::size_t size() const noexcept { return len_; }
+    bool empty() const noexcept { return len_ == 0; }
+    View view() const noexcept { return View(buf_, len_); }
+    CharT operator[](std::size_t i) const noexcept { return buf_[i]; }
+
+    void Clear() noexcept {
+        len_ = 0;
+        buf_[0] = 0;
+    }
+
+    // Copies; returns false when the text was cut.
+    bool Assign(View text) noexcept {
+        Clear();
+        return Append(text);
+    }
+
+    // Appends as much as fits; returns false when the text was cut.
+    bool Append(View text) noexcept {
+        std::size_t room = N - 1 - len_;
+        std::size_t n = text.size() < room ? text.size() : room;
+        for (std::size_t i = 0; i < n; ++i) buf_[len_ + i] = text[i];
+        len_ += n;
+        buf_[len_] = 0;
+        return n == text.size();
+    }
+
+    bool Append(CharT c) noexcept { return Append(View(&c, 1)); }
+
+    // Appends a null-terminated text (null counts as empty).
+    bool AppendZ(const CharT* text) noexcept { return Append(View(text, TextLength(text))); }
+
+    // Appends an unsigned number in the given base, padded on the left with
+    // `pad` to `width` characters (printf "%4u", "%02u", "%08X").
+    bool AppendUnsigned(std::uint64_t value, unsigned width = 0, CharT pad = CharT(' '),
+                        unsigned base = 10, bool upper = true) noexcept {
+        CharT digits[32];
+        unsigned n = 0;
+        do {
+            unsigned d = static_cast<unsigned>(value % base);
+            digits[n++] = static_cast<CharT>(d < 10 ? '0' + d : (upper ? 'A' : 'a') + d - 10);
+            value /= base;
+        } while (value != 0 && n < 32);
+        bool fitted = true;
+        for (unsigned i = n; i < width; ++i) fitted = Append(pad) && fitted;
+        while (n > 0) fitted = Append(digits[--n]) && fitted;
+        return fitted;
+    }
+
+    // Appends a signed decimal number, right-aligned in `width` with blanks ("%10d", "%d").
+    bool AppendSigned(std::int64_t value, unsigned width = 0) noexcept {
+        std::uint64_t magnitude =
+            value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        CharT digits[32];
+        unsigned n = 0;
+        do {
+            digits[n++] = static_cast<CharT>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) digits[n++] = CharT('-');
+        bool fitted = true;
+        for (unsigned i = n; i < width; ++i) fitted = Append(CharT(' ')) && fitted;
+        while (n > 0) fitted = Append(digits[--n]) && fitted;
+        return fitted;
+    }
+
+    // Cuts the text to `length` characters (no-op when already shorter).
+    void Truncate(std::size_t length) noexcept {
+        if (length < len_) {
+            len_ = length;
+            buf_[len_] = 0;
+        }
+    }
+
+    // Re-reads the length after the buffer was changed in place through data().
+    void Recount() noexcept {
+        buf_[N - 1] = 0;
+        len_ = TextLength(buf_);
+    }
+
+private:
+    CharT buf_[N];
+    std::size_t len_ = 0;
+};
+
+template <std::size_t N>
+using BoundedText = BasicBoundedText<char16_t, N>;
+template <std::size_t N>
+using BoundedText8 = BasicBoundedText<char, N>;
+
+// Buffer sizes used throughout the library.
+inline constexpr std::size_t kPathChars = 260;
+inline constexpr std::size_t kTemplateChars = 2048;
+inline constexpr std::size_t kLineChars = 4096;
+inline constexpr std::size_t kUtilityPathChars = 1025;
+
+using PathText = BoundedText<kPathChars>;
+
+}  // namespace actlog

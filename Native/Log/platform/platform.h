@@ -1,0 +1,124 @@
+// The operations the library needs from the operating system, in Win32 terms.
+// Only platform/ talks to the OS; everything else goes through Current().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "Log.h"
+
+namespace actlog::platform {
+
+#ifdef _WIN32
+inline constexpr char16_t kSeparator = u'\\';
+inline constexpr bool kCaseSensitiveNames = false;
+#else
+inline constexpr char16_t kSeparator = u'/';
+// Linux file names tell letter case apart: a name found without regard to case
+// must be used as it lies on disk.
+inline constexpr bool kCaseSensitiveNames = true;
+#endif
+
+// Opaque handles. `value` is an OS handle, a descriptor or an index,
+// whatever the implementation needs; kInvalid marks "none".
+struct FileHandle {
+    static constexpr std::intptr_t kInvalid = -1;
+    std::intptr_t value = kInvalid;
+    bool valid() const noexcept { return value != kInvalid; }
+};
+struct MutexHandle {
+    std::intptr_t value = 0;
+    bool valid() const noexcept { return value != 0; }
+};
+struct SearchHandle {
+    std::intptr_t value = 0;
+    bool valid() const noexcept { return value != 0; }
+};
+struct LibraryHandle {
+    std::intptr_t value = 0;
+    bool valid() const noexcept { return value != 0; }
+};
+
+enum class Access { Read, Write };
+enum class Disposition { OpenExisting, OpenAlways, CreateAlways };
+// All: share read, write and delete (the default for every file).
+// Exclusive: no other open may succeed while this handle is open.
+enum class Share { All, Exclusive };
+enum class SeekFrom { Begin, End };
+enum class WaitResult { Acquired, Abandoned, TimedOut, Failed };
+enum class WaitTime { Zero, Infinite };
+
+// Member names avoid the Win32 macros (MoveFile, DeleteFile, OpenMutex, ...).
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // ---- files ----
+    virtual FileHandle OpenFile(const char16_t* path, Access access, Disposition disposition,
+                                Share share = Share::All) = 0;
+    // Whole size in bytes; false when it cannot be had.
+    virtual bool FileSize(FileHandle file, std::uint64_t* size) = 0;
+    // Moves the file position; `offset` is signed. false on failure (negative result position included).
+    virtual bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) = 0;
+    // Reads up to `count` bytes; *done receives the count delivered (0 at end of file).
+    virtual bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    // Writes `count` bytes at the file position; *done receives the count written.
+    virtual bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    // Sets the end of the file at the current position (grows with zero bytes).
+    virtual bool SetEndOfFile(FileHandle file) = 0;
+    virtual void CloseFile(FileHandle file) = 0;
+
+    // ---- names ----
+    // Moves a file; never replaces an existing target.
+    virtual bool MoveNoReplace(const char16_t* from, const char16_t* to) = 0;
+    virtual bool RemoveFile(const char16_t* path) = 0;
+    // A file or directory exists under the name (GetFileAttributesW succeeds).
+    virtual bool Exists(const char16_t* path) = 0;
+    // Creates one directory level; false when it failed or already existed.
+    virtual bool MakeDirectory(const char16_t* path) = 0;
+    // Directory search: `pattern` is a path whose last part may hold '*' and '?',
+    // matched without regard to letter case. The file name (without directory)
+    // of each match goes to `name` (cut to `capacity` - 1 and terminated).
+    virtual SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) = 0;
+    virtual bool FindNext(SearchHandle search, char16_t* name, std::size_t capacity) = 0;
+    virtual void FindClose(SearchHandle search) = 0;
+
+    // ---- named mutexes, shared by every process and thread ----
+    virtual MutexHandle OpenNamedMutex(const char16_t* name) = 0;
+    virtual WaitResult WaitMutex(MutexHandle mutex, WaitTime time) = 0;
+    virtual bool ReleaseMutex(MutexHandle mutex) = 0;
+    virtual void CloseMutex(MutexHandle mutex) = 0;
+    // POSIX keeps its mutex lock files in a directory (the Logs directory);
+    // the Win32 implementation ignores this.
+    virtual void SetMutexDirectory(const char16_t* directory) = 0;
+
+    // ---- time ----
+    virtual LogSystemTime SystemTimeUtc() = 0;
+    virtual LogSystemTime LocalTime() = 0;
+
+    // ---- module and language ----
+    // The library's own file path; returns its length, 0 when unknown.
+    virtual std::size_t ModulePath(char16_t* buffer, std::size_t capacity) = 0;
+    virtual std::uint16_t SystemDefaultLanguage() = 0;
+
+    // ---- string resources (LoadString semantics: count copied, 0 when missing,
+    //      cut to size - 1 and terminated) ----
+    virtual LibraryHandle LoadMessageLibrary(const char16_t* path) = 0;
+    virtual int LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) = 0;
+    virtual int LoadStringNarrow(LibraryHandle library, std::uint32_t id, char* buffer, int size) = 0;
+
+    // ---- memory ----
+    // Heap for blocks handed to callers and for maintenance buffers (malloc/free).
+    virtual void* Allocate(std::size_t bytes) = 0;
+    virtual void Free(void* block) = 0;
+    // Whether `bytes` bytes at `address` can be read without faulting.
+    virtual bool CanRead(const void* address, std::size_t bytes) = 0;
+};
+
+// The platform in use: the native one unless a test installed another.
+Platform& Current() noexcept;
+Platform& Native() noexcept;
+// Installs `platform` (null restores the native one). For tests.
+void Install(Platform* platform) noexcept;
+
+}  // namespace actlog::platform
