@@ -1,0 +1,163 @@
+#include "support/child_process.h"
+
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace testsupport {
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : handle_(std::exchange(other.handle_, 0)), waited_(other.waited_), exitCode_(other.exitCode_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        if (started() && !waited_) Wait();
+        handle_ = std::exchange(other.handle_, 0);
+        waited_ = other.waited_;
+        exitCode_ = other.exitCode_;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() {
+    if (started() && !waited_) Wait();
+}
+
+bool ChildProcess::started() const { return handle_ != 0; }
+
+#ifdef _WIN32
+
+namespace {
+std::wstring Quote(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+        else out.append(backslashes, L'\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, L'\\');
+    out.push_back(L'"');
+    return out;
+}
+std::wstring Wide(const std::string& utf8) {
+    std::u16string text = U16(std::string_view(utf8));
+    return std::wstring(text.begin(), text.end());
+}
+}  // namespace
+
+ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std::string>& args,
+                                 const fs::path& outputFile) {
+    std::wstring commandLine = Quote(program.wstring());
+    for (const std::string& arg : args) commandLine += L" " + Quote(Wide(arg));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    HANDLE output = INVALID_HANDLE_VALUE;
+    if (!outputFile.empty()) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        output = CreateFileW(outputFile.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
+    PROCESS_INFORMATION info{};
+    ChildProcess child;
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
+                       nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        child.handle_ = reinterpret_cast<long long>(info.hProcess);
+    }
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    return child;
+}
+
+int ChildProcess::Wait() {
+    if (!started()) return -1;
+    if (!waited_) {
+        HANDLE process = reinterpret_cast<HANDLE>(handle_);
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        exitCode_ = static_cast<int>(code);
+        waited_ = true;
+    }
+    return exitCode_;
+}
+
+#else
+
+ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std::string>& args,
+                                 const fs::path& outputFile) {
+    std::vector<std::string> all{program.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outputFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    pid_t pid = 0;
+    ChildProcess child;
+    if (posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ) == 0) child.handle_ = pid;
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+int ChildProcess::Wait() {
+    if (!started()) return -1;
+    if (!waited_) {
+        int status = 0;
+        pid_t pid = static_cast<pid_t>(handle_);
+        while (waitpid(pid, &status, 0) < 0) {
+        }
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        waited_ = true;
+    }
+    return exitCode_;
+}
+
+#endif
+
+ChildProcess StartLogChild(const Sandbox& sandbox, const std::string& command, const std::vector<std::string>& args,
+                           const fs::path& outputFile) {
+    std::vector<std::string> all{sandbox.ModulePath().string(), command};
+    all.insert(all.end(), args.begin(), args.end());
+    return ChildProcess::Start(ArtifactDir() / ProgramName("log_child"), all, outputFile);
+}
+
+int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output) {
+    fs::path capture;
+    if (output != nullptr) {
+        capture = fs::temp_directory_path() / ("actlog-output-" + std::to_string(reinterpret_cast<std::uintptr_t>(output)) +
+                                               "-" + program.filename().string() + ".txt");
+    }
+    ChildProcess child = ChildProcess::Start(program, args, capture);
+    int code = child.Wait();
+    if (output != nullptr) {
+        std::vector<std::uint8_t> bytes = ReadBytes(capture);
+        output->assign(bytes.begin(), bytes.end());
+        std::error_code ec;
+        fs::remove(capture, ec);
+    }
+    return code;
+}
+
+}  // namespace testsupport
