@@ -12,11 +12,17 @@ namespace actlog::platform {
 #ifdef _WIN32
 inline constexpr char16_t kSeparator = u'\\';
 inline constexpr bool kCaseSensitiveNames = false;
+// Plain-text files written in text mode end their lines with CR LF.
+inline constexpr char kTextLineEnd[] = "\r\n";
+// The 8-bit code page is the system ANSI code page, not UTF-8.
+inline constexpr bool kNarrowIsUtf8 = false;
 #else
 inline constexpr char16_t kSeparator = u'/';
 // Linux file names tell letter case apart: a name found without regard to case
 // must be used as it lies on disk.
 inline constexpr bool kCaseSensitiveNames = true;
+inline constexpr char kTextLineEnd[] = "\n";
+inline constexpr bool kNarrowIsUtf8 = true;
 #endif
 
 // Opaque handles. `value` is an OS handle, a descriptor or an index,
@@ -39,7 +45,8 @@ struct LibraryHandle {
     bool valid() const noexcept { return value != 0; }
 };
 
-enum class Access { Read, Write };
+// Append: every write goes to the current end of the file, whoever else writes.
+enum class Access { Read, Write, Append };
 enum class Disposition { OpenExisting, OpenAlways, CreateAlways };
 // All: share read, write and delete (the default for every file).
 // Exclusive: no other open may succeed while this handle is open.
@@ -113,6 +120,12 @@ public:
     virtual void Free(void* block) = 0;
     // Whether `bytes` bytes at `address` can be read without faulting.
     virtual bool CanRead(const void* address, std::size_t bytes) = 0;
+
+    // ---- 8-bit text ----
+    // Converts a terminated UTF-16 text to the 8-bit code page (the ANSI code
+    // page on Windows, UTF-8 elsewhere) into `out`, cut to whole characters
+    // within capacity - 1 bytes and terminated. Gives the bytes written.
+    virtual std::size_t NarrowFromWide(const char16_t* text, char* out, std::size_t capacity);
 };
 
 // The platform in use: the native one unless a test installed another.
