@@ -19,14 +19,6 @@ char16_t FoldCase(char16_t c) noexcept {
     return c;
 }
 
-bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    }
-    return true;
-}
-
 bool EndsWithNoCase(std::u16string_view text, std::u16string_view tail) noexcept {
     return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
 }
@@ -53,6 +45,14 @@ Candidate Classify(std::u16string_view found, std::u16string_view wanted, std::u
 }
 
 }  // namespace
+
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
 
 bool OwnerNameAllowed(const char16_t* owner) noexcept {
     if (!OwnerPresent(owner)) return true;

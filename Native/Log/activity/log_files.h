@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/bounded_text.h"
 #include "platform/platform.h"
@@ -24,6 +25,9 @@ inline bool OwnerPresent(const char16_t* owner) noexcept { return owner != nullp
 // UTF-16, and names for which a mutex name or any of the owner's paths would
 // not fit in 259 characters (a cut name could make two owners share files).
 bool OwnerNameAllowed(const char16_t* owner) noexcept;
+
+// File-name comparison without regard to letter case (ASCII and Latin-1 letters).
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;
 
 enum class LogFile {
     Log,           // activity.log        (an owner's log is located with FindOwnerLogFile)

@@ -2,7 +2,9 @@
 // that feed the live journal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "Log.h"
 #include "platform/bounded_text.h"
@@ -21,6 +23,43 @@ enum class SyncFile {
 const char16_t* SyncFileName(SyncFile which) noexcept;
 // DataSync directory + file name, cut at 259 characters.
 PathText SyncFilePath(SyncFile which) noexcept;
+
+// One journal record: the 11-character length prefix "%10d " (the line's byte
+// count) followed directly by the line, in one contiguous buffer so that it goes
+// into the file with one write. Appends are cut so that the line, CR LF
+// included, never exceeds 4095 characters; Finish ends it with CR LF.
+class JournalRecord {
+public:
+    static constexpr std::size_t kPrefixChars = 11;
+    static constexpr std::size_t kMaxLineChars = kLineChars - 1;
+
+    JournalRecord() noexcept { Clear(); }
+    void Clear() noexcept;
+
+    void Append(std::u16string_view text) noexcept;
+    void AppendZ(const char16_t* text) noexcept { Append(std::u16string_view(text, TextLength(text))); }
+    // "%d" (a 32-bit value printed signed).
+    void AppendSigned32(std::uint32_t value) noexcept;
+    // "%4u/%02u/%02u" + between + "%02u:%02u:%02u".
+    void AppendStamp(const LogSystemTime& time, std::u16string_view between) noexcept;
+    // The owner name, or "<NULL>" for null (an empty name stays empty).
+    void AppendOwner(const char16_t* owner) noexcept;
+    // Ends the line with CR LF and fills in the length prefix. Call once.
+    void Finish() noexcept;
+
+    // Prefix + line, and its size in bytes (valid after Finish).
+    const char16_t* data() const noexcept { return text_.c_str(); }
+    std::uint32_t ByteCount() const noexcept { return static_cast<std::uint32_t>(2 * text_.size()); }
+    std::u16string_view line() const noexcept { return text_.view().substr(kPrefixChars); }
+
+private:
+    BoundedText<kPrefixChars + kLineChars> text_;
+};
+
+// Appends a finished record to a journal file with OPEN_ALWAYS, creating the
+// DataSync directory (one level) when it is missing. The caller holds the sync
+// mutex. 0 written, -1 failure.
+int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept;
 
 // Opens `path` for writing with `disposition`, writes FF FE first when the file
 // is empty, then `count` bytes in one write. Gives the offset at which the bytes

@@ -1,0 +1,188 @@
+// The seven logging exports: message id -> template -> formatted text -> record.
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+
+#include "Log.h"
+#include "activity/record_append.h"
+#include "activity/record_line.h"
+#include "frame/module.h"
+#include "platform/message_format.h"
+
+namespace actlog {
+namespace {
+
+constexpr std::uint32_t kAutoupdatePrefixId = 543;
+constexpr std::size_t kPrefixChars = 256;
+
+using TemplateText = BoundedText<kTemplateChars>;
+
+const char16_t* Wide(const LOG_WCHAR* text) noexcept { return reinterpret_cast<const char16_t*>(text); }
+
+// Null when the name is empty, else the name as passed.
+const char16_t* NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
+    return owner != nullptr && owner[0] == 0 ? nullptr : Wide(owner);
+}
+
+bool LoadMessageString(std::uint32_t id, char16_t* buffer, int size) noexcept {
+    return platform::Current().LoadStringWide(Module().messageLibrary, id, buffer, size) > 0;
+}
+
+// "message id is 0x%08x in <function>"
+void SetFallbackText(LineText& message, std::uint32_t messageId, const char16_t* function) noexcept {
+    message.Assign(u"message id is 0x");
+    message.AppendUnsigned(messageId, 8, u'0', 16, false);
+    message.Append(u" in ");
+    message.AppendZ(function);
+}
+
+enum class Formatted { Missing, Text, NoText };
+
+// Loads the template of `messageId` and formats it with `args` into `message`;
+// a fault leaves the fallback text naming `function` there instead.
+Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t* function,
+                          LineText& message) noexcept {
+    message.Clear();
+    TemplateText pattern;
+    if (!LoadMessageString(messageId, pattern.data(), static_cast<int>(TemplateText::kCapacity))) {
+        return Formatted::Missing;
+    }
+    pattern.Recount();
+    std::size_t length = 0;
+    FormatOutcome outcome = FormatMessageWide(pattern.c_str(), args, message.data(), LineText::kCapacity, &length);
+    switch (outcome) {
+        case FormatOutcome::Text:
+            message.Recount();
+            return Formatted::Text;
+        case FormatOutcome::NoText:
+            message.Clear();
+            return Formatted::NoText;
+        case FormatOutcome::Fault:
+            break;
+    }
+    SetFallbackText(message, messageId, function);
+    return Formatted::Text;
+}
+
+enum class OnNoText { LogEmpty, Skip };
+
+int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* owner, std::uint32_t messageId,
+                 va_list args, const char16_t* function, OnNoText onNoText) noexcept {
+    LineText message;
+    switch (FormatMessageId(messageId, args, function, message)) {
+        case Formatted::Missing: return -1;
+        case Formatted::NoText:
+            if (onNoText == OnNoText::Skip) return 0;
+            break;
+        case Formatted::Text: break;
+    }
+    return AppendActivityRecord(severity, jobNumber, message.c_str(), owner);
+}
+
+// Loads the auto-update prefix and starts the record text with it and a blank.
+bool StartAutoupdateText(LineText& record) noexcept {
+    BoundedText<kPrefixChars> prefix;
+    if (!LoadMessageString(kAutoupdatePrefixId, prefix.data(), static_cast<int>(kPrefixChars))) return false;
+    prefix.Recount();
+    record.Assign(prefix.view());
+    record.Append(u' ');
+    return true;
+}
+
+// Appends the caller's text to `record` as far as it can be read. The text is
+// copied in pieces that never cross a 4 KiB boundary, each probed first, so
+// that an unreadable pointer ends the copy instead of faulting.
+void AppendCallerText(LineText& record, const char16_t* text) noexcept {
+    constexpr std::uintptr_t kPage = 4096;
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    platform::Platform& os = platform::Current();
+    while (at != nullptr && record.size() < LineText::kCapacity - 1) {
+        std::uintptr_t address = reinterpret_cast<std::uintptr_t>(at);
+        std::size_t chunk = static_cast<std::size_t>(kPage - address % kPage);
+        if (chunk < 2) chunk = 2;  // a character straddling the boundary
+        chunk &= ~static_cast<std::size_t>(1);
+        if (!os.CanRead(at, chunk)) return;
+        char16_t piece[kPage / 2];
+        std::memcpy(piece, at, chunk);
+        std::size_t count = chunk / 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (piece[i] == 0) {
+                record.Append(std::u16string_view(piece, i));
+                return;
+            }
+        }
+        if (!record.Append(std::u16string_view(piece, count))) return;
+        at += chunk;
+    }
+}
+
+}  // namespace
+}  // namespace actlog
+
+using actlog::OnNoText;
+
+extern "C" {
+
+LOG_API int32_t LogActivity(uint32_t severity, uint32_t messageId, ...) noexcept {
+    va_list args;
+    va_start(args, messageId);
+    int32_t result = actlog::LogFormatted(severity, 0, nullptr, messageId, args, u"LogActivity", OnNoText::LogEmpty);
+    va_end(args);
+    return result;
+}
+
+LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t messageId, ...) noexcept {
+    va_list args;
+    va_start(args, messageId);
+    int32_t result =
+        actlog::LogFormatted(severity, jobNumber, nullptr, messageId, args, u"JobLogActivity", OnNoText::Skip);
+    va_end(args);
+    return result;
+}
+
+LOG_API int32_t VMLogActivity(const LOG_WCHAR* owner, uint32_t severity, uint32_t messageId, ...) noexcept {
+    va_list args;
+    va_start(args, messageId);
+    int32_t result = actlog::LogFormatted(severity, 0, actlog::Wide(owner), messageId, args, u"VMLogActivity",
+                                          OnNoText::LogEmpty);
+    va_end(args);
+    return result;
+}
+
+LOG_API int32_t VMJobLogActivity(const LOG_WCHAR* owner, uint32_t severity, uint32_t jobNumber, uint32_t messageId,
+                                 ...) noexcept {
+    va_list args;
+    va_start(args, messageId);
+    int32_t result = actlog::LogFormatted(severity, jobNumber, actlog::NullWhenEmpty(owner), messageId, args,
+                                          u"VMJobLogActivity", OnNoText::LogEmpty);
+    va_end(args);
+    return result;
+}
+
+// Takes the caller's argument list; its fallback text names VMJobLogActivity.
+LOG_API int32_t JobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t jobNumber, uint32_t messageId,
+                                 va_list args) noexcept {
+    return actlog::LogFormatted(severity, jobNumber, actlog::NullWhenEmpty(owner), messageId, args,
+                                u"VMJobLogActivity", OnNoText::LogEmpty);
+}
+
+// "<prefix> <message>"; a fallback text keeps the prefix in front of it, so the
+// record still reads as an auto-update record.
+LOG_API int32_t AutoupdateLogActivity(uint32_t severity, uint32_t messageId, va_list args) noexcept {
+    actlog::LineText record;
+    if (!actlog::StartAutoupdateText(record)) return -1;
+    actlog::LineText message;
+    if (actlog::FormatMessageId(messageId, args, u"LogActivity", message) == actlog::Formatted::Missing) return -1;
+    record.Append(message.view());
+    return actlog::AppendActivityRecord(severity, 0, record.c_str(), nullptr);
+}
+
+// "<prefix> <text>" with the text taken as it is, never formatted.
+LOG_API int32_t AutoupdateLogActivityMSG(uint32_t severity, const LOG_WCHAR* text) noexcept {
+    actlog::LineText record;
+    if (!actlog::StartAutoupdateText(record)) return -1;
+    actlog::AppendCallerText(record, actlog::Wide(text));
+    return actlog::AppendActivityRecord(severity, 0, record.c_str(), nullptr);
+}
+
+}  // extern "C"

@@ -1,0 +1,156 @@
+// The live sync journal: file names, the journal record, the byte-order-mark
+// append shared with the record append, and the ADD and PRUNE writers.
+#include "activity/log_files.h"
+#include "activity/record_line.h"
+#include "frame/module.h"
+#include "sync/journal_files.h"
+
+namespace actlog {
+namespace {
+
+constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+
+bool WriteAll(platform::Platform& os, platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
+    std::uint32_t done = 0;
+    return os.Write(file, bytes, count, &done) && done == count;
+}
+
+// Runs `work` under the sync mutex (infinite wait); -1 when the mutex cannot
+// be opened or the wait fails.
+template <typename Work>
+int UnderSyncMutex(Work work) noexcept {
+    LogMutex mutex(kSyncMutexBase, nullptr);
+    if (!mutex.opened() || !mutex.Wait(platform::WaitTime::Infinite)) return -1;
+    return work();
+}
+
+}  // namespace
+
+const char16_t* SyncFileName(SyncFile which) noexcept {
+    switch (which) {
+        case SyncFile::Journal: return u"activity_sync.log";
+        case SyncFile::HandOver: return u"activity_sync_trans.log";
+        case SyncFile::Full: return u"activity_sync_trans_full.log";
+        case SyncFile::Xml: return u"activity_sync_transXML.xml";
+        case SyncFile::FullSyncMark: return u"activeLogFullSyncFinished.mark";
+    }
+    return u"activity_sync.log";
+}
+
+PathText SyncFilePath(SyncFile which) noexcept {
+    PathText path(Module().dataSyncDirectory.view());
+    path.AppendZ(SyncFileName(which));
+    return path;
+}
+
+void JournalRecord::Clear() noexcept {
+    text_.Clear();
+    for (std::size_t i = 0; i < kPrefixChars; ++i) text_.Append(u' ');
+}
+
+void JournalRecord::Append(std::u16string_view text) noexcept {
+    // Keep room for CR LF at the end of the line.
+    std::size_t used = text_.size() - kPrefixChars;
+    std::size_t room = used < kMaxLineChars - 2 ? kMaxLineChars - 2 - used : 0;
+    text_.Append(text.substr(0, text.size() < room ? text.size() : room));
+}
+
+void JournalRecord::AppendSigned32(std::uint32_t value) noexcept {
+    BoundedText<16> number;
+    number.AppendSigned(static_cast<std::int32_t>(value));
+    Append(number.view());
+}
+
+void JournalRecord::AppendStamp(const LogSystemTime& time, std::u16string_view between) noexcept {
+    BoundedText<32> stamp;
+    actlog::AppendStamp(stamp, time, between);
+    Append(stamp.view());
+}
+
+void JournalRecord::AppendOwner(const char16_t* owner) noexcept {
+    if (owner == nullptr) {
+        Append(u"<NULL>");
+    } else {
+        AppendZ(owner);
+    }
+}
+
+void JournalRecord::Finish() noexcept {
+    text_.Append(u"\r\n");
+    std::size_t lineChars = text_.size() - kPrefixChars;
+    BoundedText<kPrefixChars + 1> prefix;
+    prefix.AppendSigned(static_cast<std::int64_t>(2 * lineChars), 10);
+    prefix.Append(u' ');
+    char16_t* out = text_.data();
+    for (std::size_t i = 0; i < kPrefixChars; ++i) out[i] = prefix[i];
+}
+
+std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
+                               std::uint32_t count) noexcept {
+    platform::Platform& os = platform::Current();
+    platform::FileHandle file = os.OpenFile(path, platform::Access::Write, disposition);
+    if (!file.valid()) return -1;
+    std::int64_t result = -1;
+    std::uint64_t position = 0;
+    // A low half of all ones is the platform's "invalid position" and counts as failure.
+    if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
+        bool ready = true;
+        if (position == 0) {
+            static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
+            ready = WriteAll(os, file, kBom, 2);
+            position = 2;
+        }
+        if (ready && WriteAll(os, file, bytes, count)) result = static_cast<std::int64_t>(position & kLow32);
+    }
+    os.CloseFile(file);
+    return result;
+}
+
+int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
+    platform::Platform& os = platform::Current();
+    const PathText& directory = Module().dataSyncDirectory;
+    if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str());
+    PathText path = SyncFilePath(which);
+    return AppendFileWithBom(path.c_str(), platform::Disposition::OpenAlways, record.data(), record.ByteCount()) ==
+                   -1
+               ? -1
+               : 0;
+}
+
+int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time, const char16_t* message,
+               const char16_t* owner) noexcept {
+    if (severity == 0 || severity == 3) return 0;
+    PathText mark = SyncFilePath(SyncFile::FullSyncMark);
+    if (!platform::Current().Exists(mark.c_str())) return 0;
+    if (time == nullptr) return -1;
+
+    JournalRecord record;
+    record.Append(u"ADD ");
+    record.AppendStamp(*time, u" ");
+    record.Append(u" -- ");
+    record.AppendOwner(owner);
+    record.Append(u" -- ");
+    record.AppendSigned32(severity);
+    record.Append(u" - Job");
+    record.AppendSigned32(jobNumber);
+    record.Append(u" - ");
+    record.AppendZ(message);
+    record.Finish();
+
+    return UnderSyncMutex([&record] { return AppendJournalRecord(SyncFile::Journal, record); });
+}
+
+int SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept {
+    if (cutOff == nullptr) return -1;
+    JournalRecord record;
+    record.Append(u"PRUNE ");
+    record.AppendStamp(*cutOff, u" ");
+    record.Append(u" - ");
+    record.AppendOwner(owner);
+    record.Append(u" - ");
+    record.Finish();
+
+    return UnderSyncMutex([&record] { return AppendJournalRecord(SyncFile::Journal, record); });
+}
+
+}  // namespace actlog
