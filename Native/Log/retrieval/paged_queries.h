@@ -1,0 +1,39 @@
+// Paged queries over a read snapshot, and the record reading they share with
+// other readers of whole logs.
+#pragma once
+
+#include <cstdint>
+
+#include "Log.h"
+#include "platform/platform.h"
+
+namespace actlog {
+
+// Reads record k (0 the oldest) of a read snapshot whose block holds more than k
+// entries into a new buffer (platform Allocate) of exactly the record's bytes,
+// and turns the carriage return of its line end into the terminator. Null when
+// the index describes the record wrongly (it starts at or beyond 2 GiB, is
+// shorter than 4 bytes, lacks CR LF) or it cannot be read; nothing stays
+// allocated then.
+char16_t* ReadRecordLine(platform::FileHandle log, const std::uint32_t* block, std::uint32_t k) noexcept;
+
+struct RecordParts {
+    std::uint32_t severity = 0;
+    std::uint32_t jobNumber = 0;
+    char16_t* timeText = nullptr;     // the line buffer itself
+    char16_t* messageText = nullptr;  // inside it, at the blank before the message
+};
+
+// Splits a line from ReadRecordLine in place the way GetLog does (the severity
+// label is looked for only in the label part). False when the line has no "-",
+// or no ":" after it: such a record is dropped, not a failure.
+bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept;
+
+// The queries behind the exports GetLog, GetJobLog and FreeLog.
+std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries,
+                      std::uint32_t* returned, std::uint32_t* total, const char16_t* owner) noexcept;
+std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t count, ActivityEntry** entries,
+                         std::uint32_t* returned, std::uint32_t* total, const char16_t* owner) noexcept;
+void FreeEntries(ActivityEntry* entries) noexcept;
+
+}  // namespace actlog
