@@ -1,0 +1,134 @@
+// Files: descriptors with the POSIX default sharing (an open file can be
+// renamed and deleted); an exclusive open takes flock(LOCK_EX) at once.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/bounded_text.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/text_convert.h"
+
+namespace actlog::platform::posix {
+
+Utf8Path::Utf8Path(const char16_t* path) noexcept {
+    text_[0] = 0;
+    if (path == nullptr) return;
+    std::u16string_view view(path, TextLength(path));
+    ok_ = !view.empty() && Utf8FromUtf16(view, text_, kBytes, &size_);
+}
+
+namespace {
+
+int Descriptor(FileHandle file) { return static_cast<int>(file.value); }
+
+}  // namespace
+
+FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
+    Utf8Path native(path);
+    if (!native.ok()) return FileHandle{};
+    int flags = O_CLOEXEC;
+    switch (access) {
+        case Access::Read: flags |= O_RDONLY; break;
+        case Access::Write: flags |= O_WRONLY; break;
+        case Access::Append: flags |= O_WRONLY | O_APPEND; break;
+    }
+    if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+    bool exclusive = share == Share::Exclusive;
+    bool truncate = disposition == Disposition::CreateAlways;
+    // An exclusive open truncates only once it holds the lock, so that it
+    // never destroys the contents under another holder.
+    if (truncate && !exclusive) flags |= O_TRUNC;
+    if (truncate && exclusive && access == Access::Read) flags = (flags & ~O_ACCMODE) | O_RDWR;
+    int fd = -1;
+    do {
+        fd = ::open(native.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return FileHandle{};
+    // A directory opens for reading only; it is no file.
+    struct stat info {};
+    if (access == Access::Read && (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
+        ::close(fd);
+        return FileHandle{};
+    }
+    if (exclusive) {
+        int locked = -1;
+        do {
+            locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0 || (truncate && ::ftruncate(fd, 0) != 0)) {
+            ::close(fd);
+            return FileHandle{};
+        }
+    }
+    return FileHandle{fd};
+}
+
+bool PosixPlatform::FileSize(FileHandle file, std::uint64_t* size) {
+    struct stat info {};
+    if (!file.valid() || ::fstat(Descriptor(file), &info) != 0) return false;
+    if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool PosixPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
+    if (!file.valid()) return false;
+    off_t result = ::lseek(Descriptor(file), static_cast<off_t>(offset), from == SeekFrom::Begin ? SEEK_SET : SEEK_END);
+    if (result < 0) return false;
+    if (position != nullptr) *position = static_cast<std::uint64_t>(result);
+    return true;
+}
+
+bool PosixPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    if (done != nullptr) *done = 0;
+    if (!file.valid()) return false;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::uint32_t total = 0;
+    // A regular file gives everything asked for up to its end; loop only
+    // over interruptions and short reads.
+    while (total < count) {
+        ssize_t n = ::read(Descriptor(file), bytes + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done != nullptr) *done = total;
+            return false;
+        }
+        if (n == 0) break;
+        total += static_cast<std::uint32_t>(n);
+    }
+    if (done != nullptr) *done = total;
+    return true;
+}
+
+bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
+    if (done != nullptr) *done = 0;
+    if (!file.valid()) return false;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    std::uint32_t total = 0;
+    while (total < count) {
+        ssize_t n = ::write(Descriptor(file), bytes + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done != nullptr) *done = total;
+            return false;
+        }
+        if (n == 0) break;
+        total += static_cast<std::uint32_t>(n);
+    }
+    if (done != nullptr) *done = total;
+    return total == count;
+}
+
+bool PosixPlatform::SetEndOfFile(FileHandle file) {
+    if (!file.valid()) return false;
+    off_t at = ::lseek(Descriptor(file), 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(Descriptor(file), at) == 0;
+}
+
+void PosixPlatform::CloseFile(FileHandle file) {
+    if (file.valid()) ::close(Descriptor(file));
+}
+
+}  // namespace actlog::platform::posix

@@ -1,0 +1,177 @@
+// Named mutexes: an open-file-description lock on a lock file named after
+// the mutex in <mutex directory>/.locks/. Each open makes its own
+// description, so threads of one process exclude each other as processes
+// do; a holder's death releases its lock (there is no abandoned state).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/bounded_text.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/text_convert.h"
+
+namespace actlog::platform::posix {
+namespace {
+
+constexpr char kLockDirectory[] = ".locks";
+// Escaped names longer than this keep a prefix and add a hash.
+constexpr std::size_t kPlainNameLimit = 200;
+
+// Whether each descriptor's lock is held, by descriptor number; the
+// kernel's limit on descriptors (nr_open) is 2^20 unless raised.
+constexpr int kTrackedDescriptors = 1 << 20;
+std::atomic<bool> g_held[kTrackedDescriptors];
+
+std::mutex g_directoryLock;
+char g_directory[Utf8Path::kBytes] = {};  // UTF-8, "" = current directory
+
+// The handle value is the descriptor plus one; -1 for a value that names none.
+int Descriptor(MutexHandle mutex) {
+    return mutex.value >= 1 && mutex.value <= kTrackedDescriptors ? static_cast<int>(mutex.value - 1) : -1;
+}
+
+bool Lock(int fd, short type, bool wait) {
+    struct flock request {};
+    request.l_type = type;
+    request.l_whence = SEEK_SET;
+    request.l_start = 0;
+    request.l_len = 0;  // the whole file
+    request.l_pid = 0;  // required for OFD locks
+    int result = -1;
+    do {
+        result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &request);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+std::uint64_t Fnv1a(const char16_t* text, std::uint64_t seed) {
+    std::uint64_t hash = seed;
+    for (std::size_t i = 0; text[i] != 0; ++i) {
+        hash ^= static_cast<std::uint64_t>(text[i]);
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}
+
+void AppendHex(char* out, std::size_t& at, std::uint64_t value, int digits) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (int d = digits - 1; d >= 0; --d) out[at++] = kHex[(value >> (4 * d)) & 0xF];
+}
+
+}  // namespace
+
+void LockFileName(const char16_t* name, char* out) noexcept {
+    std::size_t at = 0;
+    bool cut = false;
+    for (std::size_t i = 0; name[i] != 0; ++i) {
+        char16_t c = name[i];
+        bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+                     c == u'.' || c == u'-' || c == u'_';
+        // A leading '.' is escaped too, so that no name is "." or "..".
+        if (i == 0 && c == u'.') plain = false;
+        std::size_t need = plain ? 1 : 5;
+        if (at + need > kPlainNameLimit) {
+            cut = true;
+            break;
+        }
+        if (plain) {
+            out[at++] = static_cast<char>(c);
+        } else {
+            out[at++] = '%';
+            AppendHex(out, at, c, 4);
+        }
+    }
+    if (cut) {
+        // Two independent 64-bit hashes of the whole name after the prefix.
+        out[at++] = '#';
+        AppendHex(out, at, Fnv1a(name, 0xCBF29CE484222325ull), 16);
+        AppendHex(out, at, Fnv1a(name, 0x84222325CBF29CE4ull), 16);
+    }
+    out[at] = 0;
+}
+
+void PosixPlatform::SetMutexDirectory(const char16_t* directory) {
+    char converted[Utf8Path::kBytes];
+    std::size_t n = 0;
+    std::u16string_view view(directory != nullptr ? directory : u"", TextLength(directory));
+    if (!Utf8FromUtf16(view, converted, sizeof converted, &n)) converted[0] = 0;
+    std::lock_guard<std::mutex> guard(g_directoryLock);
+    std::memcpy(g_directory, converted, n + 1);
+}
+
+MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
+    if (name == nullptr) return MutexHandle{};
+    char path[Utf8Path::kBytes];
+    std::size_t at = 0;
+    {
+        std::lock_guard<std::mutex> guard(g_directoryLock);
+        std::size_t n = std::strlen(g_directory);
+        std::memcpy(path, g_directory, n);
+        at = n;
+    }
+    if (at > 0 && path[at - 1] != '/') path[at++] = '/';
+    std::size_t directoryEnd = at + sizeof kLockDirectory - 1;
+    if (directoryEnd + 1 + kLockNameBytes >= sizeof path) return MutexHandle{};
+    std::memcpy(path + at, kLockDirectory, sizeof kLockDirectory - 1);
+    at = directoryEnd;
+    path[at++] = '/';
+    LockFileName(name, path + at);
+
+    int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    for (int attempt = 0; fd < 0 && errno == ENOENT && attempt < 3; ++attempt) {
+        fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // Every user of the installation must be able to lock it.
+            ::fchmod(fd, 0666);
+            break;
+        }
+        if (errno == EEXIST) {
+            fd = ::open(path, O_RDWR | O_CLOEXEC);
+        } else if (errno == ENOENT) {
+            path[directoryEnd] = 0;
+            if (::mkdir(path, 0777) == 0) ::chmod(path, 0777);
+            path[directoryEnd] = '/';
+            errno = ENOENT;
+        }
+    }
+    if (fd < 0) return MutexHandle{};
+    if (fd >= kTrackedDescriptors) {
+        ::close(fd);
+        return MutexHandle{};
+    }
+    g_held[fd].store(false, std::memory_order_relaxed);
+    return MutexHandle{static_cast<std::intptr_t>(fd) + 1};
+}
+
+WaitResult PosixPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
+    int fd = Descriptor(mutex);
+    if (fd < 0) return WaitResult::Failed;
+    if (Lock(fd, F_WRLCK, time == WaitTime::Infinite)) {
+        g_held[fd].store(true, std::memory_order_relaxed);
+        return WaitResult::Acquired;
+    }
+    if (time == WaitTime::Zero && (errno == EAGAIN || errno == EACCES)) return WaitResult::TimedOut;
+    return WaitResult::Failed;
+}
+
+bool PosixPlatform::ReleaseMutex(MutexHandle mutex) {
+    int fd = Descriptor(mutex);
+    if (fd < 0 || !g_held[fd].load(std::memory_order_relaxed)) return false;
+    if (!Lock(fd, F_UNLCK, false)) return false;
+    g_held[fd].store(false, std::memory_order_relaxed);
+    return true;
+}
+
+void PosixPlatform::CloseMutex(MutexHandle mutex) {
+    int fd = Descriptor(mutex);
+    if (fd < 0) return;
+    g_held[fd].store(false, std::memory_order_relaxed);
+    ::close(fd);
+}
+
+}  // namespace actlog::platform::posix

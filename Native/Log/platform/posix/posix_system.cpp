@@ -1,0 +1,268 @@
+// Time, module path, system language, message libraries and memory.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/bounded_text.h"
+#include "platform/pe_resources.h"
+#include "platform/posix/locale_language.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/text_convert.h"
+
+namespace actlog::platform::posix {
+namespace {
+
+LogSystemTime FromTm(const struct tm& t, long nanoseconds) {
+    LogSystemTime out{};
+    out.wYear = static_cast<std::uint16_t>(t.tm_year + 1900);
+    out.wMonth = static_cast<std::uint16_t>(t.tm_mon + 1);
+    out.wDayOfWeek = static_cast<std::uint16_t>(t.tm_wday);
+    out.wDay = static_cast<std::uint16_t>(t.tm_mday);
+    out.wHour = static_cast<std::uint16_t>(t.tm_hour);
+    out.wMinute = static_cast<std::uint16_t>(t.tm_min);
+    out.wSecond = static_cast<std::uint16_t>(t.tm_sec > 59 ? 59 : t.tm_sec);  // no leap second
+    out.wMilliseconds = static_cast<std::uint16_t>(nanoseconds / 1000000);
+    return out;
+}
+
+// A message library read whole into memory. Libraries stay loaded for the
+// life of the process; the list keeps them reachable.
+struct Library {
+    std::uint8_t* bytes = nullptr;
+    PeResources resources;
+    Library* next = nullptr;
+};
+std::atomic<Library*> g_libraries{nullptr};
+
+constexpr std::uint64_t kLargestLibrary = 64u << 20;
+
+// Reads a whole file into a malloc'd block; null when it cannot.
+std::uint8_t* ReadWhole(const char* path, std::size_t* size) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    std::uint8_t* bytes = nullptr;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        static_cast<std::uint64_t>(info.st_size) <= kLargestLibrary) {
+        std::size_t total = static_cast<std::size_t>(info.st_size);
+        bytes = static_cast<std::uint8_t*>(std::malloc(total));
+        std::size_t got = 0;
+        while (bytes != nullptr && got < total) {
+            ssize_t n = ::read(fd, bytes + got, total - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (bytes != nullptr && got != total) {
+            std::free(bytes);
+            bytes = nullptr;
+        }
+        *size = total;
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool FindString(LibraryHandle library, std::uint32_t id, PeString* found) {
+    if (!library.valid()) return false;
+    return reinterpret_cast<const Library*>(library.value)->resources.FindString(id, found);
+}
+
+// Reads the LANG value of a locale configuration file into `out`.
+bool LangFromFile(const char* path, char* out, std::size_t capacity) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[8192];
+    std::size_t got = 0;
+    while (got < sizeof text) {
+        ssize_t n = ::read(fd, text + got, sizeof text - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    std::string_view value = LangFromConfig(std::string_view(text, got));
+    if (value.empty() || value.size() >= capacity) return false;
+    std::memcpy(out, value.data(), value.size());
+    out[value.size()] = 0;
+    return true;
+}
+
+void ModuleAnchor() {}
+
+}  // namespace
+
+LogSystemTime PosixPlatform::SystemTimeUtc() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct tm parts {};
+    ::gmtime_r(&now.tv_sec, &parts);
+    return FromTm(parts, now.tv_nsec);
+}
+
+LogSystemTime PosixPlatform::LocalTime() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct tm parts {};
+    ::localtime_r(&now.tv_sec, &parts);
+    return FromTm(parts, now.tv_nsec);
+}
+
+std::size_t PosixPlatform::ModulePath(char16_t* buffer, std::size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return 0;
+    buffer[0] = 0;
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&ModuleAnchor), &info) == 0 || info.dli_fname == nullptr) return 0;
+    char resolved[PATH_MAX];
+    const char* path = info.dli_fname;
+    // The path as it was loaded; a relative one (the main program) is made whole.
+    if (path[0] != '/') {
+        if (::realpath(path, resolved) != nullptr) {
+            path = resolved;
+        } else {
+            ssize_t n = ::readlink("/proc/self/exe", resolved, sizeof resolved - 1);
+            if (n <= 0) return 0;
+            resolved[n] = 0;
+            path = resolved;
+        }
+    }
+    char16_t converted[PATH_MAX];
+    std::size_t units = 0;
+    if (!Utf16FromUtf8(path, converted, PATH_MAX, &units)) return 0;
+    std::size_t n = units < capacity - 1 ? units : capacity - 1;
+    std::memcpy(buffer, converted, n * sizeof(char16_t));
+    buffer[n] = 0;
+    return n;
+}
+
+std::uint16_t PosixPlatform::SystemDefaultLanguage() {
+    char lang[256];
+    if (LangFromFile("/etc/locale.conf", lang, sizeof lang) || LangFromFile("/etc/default/locale", lang, sizeof lang)) {
+        return LanguageIdFromLocale(lang);
+    }
+    const char* env = std::getenv("LANG");
+    return LanguageIdFromLocale(env != nullptr ? env : "");
+}
+
+LibraryHandle PosixPlatform::LoadMessageLibrary(const char16_t* path) {
+    Utf8Path native(path);
+    if (!native.ok()) return LibraryHandle{};
+    std::size_t size = 0;
+    std::uint8_t* bytes = ReadWhole(native.c_str(), &size);
+    if (bytes == nullptr) return LibraryHandle{};
+    auto* library = new (std::nothrow) Library;
+    if (library == nullptr || !library->resources.Parse(bytes, size)) {
+        delete library;
+        std::free(bytes);
+        return LibraryHandle{};
+    }
+    library->bytes = bytes;
+    library->next = g_libraries.load(std::memory_order_relaxed);
+    while (!g_libraries.compare_exchange_weak(library->next, library, std::memory_order_release,
+                                              std::memory_order_relaxed)) {
+    }
+    return LibraryHandle{reinterpret_cast<std::intptr_t>(library)};
+}
+
+int PosixPlatform::LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) {
+    PeString found;
+    if (buffer == nullptr || size <= 0 || !FindString(library, id, &found)) return 0;
+    std::size_t room = static_cast<std::size_t>(size) - 1;
+    std::size_t n = found.length < room ? found.length : room;
+    if (n == 0) {
+        if (size > 1) buffer[0] = 0;
+        return 0;
+    }
+    for (std::size_t i = 0; i < n; ++i) buffer[i] = found.UnitAt(i);
+    buffer[n] = 0;
+    return static_cast<int>(n);
+}
+
+int PosixPlatform::LoadStringNarrow(LibraryHandle library, std::uint32_t id, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = 0;
+    PeString found;
+    if (!FindString(library, id, &found)) return 0;
+    // One character at a time, so that the cut never splits a sequence.
+    std::size_t capacity = static_cast<std::size_t>(size);
+    std::size_t used = 0;
+    for (std::size_t at = 0; at < found.length;) {
+        char16_t units[2] = {found.UnitAt(at), 0};
+        std::size_t count = 1;
+        if (units[0] >= 0xD800 && units[0] <= 0xDBFF && at + 1 < found.length) {
+            char16_t low = found.UnitAt(at + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) units[count++] = low;
+        }
+        char bytes[5];
+        std::size_t n = Utf8FromUtf16Cut(std::u16string_view(units, count), bytes, sizeof bytes);
+        if (used + n > capacity - 1) break;
+        std::memcpy(buffer + used, bytes, n);
+        used += n;
+        at += count;
+    }
+    buffer[used] = 0;
+    return static_cast<int>(used);
+}
+
+void* PosixPlatform::Allocate(std::size_t bytes) { return std::malloc(bytes); }
+
+void PosixPlatform::Free(void* block) { std::free(block); }
+
+bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
+    if (bytes == 0) return true;
+    if (address == nullptr) return false;
+    // Copy through the kernel, a page at a time; the pointer itself is never
+    // touched. Where process_vm_readv is forbidden (some sandboxes), a pipe
+    // serves instead: writing from an unreadable address fails with EFAULT.
+    static std::atomic<bool> usePipe{false};
+    char sink[4096];
+    auto start = reinterpret_cast<std::uintptr_t>(address);
+    int pipeEnds[2] = {-1, -1};
+    bool readable = true;
+    for (std::size_t done = 0; readable && done < bytes;) {
+        std::size_t n = bytes - done < sizeof sink ? bytes - done : sizeof sink;
+        void* from = reinterpret_cast<void*>(start + done);
+        ssize_t got = -1;
+        if (!usePipe.load(std::memory_order_relaxed)) {
+            struct iovec local {sink, n};
+            struct iovec remote {from, n};
+            got = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
+            if (got < 0 && (errno == ENOSYS || errno == EPERM)) {
+                usePipe.store(true, std::memory_order_relaxed);
+                continue;
+            }
+        } else {
+            if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
+            got = ::write(pipeEnds[1], from, n);
+            if (got > 0 && ::read(pipeEnds[0], sink, static_cast<std::size_t>(got)) != got) got = -1;
+        }
+        if (got <= 0) readable = false;
+        else done += static_cast<std::size_t>(got);
+    }
+    if (pipeEnds[0] >= 0) {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+    }
+    return readable;
+}
+
+}  // namespace actlog::platform::posix
+
+namespace actlog::platform {
+
+Platform& Native() noexcept {
+    static posix::PosixPlatform native;
+    return native;
+}
+
+}  // namespace actlog::platform
