@@ -1,0 +1,102 @@
+// Small helpers for maintenance: scoped file handles and heap chunks, and
+// positioned reads and writes that must deliver every byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace actlog {
+
+// Maintenance never holds a whole log or index in memory: copies and scans go
+// through buffers of this size.
+inline constexpr std::uint32_t kChunkBytes = 4u << 20;
+// Index entries gathered before one write.
+inline constexpr std::uint32_t kEntryBlock = 16384;
+
+// Closes the file on scope exit.
+class ScopedFile {
+public:
+    ScopedFile() noexcept = default;
+    explicit ScopedFile(platform::FileHandle file) noexcept : file_(file) {}
+    ~ScopedFile() { Close(); }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+
+    static ScopedFile Open(const char16_t* path, platform::Access access, platform::Disposition disposition,
+                           platform::Share share = platform::Share::All) noexcept {
+        return ScopedFile(platform::Current().OpenFile(path, access, disposition, share));
+    }
+    ScopedFile(ScopedFile&& other) noexcept : file_(other.file_) { other.file_ = {}; }
+
+    bool valid() const noexcept { return file_.valid(); }
+    platform::FileHandle get() const noexcept { return file_; }
+    void Close() noexcept {
+        if (file_.valid()) platform::Current().CloseFile(file_);
+        file_ = {};
+    }
+
+private:
+    platform::FileHandle file_;
+};
+
+// A heap block from the platform, freed on scope exit.
+class ScopedBlock {
+public:
+    explicit ScopedBlock(std::size_t bytes) noexcept : data_(platform::Current().Allocate(bytes)) {}
+    ~ScopedBlock() {
+        if (data_ != nullptr) platform::Current().Free(data_);
+    }
+    ScopedBlock(const ScopedBlock&) = delete;
+    ScopedBlock& operator=(const ScopedBlock&) = delete;
+
+    bool valid() const noexcept { return data_ != nullptr; }
+    unsigned char* bytes() const noexcept { return static_cast<unsigned char*>(data_); }
+
+private:
+    void* data_;
+};
+
+// Size of an open file, limited to the 32 bits of the activity formats.
+inline bool FileSize32(platform::FileHandle file, std::uint32_t* size) noexcept {
+    std::uint64_t whole = 0;
+    if (!platform::Current().FileSize(file, &whole) || whole > 0xFFFFFFFEu) return false;
+    *size = static_cast<std::uint32_t>(whole);
+    return true;
+}
+
+inline bool SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
+    std::uint64_t at = 0;
+    return platform::Current().Seek(file, static_cast<std::int64_t>(offset), platform::SeekFrom::Begin, &at) &&
+           at == offset;
+}
+
+// Reads exactly `count` bytes at `offset`.
+inline bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
+    if (!SeekTo(file, offset)) return false;
+    auto* at = static_cast<unsigned char*>(buffer);
+    while (count > 0) {
+        std::uint32_t done = 0;
+        if (!platform::Current().Read(file, at, count, &done) || done == 0) return false;
+        at += done;
+        count -= done;
+    }
+    return true;
+}
+
+// Writes exactly `count` bytes at `offset`.
+inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
+                    std::uint32_t count) noexcept {
+    if (!SeekTo(file, offset)) return false;
+    const auto* at = static_cast<const unsigned char*>(buffer);
+    while (count > 0) {
+        std::uint32_t done = 0;
+        if (!platform::Current().Write(file, at, count, &done) || done == 0) return false;
+        at += done;
+        count -= done;
+    }
+    return true;
+}
+
+}  // namespace actlog

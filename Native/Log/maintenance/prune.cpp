@@ -1,0 +1,147 @@
+// PruneLog: removes an owner's records stamped before a date. A bisection over
+// a read snapshot finds how many leading records are older; the prune file
+// swap removes them; the sync journal gets a PRUNE line.
+#include "Log.h"
+#include "activity/log_files.h"
+#include "activity/record_line.h"
+#include "maintenance/file_io.h"
+#include "maintenance/prune_swap.h"
+#include "retrieval/read_snapshot.h"
+#include "sync/journal_files.h"
+
+namespace actlog {
+namespace {
+
+// "%4u/%02u/%02u  %02u:%02u:%02u": the first 20 characters of every record line.
+constexpr std::size_t kStampChars = 20;
+using CutOff = BoundedText<kStampChars + 1>;
+
+// The longest record line in bytes; a longer span can only come from damage.
+constexpr std::uint32_t kMaxRecordBytes = (kLineChars - 1) * 2;
+
+enum class Search { Counted, Failed, Damaged };
+
+// A read snapshot, closed and freed on scope exit.
+class Snapshot {
+public:
+    explicit Snapshot(const char16_t* owner) noexcept : log_(OpenLogForRead(&block_, &indexSize_, owner)) {}
+    ~Snapshot() {
+        if (log_.valid()) platform::Current().CloseFile(log_);
+        if (block_ != nullptr) platform::Current().Free(block_);
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+    bool valid() const noexcept { return log_.valid(); }
+    platform::FileHandle log() const noexcept { return log_; }
+    std::uint32_t records() const noexcept { return indexSize_ / 4; }
+    // Record k spans [word(k), word(k + 1)).
+    std::uint32_t word(std::uint32_t k) const noexcept { return block_[k]; }
+
+private:
+    std::uint32_t* block_ = nullptr;
+    std::uint32_t indexSize_ = 0;
+    platform::FileHandle log_;
+};
+
+// Ordinal comparison of the cut-off stamp with a record's first 20 characters.
+int CompareStamp(const CutOff& cutOff, const unsigned char* record, std::uint32_t chars) noexcept {
+    for (std::size_t i = 0; i < kStampChars; ++i) {
+        unsigned a = cutOff[i];
+        unsigned b = i < chars ? (record[2 * i] | static_cast<unsigned>(record[2 * i + 1]) << 8) : 0u;
+        if (a != b) return a < b ? -1 : 1;
+    }
+    return 0;
+}
+
+// Reads record k and compares it with the cut-off; false when the span is damaged.
+bool Probe(const Snapshot& snap, std::uint32_t k, const CutOff& cutOff, unsigned char* buffer, int* c) noexcept {
+    std::uint32_t start = snap.word(k);
+    std::uint32_t end = snap.word(k + 1);
+    if (end < start || end - start < 4 || end - start > kMaxRecordBytes || (end - start) % 2 != 0) return false;
+    std::uint32_t len = end - start;
+    if (!ReadAt(snap.log(), start, buffer, len)) return false;
+    if (buffer[len - 4] != 0x0D || buffer[len - 3] != 0 || buffer[len - 2] != 0x0A || buffer[len - 1] != 0) {
+        return false;
+    }
+    *c = CompareStamp(cutOff, buffer, len / 2);
+    return true;
+}
+
+// Counts the leading records stamped before the cut-off. Records stamped at the
+// cut-off's very second are kept, wherever the bisection ends.
+Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count) noexcept {
+    *count = 0;
+    Snapshot snap(owner);
+    if (!snap.valid()) return Search::Failed;
+    std::uint32_t n = snap.records();
+    if (n == 0) return Search::Counted;
+    unsigned char buffer[kMaxRecordBytes];
+    std::uint32_t lo = 0;
+    std::uint32_t hi = n - 1;
+    std::uint32_t mid = hi / 2;
+    for (;;) {
+        int c = 0;
+        if (!Probe(snap, mid, cutOff, buffer, &c)) return Search::Damaged;
+        if (c > 0) {
+            if (mid == hi) {
+                *count = mid + 1;
+                return Search::Counted;
+            }
+            lo = mid + 1;
+        } else {
+            if (mid == lo) {
+                *count = mid;
+                return Search::Counted;
+            }
+            hi = mid - 1;
+        }
+        mid = lo + (hi - lo) / 2;
+    }
+}
+
+// -1 on failure; otherwise the count (0 when nothing is older).
+int Count(const char16_t* owner, const CutOff& cutOff) noexcept {
+    std::uint32_t count = 0;
+    switch (CountOlder(owner, cutOff, &count)) {
+        case Search::Counted: return static_cast<int>(count);
+        case Search::Failed: return -1;
+        case Search::Damaged: break;
+    }
+    // The log is left alone; the index goes until ReIndexLog rebuilds it.
+    PathText index = ActivityPath(LogFile::Index, owner);
+    DiscardDamagedFile(index.c_str());
+    return -1;
+}
+
+int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
+    if (date == nullptr) return -1;
+    CutOff cutOff;
+    AppendStamp(cutOff, *date, u"  ");
+    int count = Count(owner, cutOff);
+    if (count <= 0) return count;
+
+    LogMutex prune(kPruneMutexBase, owner);
+    if (!prune.opened() || !prune.Wait(platform::WaitTime::Zero)) return -1;
+    // A prune that completed since the count was taken has shifted the
+    // records: count again now that no other prune can run.
+    count = Count(owner, cutOff);
+    if (count <= 0) return count;
+    int removed = RemoveOldestRecordsHeld(static_cast<std::uint32_t>(count), owner);
+    prune.Release();  // the sync mutex is never taken under a prune mutex
+    if (removed < 0) return -1;
+    LogSystemTime copy = *date;
+    SyncLogPrune(&copy, owner);
+    return removed;
+}
+
+}  // namespace
+}  // namespace actlog
+
+extern "C" LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* owner) noexcept {
+    try {
+        return actlog::Prune(date, reinterpret_cast<const char16_t*>(owner));
+    } catch (...) {
+        return -1;
+    }
+}
