@@ -1,0 +1,43 @@
+// Shared helpers for the maintenance tests: logs written directly from record
+// lines, and views of a log's lines and line ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/sandbox.h"
+
+#include "Log.h"
+
+namespace maintenancetest {
+
+namespace fs = std::filesystem;
+
+LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
+
+struct TestRecord {
+    LogSystemTime time;
+    std::u16string message;
+};
+
+// The record line the library writes for a severity-1 record without job number.
+std::u16string Line(const TestRecord& record);
+
+// Writes a log (with or without the byte-order mark) and its index as the
+// appends would have written them.
+void WriteLogPair(const fs::path& log, const fs::path& index, const std::vector<TestRecord>& records,
+                  bool byteOrderMark = true);
+
+// The lines of a log (byte-order mark left out), each with its CR LF.
+std::vector<std::u16string> Lines(const fs::path& log);
+// How many lines of the log end with ": <message>\r\n".
+int CountMessage(const std::vector<std::u16string>& lines, const std::u16string& message);
+
+// The index entries a scan of the log's line ends gives.
+std::vector<std::uint32_t> LineEndOffsets(const fs::path& log);
+
+// Files of the Logs directory that a maintenance run must not leave behind.
+std::vector<std::string> Leftovers(const fs::path& logs);
+
+}  // namespace maintenancetest
