@@ -1,0 +1,154 @@
+// ReIndexLog: an index rebuilt from the log's line ends, only where none exists.
+#include <gtest/gtest.h>
+
+#include "maintenance_helpers.h"
+#include "support/sandbox.h"
+
+#include "Log.h"
+#include "activity/log_files.h"
+#include "activity/record_append.h"
+#include "maintenance/index_scan.h"
+
+namespace {
+
+using namespace maintenancetest;
+using testsupport::ReadBytes;
+using testsupport::ReadIndex;
+using testsupport::WriteBytes;
+
+class ReIndexTest : public testsupport::SandboxTest {
+protected:
+    fs::path Rebuild(std::string_view owner = {}) const {
+        return sandbox.logs / (owner.empty() ? std::string("activity.idx.rex") : std::string(owner) + ".activity.idx.rex");
+    }
+};
+
+TEST_F(ReIndexTest, RebuildsWhatTheAppendsWrote) {
+    // Mark + records of 40 and 50 characters: entries 82 and 182.
+    WriteLogPair(Log("vm1"), Index("vm1"),
+                 {{At(2024, 1, 1, 0, 0, 0), u"abcd"}, {At(2024, 1, 1, 0, 0, 1), u"abcdefghijklmn"}});
+    std::filesystem::remove(Index("vm1"));
+    EXPECT_EQ(0, ReIndexLog(u"vm1"));
+    EXPECT_EQ((std::vector<std::uint32_t>{82, 182}), ReadIndex(Index("vm1")));
+    EXPECT_TRUE(Leftovers(sandbox.logs).empty());
+
+    // Records appended by the library, with and without the mark.
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(0, actlog::AppendActivityRecord(2, 7, u"appended record", u"vm2"));
+    std::vector<std::uint8_t> written = ReadBytes(Index("vm2"));
+    std::filesystem::remove(Index("vm2"));
+    EXPECT_EQ(0, ReIndexLog(u"vm2"));
+    EXPECT_EQ(written, ReadBytes(Index("vm2")));
+}
+
+TEST_F(ReIndexTest, SmallLogs) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> log;
+        std::vector<std::uint32_t> entries;
+    };
+    const Case cases[] = {
+        {"0 bytes", {}, {}},
+        {"only the mark", {0xFF, 0xFE}, {}},
+        {"line end only", {0x0D, 0, 0x0A, 0}, {4}},
+        {"odd trailing byte", {0x0D, 0, 0x0A, 0, 0x41}, {4}},
+        {"CR without LF", {0xFF, 0xFE, 0x0D, 0, 0x41, 0, 0x0A, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(Index());
+        WriteBytes(Log(), c.log);
+        EXPECT_EQ(0, ReIndexLog(nullptr));
+        ASSERT_TRUE(testsupport::Exists(Index()));
+        EXPECT_EQ(c.entries, ReadIndex(Index()));
+    }
+}
+
+TEST_F(ReIndexTest, AMessageHoldingCrLfGivesTwoEntries) {
+    ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"first\r\nsecond", nullptr));
+    ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"third", nullptr));
+    std::vector<std::uint32_t> appended = ReadIndex(Index());
+    ASSERT_EQ(2u, appended.size());
+    std::filesystem::remove(Index());
+    EXPECT_EQ(0, ReIndexLog(u""));
+    std::vector<std::uint32_t> rebuilt = ReadIndex(Index());
+    ASSERT_EQ(3u, rebuilt.size());
+    EXPECT_EQ(2 + 2 * (Lines(Log())[0].size()), rebuilt[0]);
+    EXPECT_EQ(appended[0], rebuilt[1]);
+    EXPECT_EQ(appended[1], rebuilt[2]);
+}
+
+TEST_F(ReIndexTest, PresentIndexIsLeftAsItIs) {
+    WriteLogPair(Log(), Index(), {{At(2024, 1, 1, 0, 0, 0), u"x"}});
+    for (std::vector<std::uint8_t> index : {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{1, 2, 3},
+                                            std::vector<std::uint8_t>{9, 9, 9, 9}}) {
+        WriteBytes(Index(), index);
+        EXPECT_EQ(0, ReIndexLog(nullptr));
+        EXPECT_EQ(index, ReadBytes(Index()));
+        EXPECT_FALSE(testsupport::Exists(Rebuild()));
+    }
+}
+
+TEST_F(ReIndexTest, BusyPruneMutexGivesOne) {
+    WriteLogPair(Log("vm"), Index("vm"), {{At(2024, 1, 1, 0, 0, 0), u"x"}});
+    WriteLogPair(Log("other"), Index("other"), {{At(2024, 1, 1, 0, 0, 0), u"y"}});
+    std::filesystem::remove(Index("vm"));
+    std::filesystem::remove(Index("other"));
+    {
+        actlog::LogMutex busy(actlog::kPruneMutexBase, u"vm");
+        ASSERT_TRUE(busy.Wait(actlog::platform::WaitTime::Zero));
+        EXPECT_EQ(1, ReIndexLog(u"vm"));
+        EXPECT_FALSE(testsupport::Exists(Index("vm")));
+        EXPECT_FALSE(testsupport::Exists(Rebuild("vm")));
+        EXPECT_EQ(0, ReIndexLog(u"other"));  // other owners' mutexes are others
+    }
+    EXPECT_EQ(0, ReIndexLog(u"vm"));
+    EXPECT_EQ(LineEndOffsets(Log("vm")), ReadIndex(Index("vm")));
+}
+
+TEST_F(ReIndexTest, MissingLogFailsAndLeavesTheRebuildFile) {
+    EXPECT_EQ(-1, ReIndexLog(u"ghost"));
+    EXPECT_FALSE(testsupport::Exists(Index("ghost")));
+    ASSERT_TRUE(testsupport::Exists(Rebuild("ghost")));
+    EXPECT_EQ(0u, ReadBytes(Rebuild("ghost")).size());
+    // A later run starts over once there is a log.
+    WriteLogPair(Log("ghost"), Index("ghost"), {{At(2024, 1, 1, 0, 0, 0), u"x"}});
+    std::vector<std::uint32_t> expected = ReadIndex(Index("ghost"));
+    std::filesystem::remove(Index("ghost"));
+    EXPECT_EQ(0, ReIndexLog(u"ghost"));
+    EXPECT_EQ(expected, ReadIndex(Index("ghost")));
+    EXPECT_FALSE(testsupport::Exists(Rebuild("ghost")));
+}
+
+TEST_F(ReIndexTest, UnsafeOwnerNamesAreRefused) {
+    EXPECT_EQ(-1, ReIndexLog(u"../x"));
+    EXPECT_EQ(-1, ReIndexLog(u"a:b"));
+}
+
+// The scanner keeps the last code unit between passes, so a CR at the end of
+// one pass and the LF at the start of the next still make a record end; chunk
+// boundaries inside a pass are the same case.
+TEST_F(ReIndexTest, ScannerSeesLineEndsAcrossPasses) {
+    std::vector<std::uint8_t> log = {0xFF, 0xFE, 'a', 0, 0x0D, 0, 0x0A, 0, 'b', 0, 0x0D, 0, 0x0A, 0};
+    WriteBytes(Log(), log);
+    for (std::uint32_t split = 2; split <= log.size(); split += 1) {
+        SCOPED_TRACE(split);
+        WriteBytes(Rebuild(), {});
+        namespace os = actlog::platform;
+        os::FileHandle out = os::Current().OpenFile(testsupport::U16(Rebuild()).c_str(), os::Access::Write,
+                                                    os::Disposition::CreateAlways, os::Share::Exclusive);
+        os::FileHandle in = os::Current().OpenFile(testsupport::U16(Log()).c_str(), os::Access::Read,
+                                                   os::Disposition::OpenExisting, os::Share::All);
+        ASSERT_TRUE(out.valid() && in.valid());
+        {
+            actlog::IndexScanner scanner(out);
+            ASSERT_TRUE(scanner.Scan(in, split));
+            ASSERT_TRUE(scanner.Scan(in, static_cast<std::uint32_t>(log.size())));
+            ASSERT_TRUE(scanner.Flush());
+        }
+        os::Current().CloseFile(out);
+        os::Current().CloseFile(in);
+        EXPECT_EQ((std::vector<std::uint32_t>{8, 14}), ReadIndex(Rebuild()));
+    }
+}
+
+}  // namespace
