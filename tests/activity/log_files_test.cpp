@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "activity/log_files.h"
+#include "frame/module.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using namespace testsupport;
+using actlog::LogFile;
+
+class LogFilesTest : public SandboxTest {
+protected:
+    // The file name part of the path the library builds.
+    std::string NameOf(LogFile which, const char16_t* owner) const {
+        return fs::path(Utf8(actlog::ActivityPath(which, owner).view())).filename().string();
+    }
+    void Touch(const std::string& name) const { WriteBytes(sandbox.logs / name, {0xFF, 0xFE}); }
+};
+
+TEST_F(LogFilesTest, FileNamesForMachineAndOwner) {
+    struct Row {
+        LogFile which;
+        const char* machine;
+        const char* owner;
+    };
+    const Row rows[] = {
+        {LogFile::Log, "activity.log", "vm01.activity.log"},
+        {LogFile::Index, "activity.idx", "vm01.activity.idx"},
+        {LogFile::NewLog, "activity.log.new", "vm01.activity.log.new"},
+        {LogFile::NewIndex, "activity.idx.new", "vm01.activity.idx.new"},
+        {LogFile::RebuildIndex, "activity.idx.rex", "vm01.activity.idx.rex"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(NameOf(row.which, nullptr), row.machine);
+        EXPECT_EQ(NameOf(row.which, u""), row.machine);
+        EXPECT_EQ(NameOf(row.which, u"vm01"), row.owner);
+    }
+    fs::path log(Utf8(actlog::ActivityPath(LogFile::Log, u"vm01").view()));
+    EXPECT_EQ(log.parent_path().lexically_normal(), sandbox.logs.lexically_normal());
+}
+
+TEST_F(LogFilesTest, MutexNames) {
+    EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, u"vm01").view(), u"$$BrevantWriteLog$$vm01");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kReadMutexBase, u"vm01").view(), u"$$BrevantReadLog$$vm01");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kPruneMutexBase, u"vm01").view(), u"$$BrevantPruneLog$$vm01");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, u"").view(), u"$$BrevantWriteLog$$");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, nullptr).view(), u"$$BrevantWriteLog$$");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kSyncMutexBase, nullptr).view(), u"$$BrevantSyncLog$$");
+}
+
+TEST_F(LogFilesTest, OwnerNameHardening) {
+    // The longest owner for which the rebuild file's path still fits in 259 characters.
+    const std::size_t longest = 259 - actlog::Module().logsDirectory.size() - 17;
+    const std::u16string fits(longest, u'v');
+    const std::u16string tooLong(longest + 1, u'v');
+    const char16_t loneSurrogate[] = {u'v', 0xD800, u'x', 0};
+    const char16_t pair[] = {u'v', 0xD83D, 0xDE00, 0};
+    struct Row {
+        const char16_t* owner;
+        bool allowed;
+    };
+    const Row rows[] = {
+        {nullptr, true}, {u"", true}, {u"vm01", true}, {u"VM 01.x-y_z", true}, {pair, true},
+        {fits.c_str(), true}, {u"a/b", false}, {u"a\\b", false}, {u"..\\x", false}, {u"c:", false},
+        {u"a\nb", false}, {u"\x7f", false}, {u"tab\t", false}, {loneSurrogate, false}, {tooLong.c_str(), false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(actlog::OwnerNameAllowed(row.owner), row.allowed) << Utf8(row.owner ? row.owner : u"(null)");
+        actlog::platform::MutexHandle mutex = actlog::OpenLogMutex(actlog::kWriteMutexBase, row.owner);
+        EXPECT_EQ(mutex.valid(), row.allowed);
+        if (mutex.valid()) actlog::platform::Current().CloseMutex(mutex);
+    }
+}
+
+TEST_F(LogFilesTest, FindOwnerLogFile) {
+    struct Row {
+        std::vector<std::string> files;
+        const char16_t* owner;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {{}, u"vm01", "vm01.activity.log"},
+        {{"P.vm01.activity.log"}, u"vm01", "P.vm01.activity.log"},
+        {{"p.q.VM01.activity.log"}, u"vm01", "p.q.VM01.activity.log"},
+        // Another owner's log is never adopted.
+        {{"xvm01.activity.log"}, u"vm01", "vm01.activity.log"},
+        {{"P.xvm01.activity.log"}, u"vm01", "vm01.activity.log"},
+        {{"vm.01.activity.log", "vm.01.activity.idx"}, u"01", "01.activity.log"},
+        // Without its own index the stem is a prefix.
+        {{"vm.01.activity.log"}, u"01", "vm.01.activity.log"},
+        // The exact name wins over prefixed ones.
+        {{"A.vm01.activity.log", "vm01.activity.log", "Z.vm01.activity.log"}, u"vm01", "vm01.activity.log"},
+        // Other files of the owner do not count.
+        {{"P.vm01.activity.log.new", "vm01.activity.idx"}, u"vm01", "vm01.activity.log"},
+    };
+    for (const Row& row : rows) {
+        fs::remove_all(sandbox.logs);
+        fs::create_directories(sandbox.logs);
+        for (const std::string& file : row.files) Touch(file);
+        EXPECT_EQ(NameOf(LogFile::Log, row.owner), row.expected) << row.files.size() << " files, " << row.expected;
+        // Only the log is looked up; the index keeps the plain owner name.
+        EXPECT_EQ(NameOf(LogFile::Index, row.owner), Utf8(row.owner) + ".activity.idx");
+    }
+}
+
+TEST_F(LogFilesTest, FindOwnerLogFileLetterCase) {
+    Touch("vm01.activity.log");
+    // Where names tell case apart the path must name the file as it lies on
+    // disk; elsewhere the caller's spelling is kept.
+    EXPECT_EQ(NameOf(LogFile::Log, u"VM01"),
+              actlog::platform::kCaseSensitiveNames ? "vm01.activity.log" : "VM01.activity.log");
+}
+
+TEST_F(LogFilesTest, FindOwnerLogFileKeepsPathWhenAdoptedNameWouldNotFit) {
+    const std::size_t room = 259 - actlog::Module().logsDirectory.size();
+    const std::string owner(room - 17, 'o');  // the rebuild file's name just fits
+    const std::string prefixed = std::string(room - 13 - owner.size() + 1, 'p') + "." + owner + ".activity.log";
+    Touch(prefixed);
+    EXPECT_EQ(NameOf(LogFile::Log, U16(owner).c_str()), owner + ".activity.log");
+}
+
+TEST_F(LogFilesTest, DiscardDamagedFile) {
+    struct Row {
+        int taken;  // discard names .old0 .. .old<taken-1> already in use
+        int result;
+    };
+    const Row rows[] = {{0, 1}, {2, 1}, {9, 1}, {10, 0}};
+    for (const Row& row : rows) {
+        fs::remove_all(sandbox.logs);
+        fs::create_directories(sandbox.logs);
+        fs::path damaged = sandbox.logs / "vm01.activity.idx";
+        WriteBytes(damaged, {1, 2, 3});
+        for (int i = 0; i < row.taken; ++i) WriteBytes(sandbox.logs / ("vm01.activity.idx.old" + std::to_string(i)), {9});
+
+        EXPECT_EQ(actlog::DiscardDamagedFile(U16(damaged).c_str()), row.result) << row.taken;
+        EXPECT_EQ(Exists(damaged), row.result == 0);
+        // The discard name that received the file is deleted at once; the
+        // ones taken before stay as they were.
+        std::vector<std::string> left = ListDir(sandbox.logs);
+        std::size_t expected = static_cast<std::size_t>(row.taken) + (row.result == 0 ? 1 : 0);
+        left.erase(std::remove(left.begin(), left.end(), ".locks"), left.end());
+        EXPECT_EQ(left.size(), expected) << row.taken;
+        for (int i = 0; i < row.taken; ++i) {
+            EXPECT_EQ(ReadBytes(sandbox.logs / ("vm01.activity.idx.old" + std::to_string(i))),
+                      std::vector<std::uint8_t>{9});
+        }
+    }
+}
+
+}  // namespace

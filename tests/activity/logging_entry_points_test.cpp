@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "Log.h"
+#include "message_ids.h"
+#include "support/sandbox.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#define W(text) L##text
+#else
+#include <sys/mman.h>
+#define W(text) u##text
+#endif
+
+namespace {
+
+using namespace testsupport;
+using WideString = std::basic_string<LOG_WCHAR>;
+
+constexpr std::size_t kStampChars = 20;
+
+int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    int32_t result = JobLogActivityEx(owner, severity, job, id, args);
+    va_end(args);
+    return result;
+}
+
+int32_t CallAutoupdateLogActivity(uint32_t severity, uint32_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    int32_t result = AutoupdateLogActivity(severity, id, args);
+    va_end(args);
+    return result;
+}
+
+// An address that no process can read.
+const LOG_WCHAR* Unreadable() { return reinterpret_cast<const LOG_WCHAR*>(static_cast<std::uintptr_t>(0x10)); }
+
+class EntryPointTest : public SandboxTest {
+protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        sandbox.CreateFullSyncMark();
+    }
+    // Removes every activity file and the journal (the lock directory stays).
+    void ClearFiles() const {
+        for (const std::string& name : ListDir(sandbox.logs)) {
+            if (name != ".locks") fs::remove_all(sandbox.logs / name);
+        }
+        fs::remove(Journal());
+    }
+    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
+    // The lines of a log without their stamps.
+    std::vector<std::u16string> Tails(std::string_view owner = {}) const {
+        std::vector<std::u16string> tails;
+        std::u16string text = ReadUtf16(Log(owner));
+        std::size_t start = 1;
+        while (start < text.size()) {
+            std::size_t end = text.find(u"\r\n", start);
+            if (end == std::u16string::npos) end = text.size() - 2;
+            tails.push_back(text.substr(start + kStampChars, end + 2 - start - kStampChars));
+            start = end + 2;
+        }
+        return tails;
+    }
+    // Journal lines after "ADD yyyy/mm/dd hh:mm:ss".
+    std::vector<std::u16string> JournalTails() const {
+        std::vector<std::u16string> tails;
+        std::u16string text = ReadUtf16(Journal());
+        std::size_t start = 1;
+        while (start + 11 < text.size()) {
+            std::size_t end = text.find(u"\r\n", start);
+            tails.push_back(text.substr(start + 11 + 23, end + 2 - start - 11 - 23));
+            start = end + 2;
+        }
+        return tails;
+    }
+};
+
+TEST_F(EntryPointTest, OwnerAndJobPassing) {
+    const LOG_WCHAR* job = W("nightly");
+    struct Row {
+        const char* name;
+        std::function<int32_t()> call;
+        std::string logOwner;
+        bool jobField;
+        std::u16string journalOwner;
+        std::u16string message;
+    };
+    const std::u16string started = u"Job nightly started.";
+    const Row rows[] = {
+        {"LogActivity", [&] { return LogActivity(2, MSG_JOB_STARTED, job); }, "", false, u"<NULL>", started},
+        {"JobLogActivity", [&] { return JobLogActivity(2, 12, MSG_JOB_STARTED, job); }, "", true, u"<NULL>", started},
+        {"VMLogActivity", [&] { return VMLogActivity(W("vm01"), 2, MSG_JOB_STARTED, job); }, "vm01", false, u"vm01",
+         started},
+        {"VMLogActivity empty", [&] { return VMLogActivity(W(""), 2, MSG_JOB_STARTED, job); }, "", false, u"",
+         started},
+        {"VMLogActivity null", [&] { return VMLogActivity(nullptr, 2, MSG_JOB_STARTED, job); }, "", false,
+         u"<NULL>", started},
+        {"VMJobLogActivity", [&] { return VMJobLogActivity(W("vm01"), 2, 12, MSG_JOB_STARTED, job); }, "vm01", true,
+         u"vm01", started},
+        {"VMJobLogActivity empty", [&] { return VMJobLogActivity(W(""), 2, 12, MSG_JOB_STARTED, job); }, "", true,
+         u"<NULL>", started},
+        {"JobLogActivityEx", [&] { return CallJobLogActivityEx(W("vm01"), 2, 12, MSG_JOB_STARTED, job); }, "vm01",
+         true, u"vm01", started},
+        {"JobLogActivityEx empty", [&] { return CallJobLogActivityEx(W(""), 2, 12, MSG_JOB_STARTED, job); }, "",
+         true, u"<NULL>", started},
+        {"AutoupdateLogActivity", [&] { return CallAutoupdateLogActivity(2, MSG_JOB_STARTED, job); }, "", false,
+         u"<NULL>", u"AutoUpdate: " + started},
+        {"AutoupdateLogActivityMSG", [&] { return AutoupdateLogActivityMSG(2, W("100% done %1 %n")); }, "", false,
+         u"<NULL>", u"AutoUpdate: 100% done %1 %n"},
+    };
+    for (const Row& row : rows) {
+        ClearFiles();
+        ASSERT_EQ(row.call(), 0) << row.name;
+        std::u16string jobField = row.jobField ? u"Job0000000C - " : u"";
+        EXPECT_EQ(Tails(row.logOwner), std::vector<std::u16string>{u" -   Warning: " + jobField + row.message + u"\r\n"})
+            << row.name;
+        std::u16string journalJob = row.jobField ? u"12" : u"0";
+        EXPECT_EQ(JournalTails(), std::vector<std::u16string>{u" -- " + row.journalOwner + u" -- 2 - Job" +
+                                                              journalJob + u" - " + row.message + u"\r\n"})
+            << row.name;
+    }
+}
+
+TEST_F(EntryPointTest, FaultingInsertLogsFallbackText) {
+    const LOG_WCHAR* bad = Unreadable();
+    struct Row {
+        std::function<int32_t()> call;
+        std::u16string message;
+    };
+    const Row rows[] = {
+        {[&] { return LogActivity(1, MSG_JOB_STARTED, bad); }, u"message id is 0x000003e8 in LogActivity"},
+        {[&] { return JobLogActivity(1, 5, MSG_JOB_STARTED, bad); }, u"message id is 0x000003e8 in JobLogActivity"},
+        {[&] { return VMLogActivity(W(""), 1, MSG_JOB_STARTED, bad); }, u"message id is 0x000003e8 in VMLogActivity"},
+        {[&] { return VMJobLogActivity(nullptr, 1, 0, MSG_JOB_FAILED, W("x"), bad); },
+         u"message id is 0x000003ea in VMJobLogActivity"},
+        {[&] { return CallJobLogActivityEx(W(""), 1, 0, MSG_VM_BACKUP_DONE, bad); },
+         u"message id is 0x000003eb in VMJobLogActivity"},
+        {[&] { return CallAutoupdateLogActivity(1, MSG_JOB_STARTED, bad); },
+         u"AutoUpdate: message id is 0x000003e8 in LogActivity"},
+    };
+    std::vector<std::u16string> expected;
+    for (const Row& row : rows) {
+        ASSERT_EQ(row.call(), 0) << Utf8(row.message);
+        expected.push_back(row.message + u"\r\n");
+    }
+    std::vector<std::u16string> tails = Tails();
+    ASSERT_EQ(tails.size(), expected.size());
+    for (std::size_t i = 0; i < tails.size(); ++i) {
+        EXPECT_EQ(tails[i].substr(tails[i].size() - expected[i].size()), expected[i]);
+    }
+}
+
+TEST_F(EntryPointTest, TemplateWithoutText) {
+    EXPECT_EQ(JobLogActivity(2, 12, MSG_EMPTY), 0);
+    EXPECT_FALSE(Exists(Log()));
+    EXPECT_FALSE(Exists(Journal()));
+
+    ASSERT_EQ(LogActivity(2, MSG_EMPTY), 0);
+    ASSERT_EQ(VMJobLogActivity(W("vm01"), 2, 12, MSG_EMPTY), 0);
+    ASSERT_EQ(CallAutoupdateLogActivity(2, MSG_EMPTY), 0);
+    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -   Warning: \r\n", u" -   Warning: AutoUpdate: \r\n"}));
+    EXPECT_EQ(Tails("vm01"), std::vector<std::u16string>{u" -   Warning: Job0000000C - \r\n"});
+}
+
+TEST_F(EntryPointTest, MissingMessageIdWritesNothing) {
+    const uint32_t missing = 4242;
+    EXPECT_EQ(LogActivity(1, missing), -1);
+    EXPECT_EQ(JobLogActivity(1, 1, missing), -1);
+    EXPECT_EQ(VMLogActivity(W("vm01"), 1, missing), -1);
+    EXPECT_EQ(VMJobLogActivity(W("vm01"), 1, 1, missing), -1);
+    EXPECT_EQ(CallJobLogActivityEx(W("vm01"), 1, 1, missing), -1);
+    EXPECT_EQ(CallAutoupdateLogActivity(1, missing), -1);
+    EXPECT_FALSE(Exists(Log()));
+    EXPECT_FALSE(Exists(Log("vm01")));
+    EXPECT_FALSE(Exists(Journal()));
+}
+
+TEST_F(EntryPointTest, NoMessageLibrary) {
+    for (const std::string& name : ListDir(sandbox.bin)) fs::remove(sandbox.bin / name);
+    ASSERT_EQ(Reinitialize(), 0);
+    EXPECT_EQ(LogActivity(1, MSG_JOB_STARTED, W("x")), -1);
+    EXPECT_EQ(AutoupdateLogActivityMSG(1, W("text")), -1);
+    EXPECT_FALSE(Exists(Log()));
+}
+
+TEST_F(EntryPointTest, OverLongTextsAreCut) {
+    const WideString longText(5000, LOG_WCHAR('x'));
+    ASSERT_EQ(LogActivity(1, MSG_PLAIN_TEXT, longText.c_str()), 0);
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, longText.c_str()), 0);
+    ASSERT_EQ(CallAutoupdateLogActivity(1, MSG_PLAIN_TEXT, longText.c_str()), 0);
+    std::vector<std::u16string> tails = Tails();
+    ASSERT_EQ(tails.size(), 3u);
+    for (const std::u16string& tail : tails) {
+        EXPECT_EQ(tail.size() + kStampChars, 4095u);
+        EXPECT_EQ(tail.substr(tail.size() - 3), u"x\r\n");
+    }
+    EXPECT_EQ(ReadIndex(Index()), (std::vector<std::uint32_t>{2 + 8190, 2 + 2 * 8190, 2 + 3 * 8190}));
+}
+
+TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, nullptr), 0);
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, Unreadable()), 0);
+    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -     Error: AutoUpdate: \r\n",
+                                                    u" -     Error: AutoUpdate: \r\n"}));
+}
+
+// A text that runs unterminated into an unreadable page keeps what was read.
+TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
+    const std::size_t page = 4096;
+#ifdef _WIN32
+    auto* base = static_cast<unsigned char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(base, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
+#else
+    void* mapped = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* base = static_cast<unsigned char*>(mapped);
+    ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+#endif
+    auto* text = reinterpret_cast<LOG_WCHAR*>(base + page - 6);
+    text[0] = LOG_WCHAR('a');
+    text[1] = LOG_WCHAR('b');
+    text[2] = LOG_WCHAR('c');
+    EXPECT_EQ(AutoupdateLogActivityMSG(4, text), 0);
+    EXPECT_EQ(Tails(), std::vector<std::u16string>{u" -   Success: AutoUpdate: abc\r\n"});
+#ifdef _WIN32
+    VirtualFree(base, 0, MEM_RELEASE);
+#else
+    munmap(base, 2 * page);
+#endif
+}
+
+TEST_F(EntryPointTest, UnsafeOwnerIsRefused) {
+    EXPECT_EQ(VMLogActivity(W("../up"), 1, MSG_JOB_STARTED, W("x")), -1);
+    EXPECT_EQ(VMJobLogActivity(W("a\\b"), 1, 2, MSG_JOB_STARTED, W("x")), -1);
+    EXPECT_EQ(CallJobLogActivityEx(W("c:d"), 1, 2, MSG_JOB_STARTED, W("x")), -1);
+    const WideString tooLong(400, LOG_WCHAR('o'));
+    EXPECT_EQ(VMLogActivity(tooLong.c_str(), 1, MSG_JOB_STARTED, W("x")), -1);
+    EXPECT_FALSE(Exists(Journal()));
+    EXPECT_FALSE(Exists(sandbox.root / "up.activity.log"));
+}
+
+TEST_F(EntryPointTest, InsertsOfSeveralTypes) {
+    ASSERT_EQ(VMLogActivity(W("vm01"), 4, MSG_VOLUME_SCANNED, W("D:"), 42), 0);
+    ASSERT_EQ(VMLogActivity(W("vm01"), 4, MSG_BYTES_COPIED, static_cast<unsigned long long>(5000000000ULL), 3), 0);
+    EXPECT_EQ(Tails("vm01"), (std::vector<std::u16string>{u" -   Success: Volume D: scanned: 42 files.\r\n",
+                                                          u" -   Success: 5000000000 bytes copied in 3 seconds.\r\n"}));
+}
+
+}  // namespace

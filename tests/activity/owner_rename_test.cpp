@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "Log.h"
+#include "activity/owner_rename.h"
+#include "activity/record_append.h"
+#include "support/sandbox.h"
+
+#ifdef _WIN32
+#define W(text) L##text
+#else
+#define W(text) u##text
+#endif
+
+namespace {
+
+using namespace testsupport;
+
+class OwnerRenameTest : public SandboxTest {
+protected:
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names = ListDir(sandbox.logs);
+        names.erase(std::remove(names.begin(), names.end(), ".locks"), names.end());
+        return names;
+    }
+    std::size_t Records(const std::string& name) const {
+        std::u16string text = ReadUtf16(sandbox.logs / name);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n'));
+    }
+};
+
+TEST_F(OwnerRenameTest, PrefixThenAnotherThenSameInOtherCase) {
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"one", u"vm01"), 0);
+    EXPECT_EQ(VMUpdateLogFileNames(W("P"), W("vm01")), 0);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"P.vm01.activity.log", "vm01.activity.idx"}));
+
+    // The next append finds the log under its new name.
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"two", u"vm01"), 0);
+    EXPECT_EQ(Records("P.vm01.activity.log"), 2u);
+    EXPECT_EQ(ReadIndex(Index("vm01")).size(), 2u);
+
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"Q.vm01.activity.log", "vm01.activity.idx"}));
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);
+    EXPECT_EQ(VMUpdateLogFileNames(W("q"), W("VM01")), 0);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"Q.vm01.activity.log", "vm01.activity.idx"}));
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"three", u"vm01"), 0);
+    EXPECT_EQ(Records("Q.vm01.activity.log"), 3u);
+}
+
+TEST_F(OwnerRenameTest, NullOrEmptyPrefixGivesLeadingDot) {
+    for (const LOG_WCHAR* prefix : {static_cast<const LOG_WCHAR*>(nullptr), W("")}) {
+        fs::remove_all(sandbox.logs);
+        fs::create_directories(sandbox.logs);
+        ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"one", u"vm01"), 0);
+        EXPECT_EQ(VMUpdateLogFileNames(prefix, W("vm01")), 0);
+        EXPECT_EQ(Listing(), (std::vector<std::string>{".vm01.activity.log", "vm01.activity.idx"}));
+    }
+}
+
+TEST_F(OwnerRenameTest, NothingMovesWhenTheMoveCannotBeMade) {
+    // No log yet: nothing happens and the first append uses the plain name.
+    EXPECT_EQ(VMUpdateLogFileNames(W("P"), W("vm01")), 0);
+    EXPECT_TRUE(Listing().empty());
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"one", u"vm01"), 0);
+    EXPECT_TRUE(Exists(Log("vm01")));
+
+    // Target taken by another file: both stay.
+    WriteBytes(sandbox.logs / "T.vm01.activity.log", {1, 2});
+    EXPECT_EQ(VMUpdateLogFileNames(W("T"), W("vm01")), 0);
+    EXPECT_EQ(Records("vm01.activity.log"), 1u);
+    EXPECT_EQ(ReadBytes(sandbox.logs / "T.vm01.activity.log"), (std::vector<std::uint8_t>{1, 2}));
+}
+
+TEST_F(OwnerRenameTest, AnotherOwnersLogIsNeverMoved) {
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"x", u"xvm01"), 0);
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"y", u"vm.01"), 0);
+    ASSERT_EQ(VMUpdateLogFileNames(W("P"), W("xvm01")), 0);
+    const std::vector<std::string> before = Listing();
+    ASSERT_EQ(before, (std::vector<std::string>{"P.xvm01.activity.log", "vm.01.activity.idx", "vm.01.activity.log",
+                                                 "xvm01.activity.idx"}));
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);  // would match P.xvm01 / xvm01 by suffix
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("01")), 0);    // vm.01 has an index of its own
+    EXPECT_EQ(Listing(), before);
+}
+
+TEST_F(OwnerRenameTest, TargetThatNamesAnotherOwnerIsRefused) {
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"a", u"01"), 0);
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"b", u"vm.01"), 0);
+    fs::remove(Log("vm.01"));  // vm.01 keeps its index
+    const std::vector<std::string> before = Listing();
+    // "vm" + "." + "01" would become vm.01's log.
+    EXPECT_EQ(VMUpdateLogFileNames(W("vm"), W("01")), 0);
+    EXPECT_EQ(Listing(), before);
+}
+
+TEST_F(OwnerRenameTest, UnsafeNamesTouchNothing) {
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"m", nullptr), 0);
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"m", u"vm01"), 0);
+    const std::vector<std::string> before = Listing();
+    const std::basic_string<LOG_WCHAR> longPrefix(300, LOG_WCHAR('p'));
+    struct Row {
+        const LOG_WCHAR* prefix;
+        const LOG_WCHAR* owner;
+    };
+    const Row rows[] = {
+        {W("P"), W("a/b")},  {W("P"), W("..\\vm01")}, {W("P"), W("vm:01")}, {W("../../x"), W("vm01")},
+        {W("..\\x"), W("vm01")}, {W("c:"), W("vm01")}, {W("a\tb"), W("vm01")}, {longPrefix.c_str(), W("vm01")},
+        {W("P"), W("")},     {W("P"), nullptr},  // the machine's log is not renamed
+    };
+    for (const Row& row : rows) EXPECT_EQ(VMUpdateLogFileNames(row.prefix, row.owner), 0);
+    EXPECT_EQ(Listing(), before);
+    EXPECT_EQ(ListDir(sandbox.root), (std::vector<std::string>{"DataSync", "Logs", "bin"}));
+}
+
+TEST(BuildPrefixedLogPath, InsertsPrefixAndOwnerBeforeTheFileName) {
+    const char16_t sep = actlog::platform::kSeparator;
+    const std::u16string dir = std::u16string(u"root") + sep + u"Logs" + sep;
+    struct Row {
+        std::u16string base;
+        const char16_t* prefix;
+        const char16_t* owner;
+        std::u16string expected;
+    };
+    const Row rows[] = {
+        {dir + u"activity.log", u"P", u"vm01", dir + u"P.vm01.activity.log"},
+        {dir + u"activity.log", nullptr, u"vm01", dir + u".vm01.activity.log"},
+        {dir + u"activity.log", u"P", nullptr, dir + u"P..activity.log"},
+        {u"activity.log", u"p.q", u"o", u"p.q.o.activity.log"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(actlog::BuildPrefixedLogPath(row.base, row.prefix, row.owner), row.expected);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/sandbox.h"
+#include "sync/journal_files.h"
+
+namespace {
+
+using namespace testsupport;
+
+LogSystemTime Time(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
+                   std::uint16_t minute, std::uint16_t second) {
+    LogSystemTime t{};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    t.wSecond = second;
+    t.wDayOfWeek = 4;
+    t.wMilliseconds = 999;
+    return t;
+}
+
+// A journal record as it stands in the file: "%10d " + line.
+std::u16string Record(std::u16string_view line) {
+    std::string prefix = std::to_string(line.size() * 2);
+    prefix = std::string(10 - prefix.size(), ' ') + prefix + " ";
+    return U16(prefix) + std::u16string(line);
+}
+
+class JournalWriterTest : public SandboxTest {
+protected:
+    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
+};
+
+TEST_F(JournalWriterTest, AddRecordIsByteExact) {
+    sandbox.CreateFullSyncMark();
+    LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
+    ASSERT_EQ(actlog::SyncLogAdd(1, 0, &t, u"Volume scanned", nullptr), 0);
+
+    std::u16string line = u"ADD 2009/03/05 07:08:09 -- <NULL> -- 1 - Job0 - Volume scanned\r\n";
+    ASSERT_EQ(line.size() * 2, 128u);
+    std::vector<std::uint8_t> expected = {0xFF, 0xFE};
+    std::vector<std::uint8_t> record = Utf16Bytes(u"       128 " + line);
+    expected.insert(expected.end(), record.begin(), record.end());
+    EXPECT_EQ(ReadBytes(Journal()), expected);
+}
+
+TEST_F(JournalWriterTest, PruneRecordIsByteExactAndNeedsNoMark) {
+    LogSystemTime t = Time(2009, 2, 1, 0, 0, 0);
+    ASSERT_EQ(actlog::SyncLogPrune(&t, u"vm01"), 0);
+    EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF        74 PRUNE 2009/02/01 00:00:00 - vm01 - \r\n");
+}
+
+TEST_F(JournalWriterTest, LaterRecordsFollowWithoutSecondByteOrderMark) {
+    sandbox.CreateFullSyncMark();
+    LogSystemTime t = Time(2010, 12, 31, 23, 59, 58);
+    ASSERT_EQ(actlog::SyncLogAdd(2, 7, &t, u"first", u"vm01"), 0);
+    ASSERT_EQ(actlog::SyncLogPrune(&t, nullptr), 0);
+    ASSERT_EQ(actlog::SyncLogAdd(4, 0, &t, u"third", u"vm01"), 0);
+    EXPECT_EQ(ReadUtf16(Journal()),
+              u"\xFEFF" + Record(u"ADD 2010/12/31 23:59:58 -- vm01 -- 2 - Job7 - first\r\n") +
+                  Record(u"PRUNE 2010/12/31 23:59:58 - <NULL> - \r\n") +
+                  Record(u"ADD 2010/12/31 23:59:58 -- vm01 -- 4 - Job0 - third\r\n"));
+}
+
+TEST_F(JournalWriterTest, AddLineFields) {
+    sandbox.CreateFullSyncMark();
+    struct Row {
+        std::uint32_t severity, job;
+        const char16_t* owner;
+        LogSystemTime time;
+        const char16_t* message;
+        std::u16string line;
+    };
+    const Row rows[] = {
+        {1, 0, u"", Time(2009, 3, 5, 7, 8, 9), u"x", u"ADD 2009/03/05 07:08:09 --  -- 1 - Job0 - x\r\n"},
+        {2, 0xFFFFFFFFu, nullptr, Time(999, 1, 2, 3, 4, 5), u"y",
+         u"ADD  999/01/02 03:04:05 -- <NULL> -- 2 - Job-1 - y\r\n"},
+        {0x80000000u, 12, u"vm01", Time(2024, 2, 29, 12, 0, 0), u" - a -- b - ",
+         u"ADD 2024/02/29 12:00:00 -- vm01 -- -2147483648 - Job12 -  - a -- b - \r\n"},
+        {7, 255, u"VM 02", Time(2024, 10, 11, 1, 2, 3), u"", u"ADD 2024/10/11 01:02:03 -- VM 02 -- 7 - Job255 - \r\n"},
+    };
+    std::u16string expected = u"\xFEFF";
+    for (const Row& row : rows) {
+        ASSERT_EQ(actlog::SyncLogAdd(row.severity, row.job, &row.time, row.message, row.owner), 0);
+        expected += Record(row.line);
+    }
+    EXPECT_EQ(ReadUtf16(Journal()), expected);
+}
+
+TEST_F(JournalWriterTest, PruneWithEmptyOwnerLeavesFieldEmpty) {
+    LogSystemTime t = Time(2009, 2, 1, 0, 0, 0);
+    ASSERT_EQ(actlog::SyncLogPrune(&t, u""), 0);
+    EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF" + Record(u"PRUNE 2009/02/01 00:00:00 -  - \r\n"));
+}
+
+TEST_F(JournalWriterTest, FilteredSeveritiesAndMissingMarkWriteNothing) {
+    LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
+    // Without the mark no severity is journaled.
+    for (std::uint32_t severity : {0u, 1u, 2u, 3u, 4u, 5u, 6u}) {
+        EXPECT_EQ(actlog::SyncLogAdd(severity, 0, &t, u"m", nullptr), 0) << severity;
+    }
+    EXPECT_FALSE(Exists(Journal()));
+    // With it, 0 and 3 still are not.
+    sandbox.CreateFullSyncMark();
+    EXPECT_EQ(actlog::SyncLogAdd(0, 0, &t, u"m", nullptr), 0);
+    EXPECT_EQ(actlog::SyncLogAdd(3, 0, &t, u"m", nullptr), 0);
+    EXPECT_FALSE(Exists(Journal()));
+}
+
+TEST_F(JournalWriterTest, MarkMayBeADirectory) {
+    fs::create_directories(sandbox.dataSync / "activeLogFullSyncFinished.mark");
+    LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
+    ASSERT_EQ(actlog::SyncLogAdd(1, 0, &t, u"m", nullptr), 0);
+    EXPECT_TRUE(Exists(Journal()));
+}
+
+TEST_F(JournalWriterTest, MissingDataSyncDirectoryIsCreated) {
+    fs::remove_all(sandbox.dataSync);
+    LogSystemTime t = Time(2009, 2, 1, 0, 0, 0);
+    ASSERT_EQ(actlog::SyncLogPrune(&t, u"vm01"), 0);
+    EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF" + Record(u"PRUNE 2009/02/01 00:00:00 - vm01 - \r\n"));
+}
+
+TEST_F(JournalWriterTest, OverLongMessageIsCutAndKeepsLineEnd) {
+    sandbox.CreateFullSyncMark();
+    LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
+    std::u16string message(5000, u'm');
+    ASSERT_EQ(actlog::SyncLogAdd(1, 0, &t, message.c_str(), nullptr), 0);
+    std::u16string text = ReadUtf16(Journal());
+    ASSERT_EQ(text.size(), 1u + 11u + 4095u);
+    EXPECT_EQ(text.substr(1, 11), u"      8190 ");
+    EXPECT_EQ(text.substr(text.size() - 3), u"m\r\n");
+}
+
+TEST_F(JournalWriterTest, RecordBuilderCutsEveryAppendBeforeTheLineEnd) {
+    actlog::JournalRecord record;
+    record.Append(std::u16string(3000, u'a'));
+    record.AppendZ(std::u16string(3000, u'b').c_str());
+    record.AppendSigned32(123);
+    record.Finish();
+    std::u16string_view line = record.line();
+    ASSERT_EQ(line.size(), 4095u);
+    EXPECT_EQ(line.substr(4090), u"bbb\r\n");
+    EXPECT_EQ(record.ByteCount(), 2u * (11u + 4095u));
+    EXPECT_EQ(std::u16string_view(record.data(), 11), u"      8190 ");
+}
+
+TEST_F(JournalWriterTest, AppendFileWithBomOffsets) {
+    fs::path empty = sandbox.logs / "empty.bin";
+    WriteBytes(empty, {});
+    fs::path holding = sandbox.logs / "holding.bin";
+    WriteBytes(holding, {1, 2, 3, 4, 5});
+    fs::path missing = sandbox.logs / "missing.bin";
+    const char16_t data[] = u"ab";
+
+    using actlog::platform::Disposition;
+    struct Row {
+        fs::path path;
+        Disposition disposition;
+        std::int64_t offset;
+        std::vector<std::uint8_t> after;
+    };
+    const Row rows[] = {
+        {missing, Disposition::OpenExisting, -1, {}},
+        {empty, Disposition::OpenExisting, 2, {0xFF, 0xFE, 'a', 0, 'b', 0}},
+        {holding, Disposition::OpenAlways, 5, {1, 2, 3, 4, 5, 'a', 0, 'b', 0}},
+        {missing, Disposition::OpenAlways, 2, {0xFF, 0xFE, 'a', 0, 'b', 0}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(actlog::AppendFileWithBom(U16(row.path).c_str(), row.disposition, data, 4), row.offset)
+            << row.path;
+        EXPECT_EQ(ReadBytes(row.path), row.after) << row.path;
+    }
+}
+
+TEST_F(JournalWriterTest, FileNames) {
+    struct Row {
+        actlog::SyncFile which;
+        const char* name;
+    };
+    const Row rows[] = {
+        {actlog::SyncFile::Journal, "activity_sync.log"},
+        {actlog::SyncFile::HandOver, "activity_sync_trans.log"},
+        {actlog::SyncFile::Full, "activity_sync_trans_full.log"},
+        {actlog::SyncFile::Xml, "activity_sync_transXML.xml"},
+        {actlog::SyncFile::FullSyncMark, "activeLogFullSyncFinished.mark"},
+    };
+    for (const Row& row : rows) {
+        fs::path path(Utf8(actlog::SyncFilePath(row.which).view()));
+        EXPECT_EQ(path.lexically_normal(), (sandbox.dataSync / row.name).lexically_normal());
+    }
+}
+
+}  // namespace
