@@ -120,7 +120,7 @@ TEST_F(LogFilesTest, FindOwnerLogFileKeepsPathWhenAdoptedNameWouldNotFit) {
     const std::string owner(room - 17, 'o');  // the rebuild file's name just fits
     const std::string prefixed = std::string(room - 13 - owner.size() + 1, 'p') + "." + owner + ".activity.log";
     Touch(prefixed);
-    EXPECT_EQ(NameOf(LogFile::Log, U16(owner).c_str()), owner + ".activity.log");
+    EXPECT_EQ(NameOf(LogFile::Log, U16(std::string_view(owner)).c_str()), owner + ".activity.log");
 }
 
 TEST_F(LogFilesTest, DiscardDamagedFile) {

@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "activity/owner_rename.h"
 #include "activity/record_append.h"
+#include "platform/platform.h"
 #include "support/sandbox.h"
 
 #ifdef _WIN32

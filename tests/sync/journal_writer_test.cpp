@@ -27,7 +27,7 @@ LogSystemTime Time(std::uint16_t year, std::uint16_t month, std::uint16_t day, s
 std::u16string Record(std::u16string_view line) {
     std::string prefix = std::to_string(line.size() * 2);
     prefix = std::string(10 - prefix.size(), ' ') + prefix + " ";
-    return U16(prefix) + std::u16string(line);
+    return U16(std::string_view(prefix)) + std::u16string(line);
 }
 
 class JournalWriterTest : public SandboxTest {
