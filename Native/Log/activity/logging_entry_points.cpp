@@ -89,30 +89,25 @@ bool StartAutoupdateText(LineText& record) noexcept {
     return true;
 }
 
-// Appends the caller's text to `record` as far as it can be read. The text is
-// copied in pieces that never cross a 4 KiB boundary, each probed first, so
-// that an unreadable pointer ends the copy instead of faulting.
+// Appends the caller's text to `record` as far as it can be read. Each stretch
+// up to the next 4 KiB boundary is probed before it is read, so that an
+// unreadable pointer ends the copy instead of faulting; characters are read one
+// by one so that nothing past the terminator is touched.
 void AppendCallerText(LineText& record, const char16_t* text) noexcept {
     constexpr std::uintptr_t kPage = 4096;
     const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
     platform::Platform& os = platform::Current();
     while (at != nullptr && record.size() < LineText::kCapacity - 1) {
         std::uintptr_t address = reinterpret_cast<std::uintptr_t>(at);
-        std::size_t chunk = static_cast<std::size_t>(kPage - address % kPage);
-        if (chunk < 2) chunk = 2;  // a character straddling the boundary
-        chunk &= ~static_cast<std::size_t>(1);
-        if (!os.CanRead(at, chunk)) return;
-        char16_t piece[kPage / 2];
-        std::memcpy(piece, at, chunk);
-        std::size_t count = chunk / 2;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (piece[i] == 0) {
-                record.Append(std::u16string_view(piece, i));
-                return;
-            }
+        std::size_t stretch = static_cast<std::size_t>(kPage - address % kPage);
+        if (stretch < 2) stretch = 2;  // a character straddling the boundary
+        stretch &= ~static_cast<std::size_t>(1);
+        if (!os.CanRead(at, stretch)) return;
+        for (const unsigned char* end = at + stretch; at < end; at += 2) {
+            char16_t c = 0;
+            std::memcpy(&c, at, 2);  // the caller's pointer need not be aligned
+            if (c == 0 || !record.Append(c)) return;
         }
-        if (!record.Append(std::u16string_view(piece, count))) return;
-        at += chunk;
     }
 }
 
