@@ -179,18 +179,33 @@ std::size_t WalkUnits(const void* text, std::size_t bytes, bool wide, std::size_
 }
 
 // Finds how many bytes of the terminated string at `text` to use: up to its
-// terminator, or fewer when more than `maxBytes` would be needed. false when a
-// page of it cannot be read.
-bool MeasureString(const void* text, bool wide, std::size_t maxBytes, std::size_t* bytes) noexcept {
+// terminator, or up to the end of the character that makes `maxUnits` UTF-16
+// units, whichever comes first. false when a page of it cannot be read.
+bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_t* bytes) noexcept {
     ProbedReader reader(text);
     std::size_t used = 0;
-    const std::size_t step = wide ? sizeof(char16_t) : 1;
-    while (used + step <= maxBytes) {
-        char16_t unit = 0;
+    std::size_t units = 0;
+    if (wide) {
+        for (; units < maxUnits; ++units) {
+            char16_t unit = 0;
+            if (!reader.Fetch(&unit, sizeof unit)) return false;
+            if (unit == 0) break;
+            used += sizeof unit;
+        }
+        *bytes = used;
+        return true;
+    }
+    NarrowDecoder decoder;
+    auto count = [&](char16_t) noexcept {
+        ++units;
+        return true;
+    };
+    while (units < maxUnits) {
         unsigned char byte = 0;
-        if (wide ? !reader.Fetch(&unit, step) : !reader.Fetch(&byte, step)) return false;
-        if ((wide ? unit : byte) == 0) break;
-        used += step;
+        if (!reader.Fetch(&byte, 1)) return false;
+        if (byte == 0) break;
+        ++used;
+        decoder.Feed(byte, count);
     }
     *bytes = used;
     return true;
@@ -608,9 +623,8 @@ bool RenderString(TextSink& sink, const ConversionSpec& spec, const void* text, 
     // string need not be read.
     std::size_t maxUnits = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision)
                                                : SaturatingAdd(SaturatingAdd(sink.Room(), width), 1);
-    std::size_t maxBytes = maxUnits > SIZE_MAX / 4 ? SIZE_MAX : maxUnits * (wide ? 2 : 4);
     std::size_t bytes = 0;
-    if (!MeasureString(text, wide, maxBytes, &bytes)) return false;
+    if (!MeasureString(text, wide, maxUnits, &bytes)) return false;
 
     std::size_t units = WalkUnits(text, bytes, wide, maxUnits, [](char16_t) noexcept {});
     std::size_t pad = width > units ? width - units : 0;

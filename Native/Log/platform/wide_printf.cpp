@@ -1,0 +1,82 @@
+#include "platform/wide_printf.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "platform/printf_conversion.h"
+
+namespace actlog {
+
+using format_detail::ArgKind;
+using format_detail::ConversionSpec;
+using format_detail::TextSink;
+
+int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format, va_list args) noexcept {
+    TextSink sink(out, capacity);
+    bool failed = format == nullptr;
+    va_list list;
+    va_copy(list, args);
+    for (const char16_t* p = format; !failed && *p != 0;) {
+        // Plain text up to the next '%' in one piece.
+        const char16_t* run = p;
+        while (*p != 0 && *p != u'%') ++p;
+        sink.PutUnits(run, static_cast<std::size_t>(p - run));
+        if (*p == 0) break;
+        ++p;
+        if (*p == u'%') {
+            sink.PutUnit(u'%');
+            ++p;
+            continue;
+        }
+        ConversionSpec spec;
+        // The conversion parser stops at the first character that cannot
+        // belong to it, so it never reads past the terminator.
+        std::size_t used = format_detail::ParseConversion(p, SIZE_MAX, &spec);
+        ArgKind kind = used == 0 ? ArgKind::Invalid : format_detail::KindOf(spec);
+        if (kind == ArgKind::Invalid) {
+            failed = true;
+            break;
+        }
+        p += used;
+        if (spec.widthStar) format_detail::ApplyStarWidth(&spec, va_arg(list, int));
+        if (spec.precisionStar) format_detail::ApplyStarPrecision(&spec, va_arg(list, int));
+        switch (kind) {
+            case ArgKind::SignedInt:
+            case ArgKind::UnsignedInt:
+                format_detail::RenderInteger(sink, spec,
+                                             format_detail::Is64Bit(spec) ? va_arg(list, unsigned long long)
+                                                                          : va_arg(list, unsigned int));
+                break;
+            case ArgKind::Pointer:
+                format_detail::RenderPointer(sink, spec, reinterpret_cast<std::uintptr_t>(va_arg(list, void*)));
+                break;
+            case ArgKind::WideChar:
+                format_detail::RenderChar(sink, spec, static_cast<char16_t>(va_arg(list, int)));
+                break;
+            case ArgKind::NarrowChar:
+                format_detail::RenderChar(sink, spec,
+                                          format_detail::WidenByte(static_cast<unsigned char>(va_arg(list, int))));
+                break;
+            case ArgKind::WideString:
+            case ArgKind::NarrowString:
+                failed = !format_detail::RenderString(sink, spec, va_arg(list, const void*),
+                                                      kind == ArgKind::WideString);
+                break;
+            case ArgKind::Float:
+                format_detail::RenderFloat(sink, spec,
+                                           spec.size == format_detail::ArgSize::LongDouble
+                                               ? static_cast<double>(va_arg(list, long double))
+                                               : va_arg(list, double));
+                break;
+            default:
+                failed = true;
+                break;
+        }
+    }
+    va_end(list);
+    std::size_t written = sink.Finish();
+    if (failed) return -1;
+    return written > INT_MAX ? INT_MAX : static_cast<int>(written);
+}
+
+}  // namespace actlog
