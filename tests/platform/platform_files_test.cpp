@@ -1,0 +1,289 @@
+// Conformance of the native platform's file and name operations. The same
+// expectations hold on every target: they are the Win32 behaviour the
+// library relies on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using namespace actlog::platform;
+using testsupport::fs::path;
+using testsupport::ReadBytes;
+using testsupport::U16;
+using testsupport::WriteBytes;
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+class PlatformFiles : public ::testing::Test {
+protected:
+    Platform& os = Native();
+    testsupport::Sandbox sandbox{{}};
+    path dir = sandbox.root / "files";
+
+    void SetUp() override { testsupport::fs::create_directories(dir); }
+
+    std::u16string At(std::string_view name) const { return U16(dir / std::string(name)); }
+
+    std::string ReadAll(FileHandle file) {
+        std::string out;
+        char buffer[64];
+        std::uint32_t done = 0;
+        while (os.Read(file, buffer, sizeof buffer, &done) && done > 0) out.append(buffer, done);
+        return out;
+    }
+
+    std::vector<std::u16string> Search(std::string_view pattern) {
+        std::vector<std::u16string> names;
+        char16_t name[260];
+        SearchHandle search = os.FindFirst(At(pattern).c_str(), name, 260);
+        if (!search.valid()) return names;
+        do {
+            names.emplace_back(name);
+        } while (os.FindNext(search, name, 260));
+        os.FindClose(search);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(PlatformFiles, OpenFileCanBeRenamedAndDeletedWhileItsHandleKeepsReading) {
+    WriteBytes(dir / "a.log", Bytes("first record"));
+    FileHandle reader = os.OpenFile(At("a.log").c_str(), Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(reader.valid());
+
+    ASSERT_TRUE(os.MoveNoReplace(At("a.log").c_str(), At("b.log").c_str()));
+    EXPECT_FALSE(os.Exists(At("a.log").c_str()));
+    EXPECT_EQ("first record", ReadAll(reader));
+
+    ASSERT_TRUE(os.RemoveFile(At("b.log").c_str()));
+    std::uint64_t position = 1;
+    ASSERT_TRUE(os.Seek(reader, 0, SeekFrom::Begin, &position));
+    EXPECT_EQ(0u, position);
+    EXPECT_EQ("first record", ReadAll(reader));
+    os.CloseFile(reader);
+    EXPECT_FALSE(os.Exists(At("b.log").c_str()));
+}
+
+TEST_F(PlatformFiles, OpenFileCanBeWrittenByAnotherHandle) {
+    FileHandle writer = os.OpenFile(At("shared.log").c_str(), Access::Write, Disposition::OpenAlways);
+    FileHandle reader = os.OpenFile(At("shared.log").c_str(), Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(writer.valid());
+    ASSERT_TRUE(reader.valid());
+    std::uint32_t done = 0;
+    ASSERT_TRUE(os.Write(writer, "abc", 3, &done));
+    EXPECT_EQ(3u, done);
+    EXPECT_EQ("abc", ReadAll(reader));
+    os.CloseFile(reader);
+    os.CloseFile(writer);
+}
+
+TEST_F(PlatformFiles, MoveNeverReplacesAnExistingName) {
+    WriteBytes(dir / "from", Bytes("from"));
+    WriteBytes(dir / "to", Bytes("to"));
+    EXPECT_FALSE(os.MoveNoReplace(At("from").c_str(), At("to").c_str()));
+    EXPECT_EQ(Bytes("from"), ReadBytes(dir / "from"));
+    EXPECT_EQ(Bytes("to"), ReadBytes(dir / "to"));
+
+    EXPECT_FALSE(os.MoveNoReplace(At("missing").c_str(), At("other").c_str()));
+    EXPECT_FALSE(os.Exists(At("other").c_str()));
+}
+
+TEST_F(PlatformFiles, Dispositions) {
+    struct Row {
+        const char* what;
+        Disposition disposition;
+        bool present;
+        bool opens;
+        const char* contentAfter;  // null: no file afterwards
+    };
+    const Row rows[] = {
+        {"open existing, missing", Disposition::OpenExisting, false, false, nullptr},
+        {"open existing, present", Disposition::OpenExisting, true, true, "kept"},
+        {"open always, missing", Disposition::OpenAlways, false, true, ""},
+        {"open always, present", Disposition::OpenAlways, true, true, "kept"},
+        {"create always, missing", Disposition::CreateAlways, false, true, ""},
+        {"create always, present", Disposition::CreateAlways, true, true, ""},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string name = "disposition" + std::to_string(n++);
+        if (row.present) WriteBytes(dir / name, Bytes("kept"));
+        FileHandle file = os.OpenFile(At(name).c_str(), Access::Write, row.disposition);
+        EXPECT_EQ(row.opens, file.valid());
+        os.CloseFile(file);
+        if (row.contentAfter == nullptr) {
+            EXPECT_FALSE(os.Exists(At(name).c_str()));
+        } else {
+            EXPECT_EQ(Bytes(row.contentAfter), ReadBytes(dir / name));
+        }
+    }
+}
+
+TEST_F(PlatformFiles, OpenExistingRefusesADirectory) {
+    testsupport::fs::create_directories(dir / "sub");
+    FileHandle file = os.OpenFile(At("sub").c_str(), Access::Read, Disposition::OpenExisting);
+    EXPECT_FALSE(file.valid());
+    os.CloseFile(file);
+}
+
+TEST_F(PlatformFiles, SeekSizeReadAndWrite) {
+    FileHandle file = os.OpenFile(At("data").c_str(), Access::Write, Disposition::CreateAlways);
+    ASSERT_TRUE(file.valid());
+    std::uint32_t done = 0;
+    ASSERT_TRUE(os.Write(file, "0123456789", 10, &done));
+    std::uint64_t size = 0, position = 0;
+    ASSERT_TRUE(os.FileSize(file, &size));
+    EXPECT_EQ(10u, size);
+    ASSERT_TRUE(os.Seek(file, -4, SeekFrom::End, &position));
+    EXPECT_EQ(6u, position);
+    ASSERT_TRUE(os.Write(file, "xy", 2, &done));
+    // A position before the start is refused and leaves the position alone.
+    EXPECT_FALSE(os.Seek(file, -1, SeekFrom::Begin, &position));
+    EXPECT_FALSE(os.Seek(file, -11, SeekFrom::End, &position));
+    ASSERT_TRUE(os.Write(file, "z", 1, &done));
+    os.CloseFile(file);
+    EXPECT_EQ(Bytes("012345xyz9"), ReadBytes(dir / "data"));
+
+    file = os.OpenFile(At("data").c_str(), Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(os.Seek(file, 8, SeekFrom::Begin, &position));
+    char buffer[16];
+    ASSERT_TRUE(os.Read(file, buffer, sizeof buffer, &done));
+    EXPECT_EQ(2u, done);
+    ASSERT_TRUE(os.Read(file, buffer, sizeof buffer, &done));
+    EXPECT_EQ(0u, done) << "reading at the end gives nothing, successfully";
+    os.CloseFile(file);
+}
+
+TEST_F(PlatformFiles, AppendAccessWritesAtTheEndWhoeverElseWrote) {
+    FileHandle appender = os.OpenFile(At("journal").c_str(), Access::Append, Disposition::OpenAlways);
+    FileHandle writer = os.OpenFile(At("journal").c_str(), Access::Write, Disposition::OpenExisting);
+    ASSERT_TRUE(appender.valid());
+    ASSERT_TRUE(writer.valid());
+    std::uint32_t done = 0;
+    ASSERT_TRUE(os.Write(appender, "one;", 4, &done));
+    ASSERT_TRUE(os.Write(writer, "ONE;TWO;", 8, &done));
+    ASSERT_TRUE(os.Write(appender, "three;", 6, &done));
+    os.CloseFile(writer);
+    os.CloseFile(appender);
+    EXPECT_EQ(Bytes("ONE;TWO;three;"), ReadBytes(dir / "journal"));
+}
+
+TEST_F(PlatformFiles, SetEndOfFileCutsAndGrowsWithZeroBytes) {
+    WriteBytes(dir / "sized", Bytes("abcdef"));
+    FileHandle file = os.OpenFile(At("sized").c_str(), Access::Write, Disposition::OpenExisting);
+    ASSERT_TRUE(file.valid());
+    ASSERT_TRUE(os.Seek(file, 2, SeekFrom::Begin, nullptr));
+    ASSERT_TRUE(os.SetEndOfFile(file));
+    EXPECT_EQ(Bytes("ab"), ReadBytes(dir / "sized"));
+    ASSERT_TRUE(os.Seek(file, 5, SeekFrom::Begin, nullptr));
+    ASSERT_TRUE(os.SetEndOfFile(file));
+    os.CloseFile(file);
+    EXPECT_EQ((std::vector<std::uint8_t>{'a', 'b', 0, 0, 0}), ReadBytes(dir / "sized"));
+}
+
+TEST_F(PlatformFiles, ExclusiveOpenIsRefusedWhileHeld) {
+    FileHandle first = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::CreateAlways, Share::Exclusive);
+    ASSERT_TRUE(first.valid());
+    std::uint32_t done = 0;
+    ASSERT_TRUE(os.Write(first, "held", 4, &done));
+    FileHandle second = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::CreateAlways, Share::Exclusive);
+    EXPECT_FALSE(second.valid());
+    os.CloseFile(second);
+    EXPECT_EQ(Bytes("held"), ReadBytes(dir / "rebuild")) << "a refused open must not truncate";
+    os.CloseFile(first);
+
+    FileHandle third = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::OpenExisting, Share::Exclusive);
+    EXPECT_TRUE(third.valid());
+    os.CloseFile(third);
+}
+
+TEST_F(PlatformFiles, NamesExistRemoveAndOneDirectoryLevel) {
+    EXPECT_TRUE(os.MakeDirectory(At("level").c_str()));
+    EXPECT_FALSE(os.MakeDirectory(At("level").c_str())) << "already there";
+    EXPECT_FALSE(os.MakeDirectory(At("a/b").c_str() /* two levels */));
+    EXPECT_TRUE(os.Exists(At("level").c_str()));
+    WriteBytes(dir / "file", Bytes("x"));
+    EXPECT_TRUE(os.Exists(At("file").c_str()));
+    EXPECT_TRUE(os.RemoveFile(At("file").c_str()));
+    EXPECT_FALSE(os.Exists(At("file").c_str()));
+    EXPECT_FALSE(os.RemoveFile(At("file").c_str()));
+    EXPECT_FALSE(os.RemoveFile(At("level").c_str())) << "a directory is no file";
+}
+
+TEST_F(PlatformFiles, DirectorySearchMatchesWildcardsWithoutRegardToCase) {
+    for (const char* name : {"Alpha.log", "alpha.log.x", "beta.LOG", "vm01.activity.log", "P.vm01.activity.log",
+                             "xvm02.activity.log"}) {
+        WriteBytes(dir / name, Bytes("x"));
+    }
+    using Names = std::vector<std::u16string>;
+    struct Row {
+        const char* pattern;
+        Names expected;  // sorted
+    };
+    const Row rows[] = {
+        {"*.log", {u"Alpha.log", u"P.vm01.activity.log", u"beta.LOG", u"vm01.activity.log", u"xvm02.activity.log"}},
+        {"ALPHA.LOG", {u"Alpha.log"}},
+        {"?ETA.log", {u"beta.LOG"}},
+        {"?eta.lo", {}},
+        {"*VM01.ACTIVITY.LOG", {u"P.vm01.activity.log", u"vm01.activity.log"}},
+        {"*vm02.activity.log", {u"xvm02.activity.log"}},
+        {"alpha*", {u"Alpha.log", u"alpha.log.x"}},
+        {"*.x", {u"alpha.log.x"}},
+        {"nothing*", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pattern);
+        EXPECT_EQ(row.expected, Search(row.pattern));
+    }
+}
+
+TEST_F(PlatformFiles, DirectorySearchCutsLongNamesAndFailsOnAMissingDirectory) {
+    WriteBytes(dir / "abcdefgh.log", Bytes("x"));
+    char16_t name[5] = {u'?', u'?', u'?', u'?', u'?'};
+    SearchHandle search = os.FindFirst(At("*.log").c_str(), name, 5);
+    ASSERT_TRUE(search.valid());
+    EXPECT_EQ(std::u16string(u"abcd"), std::u16string(name));
+    os.FindClose(search);
+
+    EXPECT_FALSE(os.FindFirst(U16(dir / "missing" / "*.log").c_str(), name, 5).valid());
+}
+
+#ifndef _WIN32
+// Linux gives no order; the POSIX layer sorts: the exact name first, then the
+// shortest, then byte order.
+TEST_F(PlatformFiles, PosixSearchOrderIsExactThenShortestThenByteOrder) {
+    for (const char* name : {"zz.vm01.activity.log", "P.vm01.activity.log", "A.vm01.activity.log",
+                             "VM01.activity.log", "vm01.activity.log"}) {
+        WriteBytes(dir / name, Bytes("x"));
+    }
+    std::vector<std::u16string> order;
+    char16_t name[260];
+    SearchHandle search = os.FindFirst(At("*vm01.activity.log").c_str(), name, 260);
+    ASSERT_TRUE(search.valid());
+    do {
+        order.emplace_back(name);
+    } while (os.FindNext(search, name, 260));
+    os.FindClose(search);
+    EXPECT_EQ((std::vector<std::u16string>{u"vm01.activity.log", u"VM01.activity.log", u"A.vm01.activity.log",
+                                           u"P.vm01.activity.log", u"zz.vm01.activity.log"}),
+              order);
+}
+
+TEST_F(PlatformFiles, PosixNamesThatAreNotUtf16FailCleanly) {
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+    std::u16string bad = U16(dir) + u"/" + lone;
+    EXPECT_FALSE(os.OpenFile(bad.c_str(), Access::Write, Disposition::CreateAlways).valid());
+    EXPECT_FALSE(os.Exists(bad.c_str()));
+    EXPECT_FALSE(os.MakeDirectory(bad.c_str()));
+    EXPECT_TRUE(testsupport::ListDir(dir).empty());
+}
+#endif
+
+}  // namespace
