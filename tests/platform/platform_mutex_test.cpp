@@ -20,9 +20,12 @@ protected:
     Platform& os = Native();
     testsupport::Sandbox sandbox{{}};
     // Unique per test run: Win32 mutex names are machine-wide.
-    std::u16string prefix = u"$$PlatformTest$$" + testsupport::U16(sandbox.root.filename().string());
+    std::u16string prefix = u"$$PlatformTest$$" + testsupport::U16(std::string_view(sandbox.root.filename().string()));
 
-    void SetUp() override { os.SetMutexDirectory(testsupport::U16(sandbox.logs).c_str()); }
+    void SetUp() override {
+        testsupport::fs::create_directories(sandbox.logs);
+        os.SetMutexDirectory(testsupport::U16(sandbox.logs).c_str());
+    }
     void TearDown() override { os.SetMutexDirectory(u""); }
 
     std::u16string Name(std::u16string_view suffix) const { return prefix + std::u16string(suffix); }
