@@ -74,8 +74,8 @@ TEST_F(UtilityTraceTest, OnWritesStampedLinesCreatingTheFile) {
 
 TEST_F(UtilityTraceTest, TraceTakesWideAndNarrowStringArguments) {
     SetTarnMgrUtlDebug(1);
-    TarnMgrUtlTrace(LW("%s on %S: %5.1f%%"), LW("vm01"), "host", 12.25);
-    EXPECT_EQ(UtilityText(), Line("vm01 on host:  12.2%"));
+    TarnMgrUtlTrace(LW("%s on %S: %5.1f%%"), LW("vm01"), "host", 12.75);
+    EXPECT_EQ(UtilityText(), Line("vm01 on host:  12.8%"));
 }
 
 TEST_F(UtilityTraceTest, FailureTextsGoToOutputAndLog) {
