@@ -52,13 +52,13 @@ protected:
 };
 
 TEST_F(UtilityTraceTest, OffAfterLoadAndForAnyValueButOne) {
-    for (unsigned char flag : {0, 2, 255}) {
-        SetTarnMgrUtlDebug(flag);
+    for (int flag : {0, 2, 255}) {
+        SetTarnMgrUtlDebug(static_cast<unsigned char>(flag));
         testing::internal::CaptureStdout();
         TarnMgrUtlLog(MSG_JOB_STARTED, "nightly");
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Job nightly started.\n") << int(flag);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Job nightly started.\n") << flag;
         TarnMgrUtlTrace(LW("copied %d files"), 3);
-        EXPECT_FALSE(testsupport::Exists(UtilityLog())) << int(flag);
+        EXPECT_FALSE(testsupport::Exists(UtilityLog())) << flag;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "activity/log_files.h"
 
 #include "frame/module.h"
+#include "platform/text_convert.h"
 
 namespace actlog {
 namespace {
@@ -12,12 +13,6 @@ constexpr char16_t kIndexSuffix[] = u".activity.idx";
 // longest mutex base name bound how long an owner name may be.
 constexpr std::size_t kLongestSuffix = sizeof(u".activity.idx.rex") / sizeof(char16_t) - 1;
 constexpr std::size_t kLongestMutexBase = sizeof(kPruneMutexBase) / sizeof(char16_t) - 1;
-
-char16_t FoldCase(char16_t c) noexcept {
-    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c - u'A' + u'a');
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-    return c;
-}
 
 bool EndsWithNoCase(std::u16string_view text, std::u16string_view tail) noexcept {
     return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
@@ -49,7 +44,7 @@ Candidate Classify(std::u16string_view found, std::u16string_view wanted, std::u
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+        if (platform::FoldCase(a[i]) != platform::FoldCase(b[i])) return false;
     }
     return true;
 }
