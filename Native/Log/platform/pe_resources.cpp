@@ -40,6 +40,12 @@ bool PeResources::Parse(const std::uint8_t* data, std::size_t size) noexcept {
     std::uint32_t directoryCount = Le32(data + optional + 108);
     std::uint64_t tableAt = optional + optionalSize;
     if (sections == 0 || !Inside(tableAt, sections * kSectionHeaderSize, size)) return false;
+    // Every section's file data must lie within the file, as the loader demands.
+    for (std::uint32_t i = 0; i < sections; ++i) {
+        const std::uint8_t* header = data + tableAt + i * kSectionHeaderSize;
+        std::uint64_t rawSize = Le32(header + 16);
+        if (rawSize != 0 && !Inside(Le32(header + 20), rawSize, size)) return false;
+    }
     data_ = data;
     size_ = size;
     sectionTable_ = tableAt;
