@@ -1,5 +1,7 @@
 #include "log_pair.h"
 
+#include <thread>
+
 #include "activity/log_files.h"
 #include "activity/record_line.h"
 
@@ -33,6 +35,16 @@ std::vector<std::uint32_t> WritePair(const fs::path& log, const fs::path& index,
     testsupport::WriteBytes(log, bytes);
     WriteIndex(index, entries);
     return entries;
+}
+
+bool ReadMutexFree(const char16_t* owner) {
+    bool acquired = false;
+    std::thread probe([&] {
+        actlog::LogMutex readMutex(actlog::kReadMutexBase, owner);
+        acquired = readMutex.Wait(actlog::platform::WaitTime::Zero);
+    });
+    probe.join();
+    return acquired;
 }
 
 std::vector<Got> Entries(const ActivityEntry* entries) {

@@ -43,6 +43,10 @@ struct Page {
     }
 };
 
+// Whether another thread can take the owner's read mutex at once (a Win32
+// mutex would let its owning thread in again, so the probe runs elsewhere).
+bool ReadMutexFree(const char16_t* owner);
+
 // The entries handed out, up to the terminator, as (severity, job, time, message).
 struct Got {
     std::uint32_t severity;

@@ -104,9 +104,29 @@ TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
         EXPECT_EQ(faults.Calls(Op::Open), 0);
         EXPECT_TRUE(Exists(Index("vm1")));
         // An abandoned mutex is handed back, not kept.
-        actlog::LogMutex readMutex(actlog::kReadMutexBase, u"vm1");
-        EXPECT_TRUE(readMutex.Wait(actlog::platform::WaitTime::Zero));
+        EXPECT_TRUE(ReadMutexFree(u"vm1"));
     }
+}
+
+TEST_F(QueryFailureTest, ReadMutexCoversTheTwoOpensAndNothingElse) {
+    FaultInjectingPlatform faults;
+    testsupport::ScopedPlatform installed(faults);
+    bool freeAtIndexOpen = true, freeAtLogOpen = true, freeAtBlock = false, freeAtRecord = false;
+    // One hook per operation: each hook arms the next one.
+    faults.RunBeforeNth(Op::Open, 1, [&] {
+        freeAtIndexOpen = ReadMutexFree(u"vm1");
+        faults.RunBeforeNth(Op::Open, 1, [&] { freeAtLogOpen = ReadMutexFree(u"vm1"); });
+    });
+    faults.RunBeforeNth(Op::Allocate, 1, [&] {
+        freeAtBlock = ReadMutexFree(u"vm1");
+        faults.RunBeforeNth(Op::Allocate, 2, [&] { freeAtRecord = ReadMutexFree(u"vm1"); });
+    });
+    Page page;
+    ASSERT_EQ(GetLog(0, 3, &page.entries, &page.returned, &page.total, W(u"vm1")), 0);
+    EXPECT_FALSE(freeAtIndexOpen);
+    EXPECT_FALSE(freeAtLogOpen);
+    EXPECT_TRUE(freeAtBlock);
+    EXPECT_TRUE(freeAtRecord);
 }
 
 TEST_F(QueryFailureTest, IndexStaysWhenEveryDiscardNameFails) {
