@@ -58,30 +58,21 @@ protected:
     }
 };
 
-TEST_F(QueryDamageTest, GetLogFailsAndDiscardsTheIndex) {
-    for (const DamageCase& c : kDamage) {
-        SCOPED_TRACE(c.name);
-        auto log = Prepare(c);
-        Page page;
-        EXPECT_EQ(GetLog(0, 10, &page.entries, &page.returned, &page.total, W(u"vm1")), -1);
-        EXPECT_EQ(page.entries, nullptr);
-        EXPECT_EQ(page.returned, 0u);
-        EXPECT_EQ(page.total, 0u);
-        ExpectDiscarded(log);
-    }
-}
-
-TEST_F(QueryDamageTest, GetJobLogFailsAndDiscardsTheIndex) {
-    for (const DamageCase& c : kDamage) {
-        SCOPED_TRACE(c.name);
-        auto log = Prepare(c);
-        Page page;
-        // Job 7 is record 2: the failure comes whether or not the damaged record matches.
-        EXPECT_EQ(GetJobLog(7, 0, 10, &page.entries, &page.returned, &page.total, W(u"vm1")), -1);
-        EXPECT_EQ(page.entries, nullptr);
-        EXPECT_EQ(page.returned, 0u);
-        EXPECT_EQ(page.total, 0u);
-        ExpectDiscarded(log);
+TEST_F(QueryDamageTest, BothQueriesFailAndDiscardTheIndex) {
+    for (bool job : {false, true}) {
+        for (const DamageCase& c : kDamage) {
+            SCOPED_TRACE(std::string(c.name) + (job ? " (GetJobLog)" : " (GetLog)"));
+            auto log = Prepare(c);
+            Page page;
+            // Job 7 is record 2: the failure comes whether or not the damaged record matches.
+            std::int32_t result = job ? GetJobLog(7, 0, 10, &page.entries, &page.returned, &page.total, W(u"vm1"))
+                                      : GetLog(0, 10, &page.entries, &page.returned, &page.total, W(u"vm1"));
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(page.entries, nullptr);
+            EXPECT_EQ(page.returned, 0u);
+            EXPECT_EQ(page.total, 0u);
+            ExpectDiscarded(log);
+        }
     }
 }
 

@@ -82,18 +82,6 @@ TEST_F(QueryFailureTest, EveryFailureReleasesAllAndDiscardsOnlyAnUnusableIndex) 
     }
 }
 
-TEST_F(QueryFailureTest, CallOrderOfTheRowsHolds) {
-    // Without faults the rows above would hit exactly these calls.
-    FaultInjectingPlatform faults;
-    testsupport::ScopedPlatform installed(faults);
-    Page page;
-    ASSERT_EQ(GetLog(0, 1, &page.entries, &page.returned, &page.total, W(u"vm1")), 0);
-    EXPECT_EQ(faults.Calls(Op::Allocate), 3);  // block, array, one line
-    EXPECT_EQ(faults.Calls(Op::Seek), 2);      // byte-order mark, one record
-    EXPECT_EQ(faults.Calls(Op::Read), 3);      // mark, index, one record
-    EXPECT_EQ(faults.Calls(Op::MutexOpen), 1);
-}
-
 TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
     for (auto result : {actlog::platform::WaitResult::Failed, actlog::platform::WaitResult::Abandoned}) {
         FaultInjectingPlatform faults;
