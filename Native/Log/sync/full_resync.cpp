@@ -1,0 +1,259 @@
+// Full resynchronisation: the journals are cleared under the sync mutex and
+// every activity log is exported into the full journal, the machine's first,
+// then each owner's in directory order.
+#include "sync/full_resync.h"
+
+#include "activity/log_files.h"
+#include "frame/module.h"
+#include "retrieval/paged_queries.h"
+#include "retrieval/read_snapshot.h"
+
+namespace actlog {
+namespace {
+
+constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+constexpr std::u16string_view kLogSuffix = u".activity.log";
+
+LOG_WCHAR* Wide(const char16_t* text) noexcept {
+    return reinterpret_cast<LOG_WCHAR*>(const_cast<char16_t*>(text));
+}
+const char16_t* Text(const LOG_WCHAR* text) noexcept { return reinterpret_cast<const char16_t*>(text); }
+
+bool WriteAll(platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
+    std::uint32_t done = 0;
+    return platform::Current().Write(file, bytes, count, &done) && done == count;
+}
+
+bool SameFileName(std::u16string_view a, std::u16string_view b) noexcept {
+    return platform::kCaseSensitiveNames ? a == b : EqualNoCase(a, b);
+}
+
+// Whether the search result `fileName` is the log that `owner`'s operations
+// use. A second name that resolves to the same owner (a stale prefixed copy
+// beside the exact name, say) is not: exporting it would put the owner's
+// records in twice or records nobody else can read.
+bool IsOwnersLog(std::u16string_view fileName, const char16_t* owner) noexcept {
+    PathText found(Module().logsDirectory.view());
+    found.Append(fileName);
+    PathText resolved = ActivityPath(LogFile::Log, owner);
+    return SameFileName(found.view(), resolved.view());
+}
+
+bool IndexExists(std::u16string_view owner) noexcept {
+    PathText name(owner);
+    PathText index = ActivityPath(LogFile::Index, name.c_str());
+    return platform::Current().Exists(index.c_str());
+}
+
+// After a log could not be read: what was written stays, as after a failed page.
+int KeepAndFail(FullJournalWriter& journal) noexcept {
+    if (!journal.Flush()) journal.Discard();
+    return 1;
+}
+
+class SnapshotCloser {
+public:
+    SnapshotCloser(platform::FileHandle log, std::uint32_t* block) noexcept : log_(log), block_(block) {}
+    ~SnapshotCloser() { Close(); }
+    SnapshotCloser(const SnapshotCloser&) = delete;
+    SnapshotCloser& operator=(const SnapshotCloser&) = delete;
+    void Close() noexcept {
+        platform::Platform& os = platform::Current();
+        if (block_ != nullptr) os.Free(block_);
+        block_ = nullptr;
+        if (log_.valid()) os.CloseFile(log_);
+        log_ = {};
+    }
+
+private:
+    platform::FileHandle log_;
+    std::uint32_t* block_;
+};
+
+std::int32_t MergeAll() noexcept {
+    LogMutex mutex(kSyncMutexBase, nullptr);
+    if (!mutex.opened()) return 1;
+    if (!mutex.Wait(platform::WaitTime::Infinite)) return 0;
+
+    platform::Platform& os = platform::Current();
+    const ModuleValues& module = Module();
+    if (!os.Exists(module.dataSyncDirectory.c_str())) os.MakeDirectory(module.dataSyncDirectory.c_str());
+    for (SyncFile file : {SyncFile::Full, SyncFile::HandOver, SyncFile::Journal}) {
+        os.RemoveFile(SyncFilePath(file).c_str());
+    }
+
+    FullJournalWriter journal;
+    if (MergeActiveLog2LogTransFull(nullptr, u"<NULL>", journal) != 0) return 1;
+
+    PathText pattern(module.logsDirectory.view());
+    pattern.Append(u"*.activity.log");
+    char16_t name[kPathChars] = {};
+    platform::SearchHandle search = os.FindFirst(pattern.c_str(), name, kPathChars);
+    if (search.valid()) {
+        do {
+            std::u16string_view fileName(name, TextLength(name));
+            PathText owner;
+            if (!OwnerOfLogFile(fileName, owner) || !IsOwnersLog(fileName, owner.c_str())) continue;
+            if (MergeActiveLog2LogTransFull(owner.c_str(), owner.c_str(), journal) != 0) {
+                os.FindClose(search);
+                return 1;
+            }
+        } while (os.FindNext(search, name, kPathChars));
+        os.FindClose(search);
+    }
+    if (!journal.Flush()) {
+        journal.Discard();
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+FullJournalWriter::FullJournalWriter() noexcept : path_(SyncFilePath(SyncFile::Full)) {}
+
+FullJournalWriter::~FullJournalWriter() {
+    Close();
+    if (buffer_ != nullptr) platform::Current().Free(buffer_);
+}
+
+bool FullJournalWriter::Add(const JournalRecord& record) noexcept {
+    if (buffer_ == nullptr) {
+        buffer_ = static_cast<unsigned char*>(platform::Current().Allocate(kBufferBytes));
+        if (buffer_ == nullptr) return false;
+    }
+    std::uint32_t bytes = record.ByteCount();
+    if (kBufferBytes - used_ < bytes && !Flush()) return false;
+    const auto* from = reinterpret_cast<const unsigned char*>(record.data());
+    for (std::uint32_t i = 0; i < bytes; ++i) buffer_[used_ + i] = from[i];
+    used_ += bytes;
+    return true;
+}
+
+bool FullJournalWriter::Flush() noexcept {
+    if (used_ == 0) return true;
+    bool written = Write(buffer_, used_);
+    used_ = 0;
+    return written;
+}
+
+bool FullJournalWriter::Write(const void* bytes, std::uint32_t count) noexcept {
+    platform::Platform& os = platform::Current();
+    if (!file_.valid()) {
+        file_ = os.OpenFile(path_.c_str(), platform::Access::Write, platform::Disposition::OpenAlways);
+        if (!file_.valid()) return false;
+        std::uint64_t position = 0;
+        if (!os.Seek(file_, 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return false;
+        static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
+        if (position == 0 && !WriteAll(file_, kBom, 2)) return false;
+    }
+    return WriteAll(file_, bytes, count);
+}
+
+void FullJournalWriter::Close() noexcept {
+    if (file_.valid()) platform::Current().CloseFile(file_);
+    file_ = {};
+}
+
+void FullJournalWriter::Discard() noexcept {
+    Close();
+    used_ = 0;
+    platform::Current().RemoveFile(path_.c_str());
+}
+
+int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noexcept {
+    JournalRecord record;
+    record.AppendZ(Text(entry.kindText));
+    record.Append(u" ");
+    record.AppendZ(Text(entry.timeText));
+    record.Append(u" -- ");
+    record.AppendZ(Text(entry.ownerName));
+    record.Append(u" -- ");
+    record.AppendSigned32(static_cast<std::uint32_t>(entry.severity));
+    record.Append(u" - Job");
+    record.AppendSigned32(static_cast<std::uint32_t>(entry.jobNumber));
+    record.Append(u" - ");
+    record.AppendZ(Text(entry.messageText));
+    record.Finish();
+    return journal.Add(record) ? 0 : -1;
+}
+
+int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
+                                FullJournalWriter& journal) noexcept {
+    std::uint32_t* block = nullptr;
+    std::uint32_t indexSize = 0;
+    // One snapshot for the whole log: every record it holds is exported exactly
+    // once, whatever is appended or pruned meanwhile.
+    platform::FileHandle log = OpenLogForRead(&block, &indexSize, owner);
+    if (!log.valid()) return KeepAndFail(journal);
+    SnapshotCloser snapshot(log, block);
+
+    platform::Platform& os = platform::Current();
+    for (std::uint32_t k = indexSize / 4; k-- > 0;) {
+        char16_t* line = ReadRecordLine(log, block, k);
+        if (line == nullptr) {
+            // As GetLog does with a record its index describes wrongly.
+            snapshot.Close();
+            DiscardDamagedFile(ActivityPath(LogFile::Index, owner).c_str());
+            return KeepAndFail(journal);
+        }
+        RecordParts parts;
+        if (SplitRecordLine(line, parts) && parts.severity != 0 && parts.severity != 3) {
+            ReduceTimeText(parts.timeText);
+            SyncLogEntry entry{};
+            entry.kindText = Wide(u"ADD");
+            entry.ownerName = Wide(journalOwner);
+            entry.severity = static_cast<std::int32_t>(parts.severity);
+            entry.jobNumber = static_cast<std::int32_t>(parts.jobNumber);
+            entry.timeText = Wide(parts.timeText);
+            entry.messageText = Wide(parts.messageText);
+            if (AppendSyncLogFull(journal, entry) != 0) {
+                os.Free(line);
+                snapshot.Close();
+                journal.Discard();
+                return 1;
+            }
+        }
+        os.Free(line);
+    }
+    return 0;
+}
+
+bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
+    if (fileName.size() <= kLogSuffix.size() ||
+        !EqualNoCase(fileName.substr(fileName.size() - kLogSuffix.size()), kLogSuffix)) {
+        return false;
+    }
+    std::u16string_view stem = fileName.substr(0, fileName.size() - kLogSuffix.size());
+    for (std::size_t from = 0; from < stem.size();) {
+        std::u16string_view candidate = stem.substr(from);
+        if (IndexExists(candidate)) {
+            owner.Assign(candidate);
+            return true;
+        }
+        std::size_t dot = stem.find(u'.', from);
+        if (dot == std::u16string_view::npos) break;
+        from = dot + 1;
+    }
+    owner.Assign(stem);
+    return true;
+}
+
+void ReduceTimeText(char16_t* text) noexcept {
+    std::size_t n = TextLength(text);
+    std::size_t blank = 0;
+    while (blank < n && text[blank] != u' ') ++blank;
+    if (blank < n) {
+        std::size_t next = blank + 1;
+        while (next < n && text[next] == u' ') ++next;
+        std::size_t out = blank + 1;
+        for (std::size_t i = next; i < n; ++i) text[out++] = text[i];
+        n = out;
+    }
+    while (n > 0 && text[n - 1] == u' ') --n;
+    text[n] = 0;
+}
+
+}  // namespace actlog
+
+extern "C" LOG_API int32_t MergeAllActiveLog2LogTransFull(void) noexcept { return actlog::MergeAll(); }

@@ -1,0 +1,64 @@
+// The full resynchronisation: every journaled record of every activity log,
+// written as full-journal ADD lines into the full journal.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "Log.h"
+#include "platform/bounded_text.h"
+#include "platform/platform.h"
+#include "sync/journal_files.h"
+
+namespace actlog {
+
+// The full journal of one run. Records collect in a buffer and reach the file
+// in large writes through one handle, opened (and given its byte-order mark
+// when empty) with the first write, so a run that writes nothing leaves no file.
+class FullJournalWriter {
+public:
+    static constexpr std::uint32_t kBufferBytes = 256 * 1024;
+
+    FullJournalWriter() noexcept;
+    ~FullJournalWriter();
+    FullJournalWriter(const FullJournalWriter&) = delete;
+    FullJournalWriter& operator=(const FullJournalWriter&) = delete;
+
+    // Adds a finished record; false when memory or the file failed.
+    bool Add(const JournalRecord& record) noexcept;
+    // Writes what is buffered; false on failure.
+    bool Flush() noexcept;
+    // Closes the file and deletes it (after a failed write).
+    void Discard() noexcept;
+
+private:
+    bool Write(const void* bytes, std::uint32_t count) noexcept;
+    void Close() noexcept;
+
+    PathText path_;
+    platform::FileHandle file_;
+    unsigned char* buffer_ = nullptr;
+    std::uint32_t used_ = 0;
+};
+
+// Writes one entry as a full-journal line: kind, time, " -- ", owner, " -- ",
+// severity, " - Job", job number, " - ", message, CR LF. 0 written, -1 failure.
+int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noexcept;
+
+// Exports one log (owner null: the machine's) newest first from one read
+// snapshot, leaving out severities 0 and 3. `journalOwner` is the owner text
+// of its lines. 0 done, 1 failure (a write failure has discarded the journal).
+int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
+                                FullJournalWriter& journal) noexcept;
+
+// The owner whose log a file "<stem>.activity.log" of the Logs directory is:
+// the whole stem when its index exists, else the text after the first, the
+// second, ... '.' whose index exists, else the whole stem. False for a name
+// with an empty stem or without the suffix.
+bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept;
+
+// "yyyy/mm/dd  hh:mm:ss " reduced in place to "yyyy/mm/dd hh:mm:ss": the run
+// of blanks after the first blank and the blanks at the end are dropped.
+void ReduceTimeText(char16_t* text) noexcept;
+
+}  // namespace actlog

@@ -1,0 +1,80 @@
+// Journal files written byte by byte for the reader tests, and copies of the
+// entries the readers hand out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/sandbox.h"
+
+#include "Log.h"
+
+namespace synctest {
+
+namespace fs = std::filesystem;
+
+// "%10d " + line: a journal record as it stands in the file.
+inline std::u16string Record(std::u16string_view line) {
+    std::string prefix = std::to_string(line.size() * 2);
+    prefix = std::string(10 - prefix.size(), ' ') + prefix + " ";
+    return testsupport::U16(std::string_view(prefix)) + std::u16string(line);
+}
+
+// A journal: the byte-order mark, then the given text (records or raw bytes).
+inline void WriteJournal(const fs::path& path, const std::u16string& text, bool mark = true) {
+    fs::create_directories(path.parent_path());
+    std::vector<std::uint8_t> bytes;
+    if (mark) bytes = {0xFF, 0xFE};
+    std::vector<std::uint8_t> body = testsupport::Utf16Bytes(text);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    testsupport::WriteBytes(path, bytes);
+}
+
+inline std::u16string Number(long long n) { return testsupport::U16(std::string_view(std::to_string(n))); }
+
+inline std::optional<std::u16string> Copy(const LOG_WCHAR* text) {
+    if (text == nullptr) return std::nullopt;
+    std::u16string out;
+    for (; *text != 0; ++text) out.push_back(static_cast<char16_t>(*text));
+    return out;
+}
+
+struct Entry {
+    std::optional<std::u16string> kind, owner, time, message;
+    std::int32_t severity = 0, job = 0;
+    bool operator==(const Entry&) const = default;
+};
+
+inline Entry Copy(const SyncLogEntry& e) {
+    return {Copy(e.kindText), Copy(e.ownerName), Copy(e.timeText), Copy(e.messageText), e.severity, e.jobNumber};
+}
+
+using Reader = int32_t (*)(uint32_t, SyncLogEntry**, uint32_t*) noexcept;
+
+struct Batch {
+    int32_t result = 0;
+    std::vector<Entry> entries;
+    bool arrayHandedOut = false;
+    bool terminated = true;  // the entry after the last filled one has a null kindText
+};
+
+// One reader call; the array is copied and released with FreeSyncLog.
+inline Batch Read(Reader reader, std::uint32_t count) {
+    SyncLogEntry* array = reinterpret_cast<SyncLogEntry*>(1);
+    std::uint32_t returned = 12345;
+    Batch batch;
+    batch.result = reader(count, &array, &returned);
+    batch.arrayHandedOut = array != nullptr;
+    if (array != nullptr) {
+        for (std::uint32_t i = 0; i < returned; ++i) batch.entries.push_back(Copy(array[i]));
+        batch.terminated = array[returned].kindText == nullptr;
+        FreeSyncLog(array);
+    } else if (returned != 0) {
+        batch.terminated = false;
+    }
+    return batch;
+}
+
+}  // namespace synctest
