@@ -1,0 +1,34 @@
+// Subcommands register themselves here; main dispatches on the first argument.
+// Exit status: 0 success, 1 failure, 2 usage (UsageError).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace actlogtool {
+
+enum ExitStatus : int { kSuccess = 0, kFailure = 1, kUsage = 2 };
+
+struct Command {
+    const char* name;
+    const char* summary;  // one line for the command list; null for hidden commands
+    const char* usage;    // full usage text, printed for --help and after a usage error
+    int (*run)(const std::vector<std::string>& args);
+};
+
+const std::vector<Command>& Commands();
+
+struct CommandRegistration {
+    explicit CommandRegistration(const Command& command);
+};
+
+// Reports a failed export as "actlog: <Export> failed (result <r>)" plus an
+// optional hint on standard error; gives kFailure.
+int ReportFailure(std::string_view exportName, std::int64_t result, std::string_view hint = {});
+
+// Prints the usage text of a command (for --help).
+int PrintUsage(const char* usage);
+
+}  // namespace actlogtool
