@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <atomic>
 #include <utility>
 
 #ifdef _WIN32
@@ -61,29 +62,35 @@ std::wstring Wide(const std::string& utf8) {
 }  // namespace
 
 ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std::string>& args,
-                                 const fs::path& outputFile) {
+                                 const fs::path& outputFile, const fs::path& errorFile) {
     std::wstring commandLine = Quote(program.wstring());
     for (const std::string& arg : args) commandLine += L" " + Quote(Wide(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    HANDLE output = INVALID_HANDLE_VALUE;
-    if (!outputFile.empty()) {
-        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        output = CreateFileW(outputFile.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    auto open = [&](const fs::path& file) {
+        return file.empty() ? INVALID_HANDLE_VALUE
+                            : CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE output = open(outputFile);
+    HANDLE errors = open(errorFile);
+    const bool redirect = output != INVALID_HANDLE_VALUE || errors != INVALID_HANDLE_VALUE;
+    if (redirect) {
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdOutput = output != INVALID_HANDLE_VALUE ? output : GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = errors != INVALID_HANDLE_VALUE ? errors : GetStdHandle(STD_ERROR_HANDLE);
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     }
     PROCESS_INFORMATION info{};
     ChildProcess child;
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
-                       nullptr, &startup, &info)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, redirect, 0, nullptr, nullptr, &startup,
+                       &info)) {
         CloseHandle(info.hThread);
         child.handle_ = reinterpret_cast<long long>(info.hProcess);
     }
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
     return child;
 }
 
@@ -103,7 +110,7 @@ int ChildProcess::Wait() {
 #else
 
 ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std::string>& args,
-                                 const fs::path& outputFile) {
+                                 const fs::path& outputFile, const fs::path& errorFile) {
     std::vector<std::string> all{program.string()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -113,6 +120,9 @@ ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std:
     posix_spawn_file_actions_init(&actions);
     if (!outputFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (!errorFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
     pid_t pid = 0;
     ChildProcess child;
@@ -143,20 +153,37 @@ ChildProcess StartLogChild(const Sandbox& sandbox, const std::string& command, c
     return ChildProcess::Start(ArtifactDir() / ProgramName("log_child"), all, outputFile);
 }
 
-int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output) {
-    fs::path capture;
-    if (output != nullptr) {
-        capture = fs::temp_directory_path() / ("actlog-output-" + std::to_string(reinterpret_cast<std::uintptr_t>(output)) +
-                                               "-" + program.filename().string() + ".txt");
-    }
-    ChildProcess child = ChildProcess::Start(program, args, capture);
+namespace {
+
+fs::path CaptureFile(const fs::path& program, const char* stream) {
+    static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+    unsigned long pid = GetCurrentProcessId();
+#else
+    unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    return fs::temp_directory_path() / ("actlog-" + std::string(stream) + "-" + std::to_string(pid) + "-" +
+                                        std::to_string(counter++) + "-" + program.filename().string() + ".txt");
+}
+
+void TakeCapture(const fs::path& capture, std::string* text) {
+    if (text == nullptr) return;
+    std::vector<std::uint8_t> bytes = ReadBytes(capture);
+    text->assign(bytes.begin(), bytes.end());
+    std::error_code ec;
+    fs::remove(capture, ec);
+}
+
+}  // namespace
+
+int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output,
+               std::string* errors) {
+    const fs::path outputCapture = output != nullptr ? CaptureFile(program, "output") : fs::path();
+    const fs::path errorCapture = errors != nullptr ? CaptureFile(program, "errors") : fs::path();
+    ChildProcess child = ChildProcess::Start(program, args, outputCapture, errorCapture);
     int code = child.Wait();
-    if (output != nullptr) {
-        std::vector<std::uint8_t> bytes = ReadBytes(capture);
-        output->assign(bytes.begin(), bytes.end());
-        std::error_code ec;
-        fs::remove(capture, ec);
-    }
+    TakeCapture(outputCapture, output);
+    TakeCapture(errorCapture, errors);
     return code;
 }
 

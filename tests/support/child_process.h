@@ -19,9 +19,9 @@ public:
     ~ChildProcess();  // waits for the process if still running
 
     // Starts `program` (a path) with `args`; standard output goes to `outputFile`
-    // when given.
+    // and standard error to `errorFile` when given.
     static ChildProcess Start(const fs::path& program, const std::vector<std::string>& args,
-                              const fs::path& outputFile = {});
+                              const fs::path& outputFile = {}, const fs::path& errorFile = {});
     bool started() const;
     // Waits and gives the exit code (-1 when it could not be waited for).
     int Wait();
@@ -36,7 +36,9 @@ private:
 // installed): log_child <bin>/<shared library> <command> <args...>
 ChildProcess StartLogChild(const Sandbox& sandbox, const std::string& command,
                            const std::vector<std::string>& args, const fs::path& outputFile = {});
-// Runs a program to its end and gives its exit code; its standard output in *output.
-int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output = nullptr);
+// Runs a program to its end and gives its exit code; its standard output in
+// *output and its standard error in *errors when given.
+int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output = nullptr,
+               std::string* errors = nullptr);
 
 }  // namespace testsupport

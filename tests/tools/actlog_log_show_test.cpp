@@ -1,0 +1,133 @@
+// actlog log and show: records go through the matching export and come back
+// as tables and JSON lines.
+#include <chrono>
+#include <thread>
+
+#include "actlog_fixture.h"
+
+namespace actlogtest {
+namespace {
+
+using LogShowTest = ActlogTest;
+
+struct LogCase {
+    std::vector<std::string> args;
+    std::string owner;     // whose log receives the record
+    std::string expected;  // the record line after the stamp
+};
+
+TEST_F(LogShowTest, EachFormOfLogWritesItsRecordThroughTheLibrary) {
+    const std::vector<LogCase> cases = {
+        {{"log", "--severity", "1", "--id", "1005", "C:", "42"}, "", "    Error: Volume C: scanned: 42 files.\r\n"},
+        {{"log", "--job", "255", "--severity", "2", "--id", "1000", "nightly"}, "",
+         "  Warning: Job000000FF - Job nightly started.\r\n"},
+        {{"log", "--owner", "vm01", "--severity", "4", "--id", "1006", "5000000000", "-3"}, "vm01",
+         "  Success: 5000000000 bytes copied in -3 seconds.\r\n"},
+        {{"log", "--owner", "vm02", "--job", "7", "--severity", "5", "--text", "50% done, \"quoted\""}, "vm02",
+         " Critical: Job00000007 - 50% done, \"quoted\"\r\n"},
+        {{"log", "--owner", "vm03", "--job", "9", "--va-list", "--id", "1004", "vm03", "hostB"}, "vm03",
+         "     Info: Job00000009 - Restore of virtual machine vm03 to host hostB completed.\r\n"},
+        {{"log", "--autoupdate", "--severity", "0", "--text", "100%"}, "", "  General: AutoUpdate: 100%\r\n"},
+        {{"log", "--autoupdate", "--id", "1001", "setup"}, "", "     Info: AutoUpdate: Job setup finished successfully.\r\n"},
+        {{"log", "--owner", "vm04", "--text", "Grüße, 日本"}, "vm04", "     Info: Grüße, 日本\r\n"},
+    };
+    for (const LogCase& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::u16string before = Exists(LogFile(c.owner)) ? LogText(c.owner) : std::u16string();
+        RunResult run = Run(c.args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::u16string added = LogText(c.owner).substr(before.size());
+        ASSERT_GE(added.size(), 20u);
+        EXPECT_EQ(Utf8(added.substr(20)), " - " + c.expected);
+        std::vector<std::uint32_t> index = ReadIndex(IndexFile(c.owner));
+        ASSERT_FALSE(index.empty());
+        EXPECT_EQ(index.back(), ReadBytes(LogFile(c.owner)).size());
+    }
+}
+
+TEST_F(LogShowTest, ShowJsonGivesOneObjectPerRecordNewestFirst) {
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--severity", "2", "--job", "12", "--id", "1000", "first"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--severity", "1", "--text", "line one\r\nline \"two\"\tend"}).status, 0);
+    RunResult run = Run({"show", "--owner", "vm01", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    std::vector<std::map<std::string, JsonValue>> objects;
+    for (const std::string& line : lines) {
+        auto object = ParseJsonObject(line);
+        ASSERT_TRUE(object.has_value()) << line;
+        objects.push_back(*object);
+    }
+    EXPECT_EQ(objects[0].at("message").text, "line one\r\nline \"two\"\tend");
+    EXPECT_EQ(objects[0].at("severity").text, "1");
+    EXPECT_EQ(objects[0].at("label").text, "Error");
+    EXPECT_EQ(objects[0].at("job").text, "0");
+    EXPECT_EQ(objects[1].at("message").text, "Job first started.");
+    EXPECT_EQ(objects[1].at("job").text, "12");
+    EXPECT_EQ(objects[1].at("label").text, "Warning");
+    EXPECT_EQ(objects[1].at("owner").text, "vm01");
+    // The time is the record's stamp, as "YYYY-MM-DD hh:mm:ss".
+    std::string stamp = Utf8(LogText("vm01").substr(0, 20));
+    EXPECT_EQ(objects[1].at("time").text, stamp.substr(0, 4) + "-" + stamp.substr(5, 2) + "-" + stamp.substr(8, 2) +
+                                              " " + stamp.substr(12, 8));
+
+    RunResult machine = Run({"log", "--text", "own"});
+    ASSERT_EQ(machine.status, 0);
+    auto object = ParseJsonObject(Lines(Run({"show", "--json"}).out).at(0));
+    ASSERT_TRUE(object.has_value());
+    EXPECT_EQ(object->at("owner").kind, JsonValue::kNull);
+}
+
+TEST_F(LogShowTest, ShowPagesNewestFirstAndSelectsJobs) {
+    std::vector<std::u16string> records;
+    for (int k = 0; k < 10; ++k) {
+        records.push_back(RecordLine("2009/03/05  07:08:0" + std::to_string(k), "Info", "record " + std::to_string(k),
+                                     k % 3 == 0 ? 7 : 0));
+    }
+    WriteLogPair(LogFile(), IndexFile(), records);
+
+    RunResult page = Run({"show", "--start", "2", "--count", "3"});
+    ASSERT_EQ(page.status, 0) << page.err;
+    std::vector<std::string> lines = Lines(page.out);
+    ASSERT_EQ(lines.size(), 5u) << page.out;  // header, three rows, count line
+    EXPECT_NE(lines[0].find("TIME"), std::string::npos);
+    EXPECT_NE(lines[1].find("2009-03-05 07:08:07"), std::string::npos);
+    EXPECT_NE(lines[1].find("record 7"), std::string::npos);
+    EXPECT_NE(lines[3].find("record 5"), std::string::npos);
+    EXPECT_EQ(lines[4], "(3 of 10 records)");
+    // Columns line up: every row has its message where the header has MESSAGE.
+    std::size_t column = lines[0].find("MESSAGE");
+    for (int k = 1; k <= 3; ++k) EXPECT_EQ(lines[static_cast<std::size_t>(k)].find("record"), column);
+
+    RunResult job = Run({"show", "--job", "7", "--json"});
+    ASSERT_EQ(job.status, 0) << job.err;
+    std::vector<std::string> jobLines = Lines(job.out);
+    ASSERT_EQ(jobLines.size(), 4u);  // records 9, 6, 3, 0
+    EXPECT_EQ(ParseJsonObject(jobLines[0])->at("message").text, "record 9");
+    EXPECT_EQ(ParseJsonObject(jobLines[3])->at("message").text, "record 0");
+}
+
+TEST_F(LogShowTest, FollowPrintsRecordsAsTheyArrive) {
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "before"}).status, 0);
+    const fs::path output = sandbox.root / "follow.txt";
+    ChildProcess follower = ChildProcess::Start(Actlog(), {"show", "--owner", "vm01", "--json", "--follow", "--timeout", "6"},
+                                                output);
+    ASSERT_TRUE(follower.started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "after 1"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "after 2"}).status, 0);
+    EXPECT_EQ(follower.Wait(), 0);
+    std::vector<std::string> messages;
+    std::vector<std::uint8_t> bytes = ReadBytes(output);
+    for (const std::string& line : Lines(std::string(bytes.begin(), bytes.end()))) {
+        std::string text = line;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        auto object = ParseJsonObject(text);
+        ASSERT_TRUE(object.has_value()) << text;
+        messages.push_back(object->at("message").text);
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{"before", "after 1", "after 2"}));
+}
+
+}  // namespace
+}  // namespace actlogtest

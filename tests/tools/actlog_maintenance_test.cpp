@@ -1,0 +1,155 @@
+// actlog prune, reindex, rename, owners and verify against files laid out by hand.
+#include <sstream>
+
+#include "actlog_fixture.h"
+
+namespace actlogtest {
+namespace {
+
+using MaintenanceTest = ActlogTest;
+
+std::vector<std::u16string> ThreeHours() {
+    return {RecordLine("2009/03/05  10:00:00", "Info", "ten"), RecordLine("2009/03/05  11:00:00", "Info", "eleven"),
+            RecordLine("2009/03/05  12:00:00", "Info", "twelve")};
+}
+
+TEST_F(MaintenanceTest, PruneRemovesTheRecordsBeforeTheDate) {
+    struct Case {
+        std::string before;
+        int removed;
+    };
+    for (const Case& c : std::vector<Case>{{"2009-03-05 11:30:00", 2}, {"2009-03-05 09:00:00", 0},
+                                           {"2009/03/05 13:00", 3}, {"2009-03-05T10:30:00", 1}}) {
+        SCOPED_TRACE(c.before);
+        WriteLogPair(LogFile("vm01"), IndexFile("vm01"), ThreeHours());
+        RunResult run = Run({"prune", "--owner", "vm01", "--before", c.before});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(": " + std::to_string(c.removed) + " records before"), std::string::npos) << run.out;
+        EXPECT_EQ(ReadIndex(IndexFile("vm01")).size(), static_cast<std::size_t>(3 - c.removed));
+    }
+}
+
+TEST_F(MaintenanceTest, ReindexRebuildsTheSameIndexAndLeavesAPresentOneAlone) {
+    WriteLogPair(LogFile(), IndexFile(), ThreeHours());
+    const std::vector<std::uint8_t> original = ReadBytes(IndexFile());
+    fs::remove(IndexFile());
+    RunResult rebuilt = Run({"reindex"});
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+    EXPECT_NE(rebuilt.out.find("index rebuilt: 3 records"), std::string::npos) << rebuilt.out;
+    EXPECT_EQ(ReadBytes(IndexFile()), original);
+
+    RunResult again = Run({"reindex"});
+    ASSERT_EQ(again.status, 0);
+    EXPECT_NE(again.out.find("nothing to do"), std::string::npos) << again.out;
+
+    RunResult missing = Run({"reindex", "--owner", "nobody"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("ReIndexLog failed (result -1)"), std::string::npos) << missing.err;
+}
+
+TEST_F(MaintenanceTest, RenameMovesTheLogAndLaterRecordsFollowIt) {
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "one"}).status, 0);
+    RunResult run = Run({"rename", "--owner", "vm01", "--prefix", "P"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "vm01: vm01.activity.log -> P.vm01.activity.log\n");
+    EXPECT_FALSE(Exists(LogFile("vm01")));
+    EXPECT_TRUE(Exists(IndexFile("vm01")));
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "two"}).status, 0);
+    EXPECT_EQ(ReadIndex(IndexFile("vm01")).size(), 2u);
+    EXPECT_EQ(ReadBytes(sandbox.logs / "P.vm01.activity.log").size(), ReadIndex(IndexFile("vm01")).back());
+
+    RunResult nothing = Run({"rename", "--owner", "ghost", "--prefix", "P"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("no log moved"), std::string::npos) << nothing.err;
+}
+
+TEST_F(MaintenanceTest, OwnersListsEveryLogWithItsOwnerCountAndSize) {
+    WriteLogPair(LogFile(), IndexFile(), ThreeHours());
+    WriteLogPair(sandbox.logs / "P.vm02.activity.log", IndexFile("vm02"), {ThreeHours()[0]});
+    WriteLogPair(LogFile("vm.01"), IndexFile("vm.01"), {ThreeHours()[0], ThreeHours()[1]});
+    WriteBytes(LogFile("noindex"), Utf16Bytes(ThreeHours()[0]));
+    RunResult run = Run({"owners"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    auto row = [&](std::size_t k) {
+        std::vector<std::string> cells;
+        std::string cell;
+        std::istringstream stream(lines[k]);
+        while (stream >> cell) cells.push_back(cell);
+        return cells;
+    };
+    const std::string machineSize = std::to_string(ReadBytes(LogFile()).size());
+    EXPECT_EQ(row(1), (std::vector<std::string>{"(machine)", "3", machineSize, "activity.log"}));
+    EXPECT_EQ(row(2), (std::vector<std::string>{"noindex", "no", "index",
+                                                std::to_string(ReadBytes(LogFile("noindex")).size()),
+                                                "noindex.activity.log"}));
+    EXPECT_EQ(row(3)[0], "vm.01");
+    EXPECT_EQ(row(3)[1], "2");
+    EXPECT_EQ(row(4)[0], "vm02");
+    EXPECT_EQ(row(4)[3], "P.vm02.activity.log");
+}
+
+TEST_F(MaintenanceTest, VerifyFindsDamageWithoutChangingAnything) {
+    struct Case {
+        const char* name;
+        int entry;            // index entry to change, -1 for none
+        std::int64_t delta;   // added to it
+        std::string tail;     // appended to the log without an index entry
+        const char* finding;  // expected in the report; null for a sound pair
+    };
+    const std::vector<Case> cases = {
+        {"sound", -1, 0, "", nullptr},
+        {"entry inside a record", 0, -10, "", "does not end a record"},
+        {"entry just after a CR LF inside a message", 1, -2 * 7, "", "does not begin with a time stamp"},
+        {"entry beyond the log", 2, 40, "", "beyond the end of the log"},
+        {"unindexed record", -1, 0, "2009/03/05  13:00:00 - Info: late\r\n", "are not indexed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Record 1's message holds a CR LF of its own, 7 characters before its end.
+        std::vector<std::u16string> records = ThreeHours();
+        records[1] = RecordLine("2009/03/05  11:00:00", "Info", "a\r\nbcdef");
+        WriteLogPair(LogFile("vm01"), IndexFile("vm01"), records);
+        std::vector<std::uint32_t> index = ReadIndex(IndexFile("vm01"));
+        if (c.entry >= 0) {
+            auto& entry = index[static_cast<std::size_t>(c.entry)];
+            entry = static_cast<std::uint32_t>(entry + c.delta);
+            std::vector<std::uint8_t> bytes;
+            for (std::uint32_t value : index) {
+                for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+            }
+            WriteBytes(IndexFile("vm01"), bytes);
+        }
+        if (!c.tail.empty()) {
+            std::vector<std::uint8_t> log = ReadBytes(LogFile("vm01"));
+            std::vector<std::uint8_t> tail = Utf16Bytes(U16(std::string_view(c.tail)));
+            log.insert(log.end(), tail.begin(), tail.end());
+            WriteBytes(LogFile("vm01"), log);
+        }
+        const std::vector<std::uint8_t> logBefore = ReadBytes(LogFile("vm01"));
+        const std::vector<std::uint8_t> indexBefore = ReadBytes(IndexFile("vm01"));
+        RunResult run = Run({"verify", "--owner", "vm01"});
+        if (c.finding == nullptr) {
+            EXPECT_EQ(run.status, 0) << run.out;
+            EXPECT_NE(run.out.find("ok: vm01"), std::string::npos) << run.out;
+        } else {
+            EXPECT_EQ(run.status, 1) << run.out;
+            EXPECT_NE(run.out.find(c.finding), std::string::npos) << run.out;
+        }
+        EXPECT_EQ(ReadBytes(LogFile("vm01")), logBefore);
+        EXPECT_EQ(ReadBytes(IndexFile("vm01")), indexBefore);
+    }
+}
+
+TEST_F(MaintenanceTest, VerifyAllReportsEveryLogAndAMissingIndex) {
+    WriteLogPair(LogFile(), IndexFile(), ThreeHours());
+    WriteBytes(LogFile("vm01"), Utf16Bytes(ThreeHours()[0]));
+    RunResult run = Run({"verify", "--all"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("ok: (machine)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("damage: vm01 (vm01.activity.log): no index"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace actlogtest
