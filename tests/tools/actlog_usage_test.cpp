@@ -51,7 +51,7 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
 }
 
 TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
-    for (const char* command : {"log", "show", "prune", "reindex", "rename", "owners", "verify", "sync", "trace", "demo"}) {
+    for (const char* command : {"log", "show", "prune", "reindex", "rename", "owners", "verify", "trace"}) {
         SCOPED_TRACE(command);
         RunResult run = Run({command, "--help"});
         EXPECT_EQ(run.status, 0) << run.err;
