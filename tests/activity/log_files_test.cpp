@@ -21,7 +21,7 @@ protected:
     void Touch(const std::string& name) const { WriteBytes(sandbox.logs / name, {0xFF, 0xFE}); }
 };
 
-TEST_F(LogFilesTest, FileNamesForMachineAndOwner) {
+TEST_F(LogFilesTest, FileAndMutexNames) {
     struct Row {
         LogFile which;
         const char* machine;
@@ -41,14 +41,8 @@ TEST_F(LogFilesTest, FileNamesForMachineAndOwner) {
     }
     fs::path log(Utf8(actlog::ActivityPath(LogFile::Log, u"vm01").view()));
     EXPECT_EQ(log.parent_path().lexically_normal(), sandbox.logs.lexically_normal());
-}
-
-TEST_F(LogFilesTest, MutexNames) {
     EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, u"vm01").view(), u"$$BrevantWriteLog$$vm01");
-    EXPECT_EQ(actlog::LogMutexName(actlog::kReadMutexBase, u"vm01").view(), u"$$BrevantReadLog$$vm01");
-    EXPECT_EQ(actlog::LogMutexName(actlog::kPruneMutexBase, u"vm01").view(), u"$$BrevantPruneLog$$vm01");
-    EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, u"").view(), u"$$BrevantWriteLog$$");
-    EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, nullptr).view(), u"$$BrevantWriteLog$$");
+    EXPECT_EQ(actlog::LogMutexName(actlog::kReadMutexBase, u"").view(), u"$$BrevantReadLog$$");
     EXPECT_EQ(actlog::LogMutexName(actlog::kSyncMutexBase, nullptr).view(), u"$$BrevantSyncLog$$");
 }
 
@@ -113,14 +107,6 @@ TEST_F(LogFilesTest, FindOwnerLogFileLetterCase) {
     // disk; elsewhere the caller's spelling is kept.
     EXPECT_EQ(NameOf(LogFile::Log, u"VM01"),
               actlog::platform::kCaseSensitiveNames ? "vm01.activity.log" : "VM01.activity.log");
-}
-
-TEST_F(LogFilesTest, FindOwnerLogFileKeepsPathWhenAdoptedNameWouldNotFit) {
-    const std::size_t room = 259 - actlog::Module().logsDirectory.size();
-    const std::string owner(room - 17, 'o');  // the rebuild file's name just fits
-    const std::string prefixed = std::string(room - 13 - owner.size() + 1, 'p') + "." + owner + ".activity.log";
-    Touch(prefixed);
-    EXPECT_EQ(NameOf(LogFile::Log, U16(std::string_view(owner)).c_str()), owner + ".activity.log");
 }
 
 TEST_F(LogFilesTest, DiscardDamagedFile) {

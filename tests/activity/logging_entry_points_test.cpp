@@ -240,21 +240,4 @@ TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
 #endif
 }
 
-TEST_F(EntryPointTest, UnsafeOwnerIsRefused) {
-    EXPECT_EQ(VMLogActivity(W("../up"), 1, MSG_JOB_STARTED, W("x")), -1);
-    EXPECT_EQ(VMJobLogActivity(W("a\\b"), 1, 2, MSG_JOB_STARTED, W("x")), -1);
-    EXPECT_EQ(CallJobLogActivityEx(W("c:d"), 1, 2, MSG_JOB_STARTED, W("x")), -1);
-    const WideString tooLong(400, LOG_WCHAR('o'));
-    EXPECT_EQ(VMLogActivity(tooLong.c_str(), 1, MSG_JOB_STARTED, W("x")), -1);
-    EXPECT_FALSE(Exists(Journal()));
-    EXPECT_FALSE(Exists(sandbox.root / "up.activity.log"));
-}
-
-TEST_F(EntryPointTest, InsertsOfSeveralTypes) {
-    ASSERT_EQ(VMLogActivity(W("vm01"), 4, MSG_VOLUME_SCANNED, W("D:"), 42), 0);
-    ASSERT_EQ(VMLogActivity(W("vm01"), 4, MSG_BYTES_COPIED, static_cast<unsigned long long>(5000000000ULL), 3), 0);
-    EXPECT_EQ(Tails("vm01"), (std::vector<std::u16string>{u" -   Success: Volume D: scanned: 42 files.\r\n",
-                                                          u" -   Success: 5000000000 bytes copied in 3 seconds.\r\n"}));
-}
-
 }  // namespace

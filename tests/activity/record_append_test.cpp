@@ -117,18 +117,6 @@ TEST_F(RecordAppendTest, FirstRecordStartsAFreshIndex) {
     }
 }
 
-TEST_F(RecordAppendTest, MissingIndexOfNonEmptyLogFailsWithoutJournalLine) {
-    sandbox.CreateFullSyncMark();
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"first", nullptr), 0);
-    fs::remove(Index());
-    EXPECT_EQ(actlog::AppendActivityRecord(1, 0, u"second", nullptr), -1);
-    EXPECT_EQ(LogLines().size(), 2u);  // the record stands in the log without its entry
-    EXPECT_FALSE(Exists(Index()));
-    std::vector<std::u16string> journal = JournalLines();
-    ASSERT_EQ(journal.size(), 1u);
-    EXPECT_NE(journal[0].find(u"- first\r\n"), std::u16string::npos);
-}
-
 TEST_F(RecordAppendTest, NewPairTakesTheRecordWhilePresent) {
     sandbox.CreateFullSyncMark();
     ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"main", u"vm01"), 0);
@@ -159,13 +147,6 @@ TEST_F(RecordAppendTest, EmptyNewLogGetsTheMarkButNewIndexIsNeverCreated) {
     EXPECT_EQ(ReadBytes(newLog).size(), 82u);
     EXPECT_EQ(ReadIndex(newIndex), std::vector<std::uint32_t>{82});
     EXPECT_FALSE(Exists(Log()));
-
-    // New log without its index: the record also goes to the main pair.
-    fs::remove(newIndex);
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"abcd", nullptr), 0);
-    EXPECT_EQ(ReadBytes(newLog).size(), 162u);
-    EXPECT_FALSE(Exists(newIndex));
-    EXPECT_EQ(ReadIndex(Index()), std::vector<std::uint32_t>{82});
 }
 
 TEST_F(RecordAppendTest, OwnerNamesSelectFilesAndJournalField) {

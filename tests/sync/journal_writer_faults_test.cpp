@@ -55,18 +55,4 @@ TEST_F(JournalWriterFaultTest, FailuresLeaveOnlyWhatWasWritten) {
     }
 }
 
-TEST_F(JournalWriterFaultTest, AddFailsLikePrune) {
-    sandbox.CreateFullSyncMark();
-    LogSystemTime t{};
-    t.wYear = 2009;
-    faults.FailNth(Op::Write, 2);
-    EXPECT_EQ(actlog::SyncLogAdd(1, 0, &t, u"m", nullptr), -1);
-    faults.Disarm();
-    EXPECT_EQ(ReadBytes(Journal()), (std::vector<std::uint8_t>{0xFF, 0xFE}));
-    // Filtered records never reach the file or the mutex.
-    faults.ResetCounters();
-    EXPECT_EQ(actlog::SyncLogAdd(3, 0, &t, u"m", nullptr), 0);
-    EXPECT_EQ(faults.Calls(Op::MutexOpen), 0);
-}
-
 }  // namespace

@@ -60,10 +60,12 @@ TEST_F(JournalWriterTest, LaterRecordsFollowWithoutSecondByteOrderMark) {
     ASSERT_EQ(actlog::SyncLogAdd(2, 7, &t, u"first", u"vm01"), 0);
     ASSERT_EQ(actlog::SyncLogPrune(&t, nullptr), 0);
     ASSERT_EQ(actlog::SyncLogAdd(4, 0, &t, u"third", u"vm01"), 0);
+    ASSERT_EQ(actlog::SyncLogPrune(&t, u""), 0);
     EXPECT_EQ(ReadUtf16(Journal()),
               u"\xFEFF" + Record(u"ADD 2010/12/31 23:59:58 -- vm01 -- 2 - Job7 - first\r\n") +
                   Record(u"PRUNE 2010/12/31 23:59:58 - <NULL> - \r\n") +
-                  Record(u"ADD 2010/12/31 23:59:58 -- vm01 -- 4 - Job0 - third\r\n"));
+                  Record(u"ADD 2010/12/31 23:59:58 -- vm01 -- 4 - Job0 - third\r\n") +
+                  Record(u"PRUNE 2010/12/31 23:59:58 -  - \r\n"));
 }
 
 TEST_F(JournalWriterTest, AddLineFields) {
@@ -91,12 +93,6 @@ TEST_F(JournalWriterTest, AddLineFields) {
     EXPECT_EQ(ReadUtf16(Journal()), expected);
 }
 
-TEST_F(JournalWriterTest, PruneWithEmptyOwnerLeavesFieldEmpty) {
-    LogSystemTime t = Time(2009, 2, 1, 0, 0, 0);
-    ASSERT_EQ(actlog::SyncLogPrune(&t, u""), 0);
-    EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF" + Record(u"PRUNE 2009/02/01 00:00:00 -  - \r\n"));
-}
-
 TEST_F(JournalWriterTest, FilteredSeveritiesAndMissingMarkWriteNothing) {
     LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
     // Without the mark no severity is journaled.
@@ -109,13 +105,6 @@ TEST_F(JournalWriterTest, FilteredSeveritiesAndMissingMarkWriteNothing) {
     EXPECT_EQ(actlog::SyncLogAdd(0, 0, &t, u"m", nullptr), 0);
     EXPECT_EQ(actlog::SyncLogAdd(3, 0, &t, u"m", nullptr), 0);
     EXPECT_FALSE(Exists(Journal()));
-}
-
-TEST_F(JournalWriterTest, MarkMayBeADirectory) {
-    fs::create_directories(sandbox.dataSync / "activeLogFullSyncFinished.mark");
-    LogSystemTime t = Time(2009, 3, 5, 7, 8, 9);
-    ASSERT_EQ(actlog::SyncLogAdd(1, 0, &t, u"m", nullptr), 0);
-    EXPECT_TRUE(Exists(Journal()));
 }
 
 TEST_F(JournalWriterTest, MissingDataSyncDirectoryIsCreated) {
@@ -134,19 +123,6 @@ TEST_F(JournalWriterTest, OverLongMessageIsCutAndKeepsLineEnd) {
     ASSERT_EQ(text.size(), 1u + 11u + 4095u);
     EXPECT_EQ(text.substr(1, 11), u"      8190 ");
     EXPECT_EQ(text.substr(text.size() - 3), u"m\r\n");
-}
-
-TEST_F(JournalWriterTest, RecordBuilderCutsEveryAppendBeforeTheLineEnd) {
-    actlog::JournalRecord record;
-    record.Append(std::u16string(3000, u'a'));
-    record.AppendZ(std::u16string(3000, u'b').c_str());
-    record.AppendSigned32(123);
-    record.Finish();
-    std::u16string_view line = record.line();
-    ASSERT_EQ(line.size(), 4095u);
-    EXPECT_EQ(line.substr(4090), u"bbb\r\n");
-    EXPECT_EQ(record.ByteCount(), 2u * (11u + 4095u));
-    EXPECT_EQ(std::u16string_view(record.data(), 11), u"      8190 ");
 }
 
 TEST_F(JournalWriterTest, AppendFileWithBomOffsets) {
@@ -174,24 +150,6 @@ TEST_F(JournalWriterTest, AppendFileWithBomOffsets) {
         EXPECT_EQ(actlog::AppendFileWithBom(U16(row.path).c_str(), row.disposition, data, 4), row.offset)
             << row.path;
         EXPECT_EQ(ReadBytes(row.path), row.after) << row.path;
-    }
-}
-
-TEST_F(JournalWriterTest, FileNames) {
-    struct Row {
-        actlog::SyncFile which;
-        const char* name;
-    };
-    const Row rows[] = {
-        {actlog::SyncFile::Journal, "activity_sync.log"},
-        {actlog::SyncFile::HandOver, "activity_sync_trans.log"},
-        {actlog::SyncFile::Full, "activity_sync_trans_full.log"},
-        {actlog::SyncFile::Xml, "activity_sync_transXML.xml"},
-        {actlog::SyncFile::FullSyncMark, "activeLogFullSyncFinished.mark"},
-    };
-    for (const Row& row : rows) {
-        fs::path path(Utf8(actlog::SyncFilePath(row.which).view()));
-        EXPECT_EQ(path.lexically_normal(), (sandbox.dataSync / row.name).lexically_normal());
     }
 }
 
