@@ -100,7 +100,7 @@ LogSystemTime UtcNow() {
 }
 
 std::string TimeText(const LogSystemTime& t) {
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                   t.wSecond);
     return text;
