@@ -34,6 +34,13 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
         {{"verify", "--all", "--owner", "vm01"}, "--all"},
         {{"owners", "--json"}, "'--json'"},
         {{"reindex", "--owner"}, "--owner"},
+        {{"sync"}, "missing action"},
+        {{"sync", "dance"}, "'dance'"},
+        {{"sync", "switch", "--json"}, "--json"},
+        {{"sync", "read", "--batch", "0"}, "--batch"},
+        {{"trace", "--text", "x"}, "--on and --off"},
+        {{"trace", "--on"}, "--id or --text"},
+        {{"demo", "--writers", "0"}, "--writers"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -51,7 +58,8 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
 }
 
 TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
-    for (const char* command : {"log", "show", "prune", "reindex", "rename", "owners", "verify", "trace"}) {
+    for (const char* command :
+         {"log", "show", "prune", "reindex", "rename", "owners", "verify", "sync", "trace", "demo"}) {
         SCOPED_TRACE(command);
         RunResult run = Run({command, "--help"});
         EXPECT_EQ(run.status, 0) << run.err;

@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "usage: actlog demo [--writers N] [--records R] [--pace MS]\n"
     "A tour on this installation's Logs and DataSync directories: N writer processes\n"
     "(default 8) append R records each (default 250, one every MS milliseconds,\n"
-    "default 4) for the machine and the owners vm01, vm02 and vm03; vm02 is pruned\n"
+    "default 8) for the machine and the owners vm01, vm02 and vm03; vm02 is pruned\n"
     "while they write. Then the logs are paged through, the sync journal is handed\n"
     "over and read back, and a full resynchronisation runs. Exit status 0 when every\n"
     "record is accounted for.\n";
@@ -221,7 +221,7 @@ bool RunWriters(const Settings& settings, std::array<OwnerTally, kOwners.size()>
         // Prune while the writers are busy: once half of the owner's records are in
         // and a second has passed, remove everything older than the current second.
         const bool halfway = progress[kPrunedOwner] * 2 >= expected[kPrunedOwner];
-        const bool aged = std::chrono::steady_clock::now() - started > std::chrono::milliseconds(1100);
+        const bool aged = std::chrono::steady_clock::now() - started > std::chrono::milliseconds(1000);
         if (!pruned && ((halfway && aged) || !running)) {
             LogSystemTime cutoff = UtcNow();
             WideString owner = Widen(kOwners[kPrunedOwner]);
@@ -318,9 +318,10 @@ bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLine
     if (result < 0) return ReportFailure("GetNextSyncLogs", result) == 0;
     const std::string path = JournalPath(GetLogSyncFileTransName);
     RemoveFile(path);
+    const std::string shown = PathText(PathFromText(path).lexically_normal());
     uint64_t adds = 0;
     for (const OwnerTally& t : tally) adds += t.handedOver;
-    Print("hand-over journal " + path + ": " + std::to_string(adds) + " ADD lines, " + std::to_string(pruneLines) +
+    Print("hand-over journal " + shown + ": " + std::to_string(adds) + " ADD lines, " + std::to_string(pruneLines) +
           " PRUNE line(s) read back" + (other ? ", " + std::to_string(other) + " of other owners" : "") +
           "; removed as the collector does\n");
     return true;
@@ -337,7 +338,8 @@ bool Resynchronise(std::array<OwnerTally, kOwners.size()>& tally) {
         if (slot < kOwners.size()) ++tally[slot].fullJournal;
     });
     if (result < 0) return ReportFailure("GetNextSyncLogsFull", result) == 0;
-    Print("full journal " + path + ": " + std::to_string(lines) + " lines\n");
+    Print("full journal " + PathText(PathFromText(path).lexically_normal()) + ": " + std::to_string(lines) +
+          " lines\n");
     return true;
 }
 
@@ -371,7 +373,7 @@ bool Summarise(const std::array<OwnerTally, kOwners.size()>& tally, uint64_t pru
 int Run(const std::vector<std::string>& args) {
     Arguments options(args, {{"--writers", true}, {"--records", true}, {"--pace", true}});
     if (options.Help()) return PrintUsage(kUsage);
-    Settings settings{options.Number("--writers", 8), options.Number("--records", 250), options.Number("--pace", 4)};
+    Settings settings{options.Number("--writers", 8), options.Number("--records", 250), options.Number("--pace", 8)};
     if (settings.writers == 0 || settings.writers > 64) throw UsageError("--writers must be from 1 to 64");
     if (settings.records > 1000000) throw UsageError("--records must be at most 1000000");
 

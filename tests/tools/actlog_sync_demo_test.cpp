@@ -1,0 +1,125 @@
+// actlog sync (hand-over, batch reading, full resynchronisation, paths) and the demo.
+#include "actlog_fixture.h"
+
+namespace actlogtest {
+namespace {
+
+using SyncTest = ActlogTest;
+
+std::vector<std::map<std::string, JsonValue>> JsonLines(const std::string& text) {
+    std::vector<std::map<std::string, JsonValue>> objects;
+    for (const std::string& line : Lines(text)) {
+        auto object = ParseJsonObject(line);
+        EXPECT_TRUE(object.has_value()) << line;
+        if (object) objects.push_back(*object);
+    }
+    return objects;
+}
+
+TEST_F(SyncTest, HandOverReadsBackWhatWasJournaledInBatches) {
+    sandbox.CreateFullSyncMark();
+    ASSERT_EQ(Run({"log", "--severity", "1", "--text", "first -- odd - text"}).status, 0);
+    ASSERT_EQ(Run({"log", "--severity", "3", "--text", "not journaled"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "copy"}).status, 0);
+    ASSERT_EQ(Run({"prune", "--owner", "vm01", "--before", "2001-01-01 00:00:00"}).status, 0);  // removes nothing
+    ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "third"}).status, 0);
+
+    RunResult handOver = Run({"sync", "switch"});
+    ASSERT_EQ(handOver.status, 0) << handOver.err;
+    const fs::path journal = sandbox.dataSync / "activity_sync_trans.log";
+    EXPECT_TRUE(Exists(journal));
+    EXPECT_NE(handOver.out.find("activity_sync_trans.log"), std::string::npos) << handOver.out;
+
+    RunResult read = Run({"sync", "read", "--json", "--batch", "2"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    auto entries = JsonLines(read.out);
+    ASSERT_EQ(entries.size(), 3u) << read.out;
+    EXPECT_EQ(entries[0].at("kind").text, "ADD");
+    EXPECT_EQ(entries[0].at("owner").text, "<NULL>");
+    EXPECT_EQ(entries[0].at("severity").text, "1");
+    EXPECT_EQ(entries[0].at("message").text, "first -- odd - text");
+    EXPECT_EQ(entries[0].at("time").text.size(), 19u);
+    EXPECT_EQ(entries[1].at("owner").text, "vm01");
+    EXPECT_EQ(entries[1].at("job").text, "12");
+    EXPECT_EQ(entries[1].at("message").text, "Job copy started.");
+    EXPECT_EQ(entries[2].at("owner").text, "vm02");
+    EXPECT_TRUE(Exists(journal)) << "read alone must not remove the journal";
+
+    RunResult table = Run({"sync", "read", "--remove"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("(3 entries)"), std::string::npos) << table.out;
+    EXPECT_FALSE(Exists(journal));
+
+    RunResult none = Run({"sync", "read"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("GetNextSyncLogs failed (result -1)"), std::string::npos) << none.err;
+    RunResult nothing = Run({"sync", "switch"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("SwitchSyncLog4Trans failed (result -1)"), std::string::npos) << nothing.err;
+}
+
+TEST_F(SyncTest, ResyncExportsEveryLogIntoTheFullJournal) {
+    WriteLogPair(LogFile(), IndexFile(),
+                 {RecordLine("2009/03/05  07:08:09", "Error", "machine one"),
+                  RecordLine("2009/03/05  07:08:10", "Info", "left out")});
+    WriteLogPair(LogFile("vm01"), IndexFile("vm01"), {RecordLine("2009/03/05  07:08:11", "Warning", "owned", 255)});
+    RunResult resync = Run({"sync", "resync"});
+    ASSERT_EQ(resync.status, 0) << resync.err;
+    EXPECT_NE(resync.out.find("activity_sync_trans_full.log"), std::string::npos) << resync.out;
+
+    RunResult read = Run({"sync", "read", "--full", "--json"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    auto entries = JsonLines(read.out);
+    ASSERT_EQ(entries.size(), 2u) << read.out;
+    EXPECT_EQ(entries[0].at("owner").text, "<NULL>");
+    EXPECT_EQ(entries[0].at("time").text, "2009-03-05 07:08:09");
+    EXPECT_EQ(entries[0].at("message").text, " machine one");
+    EXPECT_EQ(entries[1].at("owner").text, "vm01");
+    EXPECT_EQ(entries[1].at("job").text, "255");
+    EXPECT_EQ(entries[1].at("severity").text, "2");
+
+    fs::remove(IndexFile("vm01"));
+    RunResult failed = Run({"sync", "resync"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("MergeAllActiveLog2LogTransFull failed (result 1)"), std::string::npos) << failed.err;
+}
+
+TEST_F(SyncTest, PathsAreTheLibrarysJournalPaths) {
+    RunResult run = Run({"sync", "paths"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+    const std::vector<std::string> names = {"activity_sync_trans.log", "activity_sync_trans_full.log",
+                                            "activity_sync_transXML.xml"};
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        std::string path = lines[k].substr(lines[k].find_first_of("/\\Z"));
+        EXPECT_EQ(fs::path(path).filename().string(), names[k]);
+        EXPECT_TRUE(fs::equivalent(fs::path(path).parent_path(), sandbox.dataSync)) << path;
+    }
+}
+
+TEST_F(SyncTest, DemoEndsBalancedAndLeavesTheRecordsItCounted) {
+    RunResult run = Run({"demo", "--writers", "5", "--records", "24", "--pace", "20"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("balanced: every record written is found or was pruned"), std::string::npos) << run.out;
+    // Writers 0 and 4 both wrote the machine's log; the others one owner each, vm02 pruned.
+    EXPECT_EQ(ReadIndex(IndexFile()).size(), 48u);
+    EXPECT_EQ(ReadIndex(IndexFile("vm01")).size(), 24u);
+    EXPECT_EQ(ReadIndex(IndexFile("vm03")).size(), 24u);
+    std::size_t summary = run.out.find("== Summary");
+    ASSERT_NE(summary, std::string::npos);
+    std::vector<std::string> lines = Lines(run.out.substr(summary));
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[2].substr(0, 9), "(machine)");
+    EXPECT_NE(lines[2].find(" 48 "), std::string::npos) << lines[2];
+    EXPECT_TRUE(Exists(sandbox.dataSync / "activity_sync_trans_full.log"));
+    EXPECT_FALSE(Exists(sandbox.dataSync / "activity_sync_trans.log"));
+
+    // A second run on the same installation counts what was there before.
+    RunResult again = Run({"demo", "--writers", "4", "--records", "6", "--pace", "1"});
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("balanced:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace actlogtest
