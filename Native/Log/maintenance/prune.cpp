@@ -118,15 +118,15 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     if (date == nullptr) return -1;
     CutOff cutOff;
     AppendStamp(cutOff, *date, u"  ");
+    // The search runs under the prune mutex when it can be had, so that no
+    // other prune can shift the records between the count and the removal.
+    // When it is busy the search still runs: an empty or fully recent log
+    // gives 0 and damage is dealt with, as without the mutex.
+    LogMutex prune(kPruneMutexBase, owner);
+    bool held = prune.Wait(platform::WaitTime::Zero);
     int count = Count(owner, cutOff);
     if (count <= 0) return count;
-
-    LogMutex prune(kPruneMutexBase, owner);
-    if (!prune.opened() || !prune.Wait(platform::WaitTime::Zero)) return -1;
-    // A prune that completed since the count was taken has shifted the
-    // records: count again now that no other prune can run.
-    count = Count(owner, cutOff);
-    if (count <= 0) return count;
+    if (!held) return -1;
     int removed = RemoveOldestRecordsHeld(static_cast<std::uint32_t>(count), owner);
     prune.Release();  // the sync mutex is never taken under a prune mutex
     if (removed < 0) return -1;

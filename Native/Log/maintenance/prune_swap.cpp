@@ -67,20 +67,15 @@ void DiscardNewPairHeld(bool spareNewLog, const PruneMeasures& measures, const c
     EnsureIndexHeld(owner, readHeld);
 }
 
-// Copies log bytes [cut, logSize) to the front of the new log, chunk by chunk.
-bool FillLogPart(const PairPaths& paths, const PruneMeasures& m, ScopedBlock& chunk) noexcept {
+// Copies log bytes [cut, logSize) to the front of the new log (in the kernel
+// where the platform can, else through a bounded buffer).
+bool FillLogPart(const PairPaths& paths, const PruneMeasures& m) noexcept {
     ScopedFile from = ScopedFile::Open(paths.log.c_str(), Access::Read, Disposition::OpenExisting);
     ScopedFile to = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::OpenExisting);
     if (!from.valid() || !to.valid()) return false;
-    for (std::uint32_t done = 0; done < m.surviving();) {
-        std::uint32_t count = m.surviving() - done < kChunkBytes ? m.surviving() - done : kChunkBytes;
-        if (!ReadAt(from.get(), std::uint64_t{m.cutOffset} + done, chunk.bytes(), count) ||
-            !WriteAt(to.get(), done, chunk.bytes(), count)) {
-            return false;
-        }
-        done += count;
-    }
-    return true;
+    std::uint32_t done = 0;
+    return platform::Current().CopyRange(from.get(), m.cutOffset, to.get(), 0, m.surviving(), &done) &&
+           done == m.surviving();
 }
 
 // Copies the surviving entries, each moved down by the cut offset.
@@ -137,10 +132,10 @@ int FillNewPair(const PruneMeasures& measures, const char16_t* owner) noexcept {
     PairPaths paths(owner);
     bool logDone = false;
     bool indexDone = false;
-    {
+    logDone = FillLogPart(paths, measures);
+    if (logDone) {
         ScopedBlock chunk(kChunkBytes);
-        logDone = chunk.valid() && FillLogPart(paths, measures, chunk);
-        indexDone = logDone && FillIndexPart(paths, measures, chunk);
+        indexDone = chunk.valid() && FillIndexPart(paths, measures, chunk);
     }
     if (!logDone) {
         DiscardNewPair(false, measures, owner);

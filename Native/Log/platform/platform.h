@@ -74,6 +74,12 @@ public:
     // Sets the end of the file at the current position (grows with zero bytes).
     virtual bool SetEndOfFile(FileHandle file) = 0;
     virtual void CloseFile(FileHandle file) = 0;
+    // Copies `count` bytes from `from` at `fromOffset` to `to` at `toOffset`;
+    // *done receives the bytes copied. The file positions are unspecified
+    // afterwards. The default goes through a bounded buffer with Seek, Read and
+    // Write; a platform may copy inside the kernel instead.
+    virtual bool CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+                           std::uint32_t count, std::uint32_t* done);
 
     // ---- names ----
     // Moves a file; never replaces an existing target.

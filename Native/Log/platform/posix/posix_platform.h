@@ -33,6 +33,8 @@ public:
     bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
+    bool CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+                   std::uint32_t count, std::uint32_t* done) override;
 
     bool MoveNoReplace(const char16_t* from, const char16_t* to) override;
     bool RemoveFile(const char16_t* path) override;
