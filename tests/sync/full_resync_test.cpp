@@ -172,7 +172,7 @@ TEST_F(FullResyncTest, OnlyFilteredOrNoRecordsLeaveNoFullJournal) {
 TEST_F(FullResyncTest, RenamedAndDottedOwnersKeepTheirNames) {
     Append(1, u"main");
     Append(1, u"before rename", u"vm01");
-    ASSERT_EQ(0, VMUpdateLogFileNames(u"P", u"vm01"));
+    ASSERT_EQ(0, VMUpdateLogFileNames(W(u"P"), W(u"vm01")));
     ASSERT_TRUE(Exists(sandbox.logs / "P.vm01.activity.log"));
     Append(1, u"after rename", u"vm01");
     Append(1, u"dotted", u"vm.01");

@@ -32,6 +32,8 @@ inline void WriteJournal(const fs::path& path, const std::u16string& text, bool 
     testsupport::WriteBytes(path, bytes);
 }
 
+inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
+
 inline std::u16string Number(long long n) { return testsupport::U16(std::string_view(std::to_string(n))); }
 
 inline std::optional<std::u16string> Copy(const LOG_WCHAR* text) {
