@@ -92,7 +92,8 @@ TEST_F(SyncTest, PathsAreTheLibrarysJournalPaths) {
     const std::vector<std::string> names = {"activity_sync_trans.log", "activity_sync_trans_full.log",
                                             "activity_sync_transXML.xml"};
     for (std::size_t k = 0; k < names.size(); ++k) {
-        std::string path = lines[k].substr(lines[k].find_first_of("/\\Z"));
+        std::string path = lines[k].substr(lines[k].find(": ") + 1);
+        path.erase(0, path.find_first_not_of(' '));
         EXPECT_EQ(fs::path(path).filename().string(), names[k]);
         EXPECT_TRUE(fs::equivalent(fs::path(path).parent_path(), sandbox.dataSync)) << path;
     }

@@ -61,6 +61,12 @@ struct SyncDeleter {
 
 void Section(const std::string& title) { Print("\n== " + title + "\n"); }
 
+// Reports a failed export and gives false, for the steps below.
+bool Failed(std::string_view exportName, int32_t result, std::string_view hint = {}) {
+    ReportFailure(exportName, result, hint);
+    return false;
+}
+
 const LOG_WCHAR* OwnerArg(const WideString& owner) { return owner.empty() ? nullptr : owner.c_str(); }
 
 std::size_t OwnerSlot(const std::string& journalOwner) {
@@ -279,7 +285,7 @@ bool PageThrough(std::array<OwnerTally, kOwners.size()>& tally) {
             int32_t result = GetLog(start, 100, &raw, &returned, &total, OwnerArg(owner));
             std::unique_ptr<ActivityEntry, EntriesDeleter> entries(raw);
             if (result != 0) {
-                ok = ReportFailure("GetLog", result, DisplayOwner(kOwners[k]) + ", page at " + std::to_string(start)) == 0;
+                ok = Failed("GetLog", result, DisplayOwner(kOwners[k]) + ", page at " + std::to_string(start));
                 break;
             }
             ++pages;
@@ -304,7 +310,7 @@ bool PageThrough(std::array<OwnerTally, kOwners.size()>& tally) {
 
 bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLines) {
     int32_t result = SwitchSyncLog4Trans();
-    if (result != 0) return ReportFailure("SwitchSyncLog4Trans", result) == 0;
+    if (result != 0) return Failed("SwitchSyncLog4Trans", result);
     uint64_t other = 0;
     result = ReadJournal(GetNextSyncLogs, [&](const SyncLogEntry& entry) {
         if (entry.ownerName == nullptr) {
@@ -315,7 +321,7 @@ bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLine
         if (slot < kOwners.size()) ++tally[slot].handedOver;
         else ++other;
     });
-    if (result < 0) return ReportFailure("GetNextSyncLogs", result) == 0;
+    if (result < 0) return Failed("GetNextSyncLogs", result);
     const std::string path = JournalPath(GetLogSyncFileTransName);
     RemoveFile(path);
     const std::string shown = PathText(PathFromText(path).lexically_normal());
@@ -329,7 +335,7 @@ bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLine
 
 bool Resynchronise(std::array<OwnerTally, kOwners.size()>& tally) {
     int32_t result = MergeAllActiveLog2LogTransFull();
-    if (result != 0) return ReportFailure("MergeAllActiveLog2LogTransFull", result) == 0;
+    if (result != 0) return Failed("MergeAllActiveLog2LogTransFull", result);
     const std::string path = JournalPath(GetLogSyncFileTransNameFull);
     uint64_t lines = 0;
     result = ReadJournal(GetNextSyncLogsFull, [&](const SyncLogEntry& entry) {
@@ -337,7 +343,7 @@ bool Resynchronise(std::array<OwnerTally, kOwners.size()>& tally) {
         std::size_t slot = OwnerSlot(Narrow(entry.ownerName));
         if (slot < kOwners.size()) ++tally[slot].fullJournal;
     });
-    if (result < 0) return ReportFailure("GetNextSyncLogsFull", result) == 0;
+    if (result < 0) return Failed("GetNextSyncLogsFull", result);
     Print("full journal " + PathText(PathFromText(path).lexically_normal()) + ": " + std::to_string(lines) +
           " lines\n");
     return true;
@@ -393,7 +399,8 @@ int Run(const std::vector<std::string>& args) {
     for (std::size_t k = 0; k < kOwners.size(); ++k) {
         std::optional<uint32_t> count = RecordCount(k);
         if (!count && FileSize(OwnerLog(LogsDirectory(), kOwners[k]).log)) {
-            return ReportFailure("GetLog", -1, DisplayOwner(kOwners[k]) + " has a log that cannot be read; see `actlog verify --all`");
+            return ReportFailure("GetLog", -1,
+                                 DisplayOwner(kOwners[k]) + " has a log that cannot be read; see `actlog verify --all`");
         }
         tally[k].before = count.value_or(0);
     }
