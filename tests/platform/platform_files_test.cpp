@@ -9,6 +9,9 @@
 
 #include "platform/platform.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "platform/posix/posix_platform.h"
+#endif
 
 namespace {
 
@@ -274,6 +277,20 @@ TEST_F(PlatformFiles, PosixSearchOrderIsExactThenShortestThenByteOrder) {
     EXPECT_EQ((std::vector<std::u16string>{u"vm01.activity.log", u"VM01.activity.log", u"A.vm01.activity.log",
                                            u"P.vm01.activity.log", u"zz.vm01.activity.log"}),
               order);
+}
+
+// Where the file system refuses RENAME_NOREPLACE (NFS), the move links and unlinks.
+TEST_F(PlatformFiles, PosixMoveByLinkNeverReplaces) {
+    using actlog::platform::posix::MoveByLink;
+    WriteBytes(dir / "from", Bytes("from"));
+    WriteBytes(dir / "taken", Bytes("taken"));
+    EXPECT_FALSE(MoveByLink((dir / "from").c_str(), (dir / "taken").c_str()));
+    EXPECT_EQ(Bytes("from"), ReadBytes(dir / "from"));
+    EXPECT_EQ(Bytes("taken"), ReadBytes(dir / "taken"));
+    EXPECT_TRUE(MoveByLink((dir / "from").c_str(), (dir / "free").c_str()));
+    EXPECT_FALSE(testsupport::Exists(dir / "from"));
+    EXPECT_EQ(Bytes("from"), ReadBytes(dir / "free"));
+    EXPECT_FALSE(MoveByLink((dir / "from").c_str(), (dir / "other").c_str()));
 }
 
 TEST_F(PlatformFiles, PosixNamesThatAreNotUtf16FailCleanly) {

@@ -24,11 +24,14 @@ bool PosixPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
     if (!source.ok() || !target.ok()) return false;
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
-    // The file system refuses the flag: a hard link fails when the target
-    // exists, and then the old name goes.
-    if (::link(source.c_str(), target.c_str()) != 0) return false;
-    if (::unlink(source.c_str()) != 0) {
-        ::unlink(target.c_str());
+    return MoveByLink(source.c_str(), target.c_str());
+}
+
+bool MoveByLink(const char* from, const char* to) noexcept {
+    // A hard link fails when the target exists; then the old name goes.
+    if (::link(from, to) != 0) return false;
+    if (::unlink(from) != 0) {
+        ::unlink(to);
         return false;
     }
     return true;

@@ -65,6 +65,10 @@ public:
     bool CanRead(const void* address, std::size_t bytes) override;
 };
 
+// The move for file systems that refuse RENAME_NOREPLACE: link, then unlink
+// the old name. Never replaces an existing target.
+bool MoveByLink(const char* from, const char* to) noexcept;
+
 // The file name under which the lock file of mutex `name` lives in .locks/:
 // letters, digits, '.', '-' and '_' as they are, every other UTF-16 unit as
 // "%XXXX"; a name whose escaped form is long keeps a prefix and adds a hash
