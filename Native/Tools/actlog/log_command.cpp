@@ -24,7 +24,8 @@ constexpr const char* kUsage =
     "  --owner N      log owner (virtual machine); default: the machine's own log\n"
     "  --job J        job number (0 = no job)\n"
     "  --severity S   0..5 (default 3)\n"
-    "  --va-list      pass the inserts as a va_list (JobLogActivityEx)\n";
+    "  --va-list      pass the inserts as a va_list (JobLogActivityEx)\n"
+    "Inserts that begin with \"--\" follow a \"--\" argument.\n";
 
 // va_list forms of the exports: the tool's own variadic functions hand their
 // argument list on.
