@@ -1,0 +1,57 @@
+// Names: MoveFileW (never replaces), DeleteFileW, GetFileAttributesW,
+// CreateDirectoryW and the FindFirstFileW search, whose matching is the
+// system's own (case-insensitive, short names included).
+#include "platform/win32/win32_platform.h"
+
+namespace actlog::platform::win32 {
+namespace {
+
+void Deliver(const WIN32_FIND_DATAW& found, char16_t* name, std::size_t capacity) {
+    if (name == nullptr || capacity == 0) return;
+    std::size_t n = 0;
+    while (n + 1 < capacity && n < MAX_PATH && found.cFileName[n] != 0) {
+        name[n] = static_cast<char16_t>(found.cFileName[n]);
+        ++n;
+    }
+    name[n] = 0;
+}
+
+}  // namespace
+
+bool Win32Platform::MoveNoReplace(const char16_t* from, const char16_t* to) {
+    return from != nullptr && to != nullptr && ::MoveFileW(Wide(from), Wide(to)) != FALSE;
+}
+
+bool Win32Platform::RemoveFile(const char16_t* path) {
+    return path != nullptr && ::DeleteFileW(Wide(path)) != FALSE;
+}
+
+bool Win32Platform::Exists(const char16_t* path) {
+    return path != nullptr && ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32Platform::MakeDirectory(const char16_t* path) {
+    return path != nullptr && ::CreateDirectoryW(Wide(path), nullptr) != FALSE;
+}
+
+SearchHandle Win32Platform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {
+    if (pattern == nullptr) return SearchHandle{};
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW(Wide(pattern), &found);
+    if (search == INVALID_HANDLE_VALUE) return SearchHandle{};
+    Deliver(found, name, capacity);
+    return SearchHandle{FromHandle(search)};
+}
+
+bool Win32Platform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
+    WIN32_FIND_DATAW found{};
+    if (!search.valid() || !::FindNextFileW(AsHandle(search.value), &found)) return false;
+    Deliver(found, name, capacity);
+    return true;
+}
+
+void Win32Platform::FindClose(SearchHandle search) {
+    if (search.valid()) ::FindClose(AsHandle(search.value));
+}
+
+}  // namespace actlog::platform::win32
