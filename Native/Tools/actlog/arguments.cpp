@@ -11,7 +11,7 @@ std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"
 
 }  // namespace
 
-Arguments::Arguments(const std::vector<std::string>& args, std::initializer_list<OptionSpec> options,
+Arguments::Arguments(const std::vector<std::string>& args, std::initializer_list<OptionRule> options,
                      bool allowPositional) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -35,13 +35,13 @@ Arguments::Arguments(const std::vector<std::string>& args, std::initializer_list
             inlineValue = std::string(name.substr(equals + 1));
             name = name.substr(0, equals);
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& option : options) {
-            if (option.name == name) spec = &option;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& option : options) {
+            if (option.name == name) rule = &option;
         }
-        if (spec == nullptr) throw UsageError("unknown option " + Quoted(name));
+        if (rule == nullptr) throw UsageError("unknown option " + Quoted(name));
         std::string value;
-        if (spec->takesValue) {
+        if (rule->takesValue) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < args.size()) {

@@ -22,7 +22,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view name;  // with the leading "--"
     bool takesValue;
 };
@@ -31,7 +31,7 @@ class Arguments {
 public:
     // Throws UsageError for an unknown option or a missing value. "--help" and
     // "-h" are always accepted.
-    Arguments(const std::vector<std::string>& args, std::initializer_list<OptionSpec> options,
+    Arguments(const std::vector<std::string>& args, std::initializer_list<OptionRule> options,
               bool allowPositional = false);
 
     bool Help() const { return help_; }
