@@ -1,0 +1,237 @@
+// Full resynchronisation of many records across several owners: wall time and
+// peak resident memory at two sizes (to see that the cost grows linearly),
+// against a naive export that reads the logs with GetLog pages of 100 and
+// appends each record with its own open; then the batch reading of the
+// resulting full journal in lines per second. Each step runs in a fresh process.
+//
+//   resync_bench <work directory> [records] [owners]      (default 1,000,000 and 5)
+//
+// The work directory receives bin/, Logs/ and DataSync/; they are deleted at the end.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "activity/log_files.h"
+#include "activity/record_line.h"
+#include "frame/module.h"
+#include "sync/full_resync.h"
+#include "sync/journal_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+LogSystemTime StampOf(std::uint64_t second) {
+    LogSystemTime t{};
+    std::uint64_t days = second / 86400;
+    std::uint64_t rest = second % 86400;
+    t.wYear = static_cast<std::uint16_t>(2001 + days / 360);
+    t.wMonth = static_cast<std::uint16_t>(1 + days % 360 / 30);
+    t.wDay = static_cast<std::uint16_t>(1 + days % 30);
+    t.wHour = static_cast<std::uint16_t>(rest / 3600);
+    t.wMinute = static_cast<std::uint16_t>(rest % 3600 / 60);
+    t.wSecond = static_cast<std::uint16_t>(rest % 60);
+    return t;
+}
+
+long PeakKib() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+    }
+    std::fclose(status);
+    return kib;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+std::string OwnerName(unsigned n) { return "vm" + std::to_string(n); }
+
+void Start(const fs::path& work, const fs::path& artifacts) {
+    fs::create_directories(work / "bin");
+    fs::create_directories(work / "Logs");
+    // The real severity labels, so that records read back with their severities.
+    if (fs::exists(artifacts / "bvmsg.enu.dll")) {
+        fs::copy_file(artifacts / "bvmsg.enu.dll", work / "bin" / "bvmsg.enu.dll", fs::copy_options::overwrite_existing);
+    }
+    std::u16string module = (work / "bin" / "libLog.so").u16string();
+    actlog::InitializeLogModuleAt(module.c_str());
+}
+
+bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records) {
+    std::string stem = owner.empty() ? "activity" : owner + ".activity";
+    std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
+    std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
+    if (log == nullptr || index == nullptr) return false;
+    std::vector<unsigned char> bytes = {0xFF, 0xFE};
+    std::vector<unsigned char> entries;
+    std::uint64_t end = 2;
+    actlog::LineText line;
+    const char16_t* message = u"benchmark record for the full resynchronisation";
+    const std::uint32_t severities[] = {1, 2, 4, 5, 3, 1, 2};
+    for (std::uint64_t k = 0; k < records; ++k) {
+        actlog::BuildRecordLine(line, StampOf(k), severities[k % 7], k % 5 == 0 ? static_cast<std::uint32_t>(k) : 0,
+                                message);
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            bytes.push_back(static_cast<unsigned char>(line[i]));
+            bytes.push_back(static_cast<unsigned char>(line[i] >> 8));
+        }
+        end += line.size() * 2;
+        unsigned char entry[4];
+        actlog::StoreLe32(static_cast<std::uint32_t>(end), entry);
+        entries.insert(entries.end(), entry, entry + 4);
+        if (bytes.size() >= (8u << 20)) {
+            std::fwrite(bytes.data(), 1, bytes.size(), log);
+            std::fwrite(entries.data(), 1, entries.size(), index);
+            bytes.clear();
+            entries.clear();
+        }
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), log);
+    std::fwrite(entries.data(), 1, entries.size(), index);
+    std::fclose(log);
+    std::fclose(index);
+    return true;
+}
+
+int Generate(const fs::path& logs, std::uint64_t records, unsigned owners) {
+    fs::remove_all(logs);
+    fs::create_directories(logs);
+    // The machine's own log holds one record; the rest is shared by the owners.
+    if (!WriteLog(logs, "", 1)) return 1;
+    for (unsigned n = 0; n < owners; ++n) {
+        if (!WriteLog(logs, OwnerName(n), records / owners)) return 1;
+    }
+    return 0;
+}
+
+int Resync(std::uint64_t records) {
+    Clock::time_point t0 = Clock::now();
+    int result = MergeAllActiveLog2LogTransFull();
+    double took = Seconds(t0);
+    std::printf("  full resync of %llu records: result %d, %.3f s (%.0f ns a record), peak RSS %ld KiB\n",
+                static_cast<unsigned long long>(records), result, took, took * 1e9 / static_cast<double>(records),
+                PeakKib());
+    return result;
+}
+
+// The naive export: GetLog pages of 100 per log, one open + append + close a record.
+int Naive(std::uint64_t records, unsigned owners) {
+    actlog::PathText path(actlog::Module().dataSyncDirectory.view());
+    path.Append(u"naive_full.log");
+    double reading = 0;
+    double writing = 0;
+    std::uint64_t written = 0;
+    Clock::time_point t0 = Clock::now();
+    for (unsigned n = 0; n <= owners; ++n) {
+        std::u16string owner = n == 0 ? std::u16string() : fs::path(OwnerName(n - 1)).u16string();
+        const char16_t* name = n == 0 ? nullptr : owner.c_str();
+        for (std::uint32_t start = 0;; start += 100) {
+            ActivityEntry* entries = nullptr;
+            std::uint32_t returned = 0;
+            std::uint32_t total = 0;
+            Clock::time_point r0 = Clock::now();
+            if (GetLog(start, 100, &entries, &returned, &total, name) != 0) return 1;
+            reading += Seconds(r0);
+            Clock::time_point w0 = Clock::now();
+            for (std::uint32_t i = 0; i < returned; ++i) {
+                if (entries[i].severity == 0 || entries[i].severity == 3) continue;
+                actlog::JournalRecord record;
+                record.Append(u"ADD ");
+                record.AppendZ(entries[i].timeText);
+                record.Append(u" -- ");
+                record.AppendZ(name == nullptr ? u"<NULL>" : name);
+                record.Append(u" -- ");
+                record.AppendSigned32(entries[i].severity);
+                record.Append(u" - Job");
+                record.AppendSigned32(entries[i].jobNumber);
+                record.Append(u" - ");
+                record.AppendZ(entries[i].messageText);
+                record.Finish();
+                if (actlog::AppendFileWithBom(path.c_str(), actlog::platform::Disposition::OpenAlways, record.data(),
+                                              record.ByteCount()) == -1) {
+                    return 1;
+                }
+                ++written;
+            }
+            writing += Seconds(w0);
+            FreeLog(entries);
+            if (returned < 100) break;
+        }
+    }
+    double took = Seconds(t0);
+    std::printf("  naive export of %llu records: %.3f s (GetLog pages %.3f s, one open a record %.3f s), "
+                "%llu lines, peak RSS %ld KiB\n",
+                static_cast<unsigned long long>(records), took, reading, writing,
+                static_cast<unsigned long long>(written), PeakKib());
+    return 0;
+}
+
+int ReadBatches(std::uint32_t batch) {
+    std::uint64_t lines = 0;
+    Clock::time_point t0 = Clock::now();
+    int result = 0;
+    do {
+        SyncLogEntry* entries = nullptr;
+        std::uint32_t returned = 0;
+        result = GetNextSyncLogsFull(batch, &entries, &returned);
+        lines += returned;
+        FreeSyncLog(entries);
+    } while (result == 0);
+    double took = Seconds(t0);
+    std::printf("  batch reading (%u a batch) of %llu lines: result %d, %.3f s, %.0f lines/s, peak RSS %ld KiB\n",
+                batch, static_cast<unsigned long long>(lines), result, took, static_cast<double>(lines) / took,
+                PeakKib());
+    return result == 1 ? 0 : 1;
+}
+
+int Run(const char* self, const fs::path& work, std::uint64_t records, unsigned owners, const std::string& step) {
+    std::string command = std::string("'") + self + "' '" + work.string() + "' " + std::to_string(records) + " " +
+                          std::to_string(owners) + " " + step;
+    std::fflush(stdout);
+    return std::system(command.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <work directory> [records] [owners]\n", argv[0]);
+        return 2;
+    }
+    fs::path work = fs::absolute(argv[1]);
+    std::uint64_t records = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000000;
+    unsigned owners = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 5;
+    if (owners == 0) owners = 1;
+    Start(work, fs::read_symlink("/proc/self/exe").parent_path());
+    if (argc > 4) {
+        std::string step = argv[4];
+        if (step == "generate") return Generate(work / "Logs", records, owners);
+        if (step == "resync") return Resync(records);
+        if (step == "naive") return Naive(records, owners);
+        if (step == "read1000") return ReadBatches(1000);
+        if (step == "read7") return ReadBatches(7);
+        return 2;
+    }
+    int failed = 0;
+    // A quarter of the records first: the time a record should stay the same.
+    for (std::uint64_t size : {records / 4, records}) {
+        std::printf("%llu records across %u owners:\n", static_cast<unsigned long long>(size), owners);
+        for (const char* step : {"generate", "resync", "read1000", "read7", "naive"}) {
+            if (failed == 0) failed = Run(argv[0], work, size, owners, step);
+        }
+    }
+    fs::remove_all(work / "Logs");
+    fs::remove_all(work / "DataSync");
+    fs::remove_all(work / "bin");
+    return failed;
+}
