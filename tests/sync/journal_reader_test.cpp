@@ -271,7 +271,6 @@ TEST_F(SyncReaderTest, PathGettersCutToTheBuffer) {
     for (const auto& g : getters) {
         SCOPED_TRACE(testsupport::Utf8(g.file));
         std::u16string expected = std::u16string(actlog::Module().dataSyncDirectory.view()) + g.file;
-        ASSERT_TRUE(fs::equivalent(sandbox.dataSync, fs::path(testsupport::Utf8(actlog::Module().dataSyncDirectory.view()))));
         LOG_WCHAR whole[260];
         EXPECT_EQ(0, g.getter(whole, 260));
         EXPECT_EQ(expected, Copy(whole));
