@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "activity/record_append.h"
 #include "log_pair.h"
+#include "support/fault_platform.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -184,8 +185,13 @@ TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
 }
 
 TEST_F(PagedQueryTest, WithoutMessageLibraryEveryEntryHasSeverityTwo) {
-    for (const auto& name : testsupport::ListDir(sandbox.bin)) fs::remove(sandbox.bin / name);
-    ASSERT_EQ(Reinitialize(), 0);
+    {
+        // A library that will not load (a loaded one cannot be deleted on Windows).
+        testsupport::FaultInjectingPlatform faults;
+        testsupport::ScopedPlatform installed(faults);
+        faults.FailNth(testsupport::FaultInjectingPlatform::Op::LoadLibrary, 1, true);
+        ASSERT_EQ(Reinitialize(), 0);
+    }
     for (std::uint32_t severity : {0u, 1u, 3u, 5u}) {
         ASSERT_EQ(actlog::AppendActivityRecord(severity, 4, u"x", nullptr), 0);
     }
