@@ -67,7 +67,7 @@ protected:
     void ExpectIndexMatches(const std::string& owner) {
         std::filesystem::copy_file(Log(owner), Log("copy"), std::filesystem::copy_options::overwrite_existing);
         std::filesystem::remove(Index("copy"));
-        ASSERT_EQ(0, ReIndexLog(reinterpret_cast<const LOG_WCHAR*>(u"copy")));
+        ASSERT_EQ(0, ReIndexLog(W(u"copy")));
         EXPECT_EQ(ReadBytes(Index("copy")), ReadBytes(Index(owner)));
         EXPECT_EQ(LineEndOffsets(Log(owner)), ReadIndex(Index(owner)));
     }
@@ -149,7 +149,7 @@ TEST_F(MaintenanceConcurrencyTest, RebuildWhileWriting) {
         std::filesystem::remove(Index("vm8"));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(0, ReIndexLog(reinterpret_cast<const LOG_WCHAR*>(u"vm8")));
+    EXPECT_EQ(0, ReIndexLog(W(u"vm8")));
     for (ChildProcess& w : writers) EXPECT_EQ(0, w.Wait());
 
     EXPECT_EQ(LineEndOffsets(Log("vm8")), ReadIndex(Index("vm8")));
@@ -158,7 +158,7 @@ TEST_F(MaintenanceConcurrencyTest, RebuildWhileWriting) {
         ActivityEntry* entries = nullptr;
         std::uint32_t returned = 0;
         std::uint32_t total = 0;
-        ASSERT_EQ(0, GetLog(start, 100, &entries, &returned, &total, reinterpret_cast<const LOG_WCHAR*>(u"vm8")));
+        ASSERT_EQ(0, GetLog(start, 100, &entries, &returned, &total, W(u"vm8")));
         for (std::uint32_t i = 0; i < returned; ++i) {
             std::u16string text(reinterpret_cast<const char16_t*>(entries[i].messageText));
             ++seen[text.substr(text.find_first_not_of(u' '))];

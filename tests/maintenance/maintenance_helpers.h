@@ -14,6 +14,9 @@ namespace maintenancetest {
 
 namespace fs = std::filesystem;
 
+// The exports take LOG_WCHAR (wchar_t on Windows); the library's text is char16_t.
+inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
+
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
 
 struct TestRecord {

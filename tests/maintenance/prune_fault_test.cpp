@@ -49,7 +49,7 @@ public:
     }
     int Prune() {
         LogSystemTime date = At(2024, 2, 1, 2, 30, 0);
-        return PruneLog(&date, reinterpret_cast<const LOG_WCHAR*>(u"vm"));
+        return PruneLog(&date, W(u"vm"));
     }
     void Occupy(const std::string& name) {
         for (char digit = '0'; digit <= '9'; ++digit) {

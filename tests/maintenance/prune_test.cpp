@@ -56,7 +56,7 @@ TEST_F(PruneTest, RemovesRecordsStrictlyOlderThanTheDate) {
         std::filesystem::remove(Journal());
         WriteHours("vm1", {10, 11, 12});
         std::vector<std::uint8_t> before = ReadBytes(Log("vm1"));
-        EXPECT_EQ(c.removed, PruneLog(&c.date, u"vm1"));
+        EXPECT_EQ(c.removed, PruneLog(&c.date, W(u"vm1")));
         std::vector<std::u16string> lines = Lines(Log("vm1"));
         ASSERT_EQ(c.left.size(), lines.size());
         for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(1, CountMessage({lines[i]}, c.left[i]));
@@ -115,7 +115,7 @@ TEST_F(PruneTest, CountsAnyNumberOfRecordsByBisection) {
         for (unsigned i = 0; i < 9; ++i) records.push_back({At(2024, 3, 1, 8, i, 0), u"m" + std::u16string(1, char16_t(u'0' + i))});
         WriteLogPair(Log("vm"), Index("vm"), records, keep % 2 == 0);
         LogSystemTime date = At(2024, 3, 1, 8, 9 - keep, 0);
-        EXPECT_EQ(static_cast<int>(9 - keep), PruneLog(&date, u"vm"));
+        EXPECT_EQ(static_cast<int>(9 - keep), PruneLog(&date, W(u"vm")));
         EXPECT_EQ(keep, Lines(Log("vm")).size());
         EXPECT_EQ(LineEndOffsets(Log("vm")), ReadIndex(Index("vm")));
     }
@@ -135,7 +135,7 @@ TEST_F(PruneTest, YearsBelowOneThousandCompareInOrder) {
 
 TEST_F(PruneTest, EmptyOrMissingIndex) {
     LogSystemTime date = At(2030, 1, 1, 0, 0, 0);
-    EXPECT_EQ(-1, PruneLog(&date, u"nobody"));
+    EXPECT_EQ(-1, PruneLog(&date, W(u"nobody")));
     WriteLogPair(Log(), Index(), {});
     EXPECT_EQ(0, PruneLog(&date, nullptr));
     EXPECT_EQ(-1, PruneLog(nullptr, nullptr));
@@ -194,15 +194,15 @@ TEST_F(PruneTest, BusyPruneMutexMakesThePruneFailAtOnce) {
     actlog::LogMutex busy(actlog::kPruneMutexBase, u"vm2");
     ASSERT_TRUE(busy.Wait(actlog::platform::WaitTime::Zero));
     LogSystemTime date = At(2024, 5, 1, 0, 30, 0);
-    EXPECT_EQ(0, PruneLog(&date, u"vm2"));  // nothing older: no need for the mutex
+    EXPECT_EQ(0, PruneLog(&date, W(u"vm2")));  // nothing older: no need for the mutex
     date = At(2024, 5, 1, 23, 0, 0);
-    EXPECT_EQ(-1, PruneLog(&date, u"vm2"));
+    EXPECT_EQ(-1, PruneLog(&date, W(u"vm2")));
     EXPECT_EQ(-1, actlog::RemoveOldestRecords(1, u"vm2"));
     EXPECT_EQ(before, ReadBytes(Log("vm2")));
     EXPECT_EQ(0, JournalCount(u"PRUNE "));
     // Another owner is not held up.
     WriteHours("vm3", {1, 2, 3});
-    EXPECT_EQ(3, PruneLog(&date, u"vm3"));
+    EXPECT_EQ(3, PruneLog(&date, W(u"vm3")));
 }
 
 TEST_F(PruneTest, RemoveOldestRecordsChecksTheCountAgainstTheIndex) {

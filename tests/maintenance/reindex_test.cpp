@@ -28,7 +28,7 @@ TEST_F(ReIndexTest, RebuildsWhatTheAppendsWrote) {
     WriteLogPair(Log("vm1"), Index("vm1"),
                  {{At(2024, 1, 1, 0, 0, 0), u"abcd"}, {At(2024, 1, 1, 0, 0, 1), u"abcdefghijklmn"}});
     std::filesystem::remove(Index("vm1"));
-    EXPECT_EQ(0, ReIndexLog(u"vm1"));
+    EXPECT_EQ(0, ReIndexLog(W(u"vm1")));
     EXPECT_EQ((std::vector<std::uint32_t>{82, 182}), ReadIndex(Index("vm1")));
     EXPECT_TRUE(Leftovers(sandbox.logs).empty());
 
@@ -36,7 +36,7 @@ TEST_F(ReIndexTest, RebuildsWhatTheAppendsWrote) {
     for (int i = 0; i < 50; ++i) ASSERT_EQ(0, actlog::AppendActivityRecord(2, 7, u"appended record", u"vm2"));
     std::vector<std::uint8_t> written = ReadBytes(Index("vm2"));
     std::filesystem::remove(Index("vm2"));
-    EXPECT_EQ(0, ReIndexLog(u"vm2"));
+    EXPECT_EQ(0, ReIndexLog(W(u"vm2")));
     EXPECT_EQ(written, ReadBytes(Index("vm2")));
 }
 
@@ -69,7 +69,7 @@ TEST_F(ReIndexTest, AMessageHoldingCrLfGivesTwoEntries) {
     std::vector<std::uint32_t> appended = ReadIndex(Index());
     ASSERT_EQ(2u, appended.size());
     std::filesystem::remove(Index());
-    EXPECT_EQ(0, ReIndexLog(u""));
+    EXPECT_EQ(0, ReIndexLog(W(u"")));
     std::vector<std::uint32_t> rebuilt = ReadIndex(Index());
     ASSERT_EQ(3u, rebuilt.size());
     EXPECT_EQ(2 + 2 * (Lines(Log())[0].size()), rebuilt[0]);
@@ -96,17 +96,17 @@ TEST_F(ReIndexTest, BusyPruneMutexGivesOne) {
     {
         actlog::LogMutex busy(actlog::kPruneMutexBase, u"vm");
         ASSERT_TRUE(busy.Wait(actlog::platform::WaitTime::Zero));
-        EXPECT_EQ(1, ReIndexLog(u"vm"));
+        EXPECT_EQ(1, ReIndexLog(W(u"vm")));
         EXPECT_FALSE(testsupport::Exists(Index("vm")));
         EXPECT_FALSE(testsupport::Exists(Rebuild("vm")));
-        EXPECT_EQ(0, ReIndexLog(u"other"));  // other owners' mutexes are others
+        EXPECT_EQ(0, ReIndexLog(W(u"other")));  // other owners' mutexes are others
     }
-    EXPECT_EQ(0, ReIndexLog(u"vm"));
+    EXPECT_EQ(0, ReIndexLog(W(u"vm")));
     EXPECT_EQ(LineEndOffsets(Log("vm")), ReadIndex(Index("vm")));
 }
 
 TEST_F(ReIndexTest, MissingLogFailsAndLeavesTheRebuildFile) {
-    EXPECT_EQ(-1, ReIndexLog(u"ghost"));
+    EXPECT_EQ(-1, ReIndexLog(W(u"ghost")));
     EXPECT_FALSE(testsupport::Exists(Index("ghost")));
     ASSERT_TRUE(testsupport::Exists(Rebuild("ghost")));
     EXPECT_EQ(0u, ReadBytes(Rebuild("ghost")).size());
@@ -114,14 +114,14 @@ TEST_F(ReIndexTest, MissingLogFailsAndLeavesTheRebuildFile) {
     WriteLogPair(Log("ghost"), Index("ghost"), {{At(2024, 1, 1, 0, 0, 0), u"x"}});
     std::vector<std::uint32_t> expected = ReadIndex(Index("ghost"));
     std::filesystem::remove(Index("ghost"));
-    EXPECT_EQ(0, ReIndexLog(u"ghost"));
+    EXPECT_EQ(0, ReIndexLog(W(u"ghost")));
     EXPECT_EQ(expected, ReadIndex(Index("ghost")));
     EXPECT_FALSE(testsupport::Exists(Rebuild("ghost")));
 }
 
 TEST_F(ReIndexTest, UnsafeOwnerNamesAreRefused) {
-    EXPECT_EQ(-1, ReIndexLog(u"../x"));
-    EXPECT_EQ(-1, ReIndexLog(u"a:b"));
+    EXPECT_EQ(-1, ReIndexLog(W(u"../x")));
+    EXPECT_EQ(-1, ReIndexLog(W(u"a:b")));
 }
 
 // The scanner keeps the last code unit between passes, so a CR at the end of
