@@ -1,5 +1,6 @@
 #include "maintenance_helpers.h"
 
+#include "activity/log_files.h"
 #include "activity/record_line.h"
 
 namespace maintenancetest {
@@ -84,6 +85,23 @@ std::vector<std::string> Leftovers(const fs::path& logs) {
         }
     }
     return found;
+}
+
+MutexHeldElsewhere::MutexHeldElsewhere(const char16_t* baseName, const char16_t* owner) {
+    std::promise<bool> acquired;
+    std::future<bool> result = acquired.get_future();
+    std::future<void> release = release_.get_future();
+    thread_ = std::thread([baseName, owner, &acquired, release = std::move(release)]() mutable {
+        actlog::LogMutex mutex(baseName, owner);
+        acquired.set_value(mutex.Wait(actlog::platform::WaitTime::Zero));
+        release.wait();
+    });
+    held_ = result.get();
+}
+
+MutexHeldElsewhere::~MutexHeldElsewhere() {
+    release_.set_value();
+    thread_.join();
 }
 
 }  // namespace maintenancetest

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -42,5 +44,21 @@ std::vector<std::uint32_t> LineEndOffsets(const fs::path& log);
 
 // Files of the Logs directory that a maintenance run must not leave behind.
 std::vector<std::string> Leftovers(const fs::path& logs);
+
+// Holds one of an owner's named mutexes on a thread of its own, as another
+// process would (a Windows mutex lets its owning thread take it again).
+class MutexHeldElsewhere {
+public:
+    MutexHeldElsewhere(const char16_t* baseName, const char16_t* owner);
+    ~MutexHeldElsewhere();
+    MutexHeldElsewhere(const MutexHeldElsewhere&) = delete;
+    MutexHeldElsewhere& operator=(const MutexHeldElsewhere&) = delete;
+    bool held() const { return held_; }
+
+private:
+    std::promise<void> release_;
+    std::thread thread_;
+    bool held_ = false;
+};
 
 }  // namespace maintenancetest

@@ -191,8 +191,8 @@ TEST_F(PruneTest, ALogWithoutLineEndsIsDamage) {
 TEST_F(PruneTest, BusyPruneMutexMakesThePruneFailAtOnce) {
     WriteHours("vm2", {1, 2, 3});
     std::vector<std::uint8_t> before = ReadBytes(Log("vm2"));
-    actlog::LogMutex busy(actlog::kPruneMutexBase, u"vm2");
-    ASSERT_TRUE(busy.Wait(actlog::platform::WaitTime::Zero));
+    MutexHeldElsewhere busy(actlog::kPruneMutexBase, u"vm2");
+    ASSERT_TRUE(busy.held());
     LogSystemTime date = At(2024, 5, 1, 0, 30, 0);
     EXPECT_EQ(0, PruneLog(&date, W(u"vm2")));  // nothing older: no need for the mutex
     date = At(2024, 5, 1, 23, 0, 0);

@@ -94,8 +94,8 @@ TEST_F(ReIndexTest, BusyPruneMutexGivesOne) {
     std::filesystem::remove(Index("vm"));
     std::filesystem::remove(Index("other"));
     {
-        actlog::LogMutex busy(actlog::kPruneMutexBase, u"vm");
-        ASSERT_TRUE(busy.Wait(actlog::platform::WaitTime::Zero));
+        MutexHeldElsewhere busy(actlog::kPruneMutexBase, u"vm");
+        ASSERT_TRUE(busy.held());
         EXPECT_EQ(1, ReIndexLog(W(u"vm")));
         EXPECT_FALSE(testsupport::Exists(Index("vm")));
         EXPECT_FALSE(testsupport::Exists(Rebuild("vm")));
