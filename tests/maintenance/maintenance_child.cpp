@@ -48,16 +48,24 @@ int Write(const childapi::LogApi& api, const std::vector<std::string>& args) {
     return 0;
 }
 
-// prune <owner> <rounds> <pause ms>
-// Prunes with the current second as the date; prints "<result> <date epoch>".
+bool StopFileExists(const std::string& path) {
+    std::FILE* stop = std::fopen(path.c_str(), "rb");
+    if (stop == nullptr) return false;
+    std::fclose(stop);
+    return true;
+}
+
+// prune <owner> <stop file> <pause ms> <lag s>
+// Until the stop file exists: prunes with the current second less the lag as
+// the date; prints "<result> <date epoch>".
 int Prune(const childapi::LogApi& api, const std::vector<std::string>& args) {
-    if (args.size() != 3 || api.PruneLog == nullptr) return 2;
+    if (args.size() != 4 || api.PruneLog == nullptr) return 2;
     const std::basic_string<LOG_WCHAR> owner = childapi::Wide(args[0]);
-    const int rounds = std::atoi(args[1].c_str());
     const int pause = std::atoi(args[2].c_str());
-    for (int n = 0; n < rounds; ++n) {
+    const int lag = std::atoi(args[3].c_str());
+    while (!StopFileExists(args[1])) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        long long date = EpochSeconds();
+        long long date = EpochSeconds() - lag;
         LogSystemTime when = UtcOf(date);
         int result = api.PruneLog(&when, owner.c_str());
         std::printf("%d %lld\n", result, date);
@@ -73,10 +81,7 @@ int Read(const childapi::LogApi& api, const std::vector<std::string>& args) {
     const std::basic_string<LOG_WCHAR> owner = childapi::Wide(args[0]);
     long pages = 0;
     for (;;) {
-        if (std::FILE* stop = std::fopen(args[1].c_str(), "rb")) {
-            std::fclose(stop);
-            break;
-        }
+        if (StopFileExists(args[1])) break;
         std::uint32_t start = 0;
         for (;;) {
             ActivityEntry* entries = nullptr;
