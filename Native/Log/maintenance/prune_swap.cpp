@@ -154,7 +154,7 @@ int DiscardNewPair(bool spareNewLog, const PruneMeasures& measures, const char16
     return 0;
 }
 
-int SwapInNewPair(const PruneMeasures& measures, const char16_t* owner) noexcept {
+int SwapInNewPair(const PruneMeasures& measures, const char16_t* owner, SwapBackups* backups) noexcept {
     platform::Platform& os = platform::Current();
     PairPaths paths(owner);
     Backup indexBackup(paths.index);
@@ -177,8 +177,8 @@ int SwapInNewPair(const PruneMeasures& measures, const char16_t* owner) noexcept
         CarrySource source{logBackup.c_str(), measures.logSize, paths.log.c_str(), newRecords, !newIndexThere};
         CarryRecords(source, paths.log.c_str(), paths.index.c_str());
     }
-    if (indexBackup.moved()) os.RemoveFile(indexBackup.c_str());
-    if (logBackup.moved()) os.RemoveFile(logBackup.c_str());
+    if (indexBackup.moved()) backups->index.AppendZ(indexBackup.c_str());
+    if (logBackup.moved()) backups->log.AppendZ(logBackup.c_str());
     EnsureIndexHeld(owner, true);
     return 0;
 }
@@ -206,7 +206,14 @@ int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept
         DiscardNewPairHeld(false, measures, owner, false);
         return -1;
     }
-    return SwapInNewPair(measures, owner) == 0 ? static_cast<int>(count) : -1;
+    SwapBackups backups;
+    if (SwapInNewPair(measures, owner, &backups) != 0) return -1;
+    read.Release();
+    write.Release();
+    platform::Platform& os = platform::Current();
+    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str());
+    if (!backups.log.empty()) os.RemoveFile(backups.log.c_str());
+    return static_cast<int>(count);
 }
 
 int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept {

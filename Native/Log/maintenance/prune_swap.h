@@ -5,7 +5,17 @@
 
 #include <cstdint>
 
+#include "platform/bounded_text.h"
+
 namespace actlog {
+
+// Names to which SwapInNewPair moved the old main pair (empty when not moved).
+// Deleting a large old log takes a while, so it is done after the write and
+// read mutexes are given back.
+struct SwapBackups {
+    BoundedText<kPathChars + 8> index;
+    BoundedText<kPathChars + 8> log;
+};
 
 // Taken under the write mutex by PrepareNewPair.
 struct PruneMeasures {
@@ -38,8 +48,9 @@ int FillNewPair(const PruneMeasures& measures, const char16_t* owner) noexcept;
 int DiscardNewPair(bool spareNewLog, const PruneMeasures& measures, const char16_t* owner) noexcept;
 
 // With the write and read mutexes held: puts the new pair in place of the main
-// pair, keeping backups until the exchange stands. 0 when the new log replaced
-// the main log; -1 when the exchange was undone.
-int SwapInNewPair(const PruneMeasures& measures, const char16_t* owner) noexcept;
+// pair. 0 when the new log replaced the main log (the old pair then stands
+// under the names in *backups, for the caller to delete); -1 when the exchange
+// was undone.
+int SwapInNewPair(const PruneMeasures& measures, const char16_t* owner, SwapBackups* backups) noexcept;
 
 }  // namespace actlog
