@@ -110,24 +110,24 @@ FormatOutcome FormatInsert(TextSink& sink, InsertSlots& slots, int number, const
         if (c == u's' || c == u'S' || c == u'c' || c == u'C') c = static_cast<char16_t>(c ^ (u's' - u'S'));
     }
 
-    ConversionSpec spec;
-    std::size_t used = format_detail::ParseConversion(format, length, &spec);
+    ConversionSpec conv;
+    std::size_t used = format_detail::ParseConversion(format, length, &conv);
     if (used == 0) return FormatOutcome::Fault;
     for (std::size_t i = used; i < length; ++i) {
         if (format[i] == u'%') return FormatOutcome::Fault;
     }
-    ArgKind kind = format_detail::KindOf(spec);
+    ArgKind kind = format_detail::KindOf(conv);
     if (kind == ArgKind::Invalid || kind == ArgKind::Float) return FormatOutcome::Fault;
 
     std::uint64_t value = 0;
-    if (spec.widthStar) {
+    if (conv.widthStar) {
         if (!slots.Get(number, &value)) return FormatOutcome::Fault;
-        format_detail::ApplyStarWidth(&spec, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        format_detail::ApplyStarWidth(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
         number = -1;
     }
-    if (spec.precisionStar) {
+    if (conv.precisionStar) {
         if (!slots.Get(number, &value)) return FormatOutcome::Fault;
-        format_detail::ApplyStarPrecision(&spec, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        format_detail::ApplyStarPrecision(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
         number = -1;
     }
     if (number == -1) slots.DropLast();
@@ -136,21 +136,21 @@ FormatOutcome FormatInsert(TextSink& sink, InsertSlots& slots, int number, const
     switch (kind) {
         case ArgKind::SignedInt:
         case ArgKind::UnsignedInt:
-            format_detail::RenderInteger(sink, spec, value);
+            format_detail::RenderInteger(sink, conv, value);
             break;
         case ArgKind::Pointer:
-            format_detail::RenderPointer(sink, spec, value);
+            format_detail::RenderPointer(sink, conv, value);
             break;
         case ArgKind::WideChar:
-            format_detail::RenderChar(sink, spec, static_cast<char16_t>(value & 0xFFFFu));
+            format_detail::RenderChar(sink, conv, static_cast<char16_t>(value & 0xFFFFu));
             break;
         case ArgKind::NarrowChar:
-            format_detail::RenderChar(sink, spec, format_detail::WidenByte(static_cast<unsigned char>(value & 0xFFu)));
+            format_detail::RenderChar(sink, conv, format_detail::WidenByte(static_cast<unsigned char>(value & 0xFFu)));
             break;
         case ArgKind::WideString:
         case ArgKind::NarrowString: {
             const void* string = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(value));
-            if (!format_detail::RenderString(sink, spec, string, kind == ArgKind::WideString))
+            if (!format_detail::RenderString(sink, conv, string, kind == ArgKind::WideString))
                 return FormatOutcome::Fault;
             break;
         }

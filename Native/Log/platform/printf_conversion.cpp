@@ -8,21 +8,21 @@ namespace {
 
 constexpr int kMaxFieldSize = 1 << 24;  // width and precision beyond this are cut anyway
 
-// Writes prefix, zeros and body into a field of spec.width characters.
-void EmitField(TextSink& sink, const ConversionSpec& spec, const char16_t* prefix, std::size_t prefixLength,
+// Writes prefix, zeros and body into a field of conv.width characters.
+void EmitField(TextSink& sink, const ConversionSpec& conv, const char16_t* prefix, std::size_t prefixLength,
                std::size_t zeros, const char16_t* body, std::size_t bodyLength, bool zeroPad) noexcept {
     std::size_t used = prefixLength + zeros + bodyLength;
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    std::size_t width = conv.width > 0 ? static_cast<std::size_t>(conv.width) : 0;
     std::size_t pad = width > used ? width - used : 0;
-    if (!spec.left && !zeroPad) sink.PutRepeat(u' ', pad);
+    if (!conv.left && !zeroPad) sink.PutRepeat(u' ', pad);
     sink.PutUnits(prefix, prefixLength);
-    if (!spec.left && zeroPad) sink.PutRepeat(u'0', pad);
+    if (!conv.left && zeroPad) sink.PutRepeat(u'0', pad);
     sink.PutRepeat(u'0', zeros);
     sink.PutUnits(body, bodyLength);
-    if (spec.left) sink.PutRepeat(u' ', pad);
+    if (conv.left) sink.PutRepeat(u' ', pad);
 }
 template <typename CharT>
-std::size_t ParseConversionT(const CharT* text, std::size_t available, ConversionSpec* spec) noexcept {
+std::size_t ParseConversionT(const CharT* text, std::size_t available, ConversionSpec* conv) noexcept {
     ConversionSpec parsed;
     std::size_t i = 0;
     auto at = [&](std::size_t k) -> char16_t {
@@ -108,30 +108,30 @@ std::size_t ParseConversionT(const CharT* text, std::size_t available, Conversio
     for (char16_t k : kConversions) known = known || (k != 0 && k == c);
     if (!known) return 0;
     parsed.conversion = c;
-    *spec = parsed;
+    *conv = parsed;
     return i + 1;
 }
 }  // namespace
 
-std::size_t ParseConversion(const char16_t* text, std::size_t available, ConversionSpec* spec) noexcept {
-    return ParseConversionT(text, available, spec);
+std::size_t ParseConversion(const char16_t* text, std::size_t available, ConversionSpec* conv) noexcept {
+    return ParseConversionT(text, available, conv);
 }
-std::size_t ParseConversion(const char* text, std::size_t available, ConversionSpec* spec) noexcept {
-    return ParseConversionT(text, available, spec);
+std::size_t ParseConversion(const char* text, std::size_t available, ConversionSpec* conv) noexcept {
+    return ParseConversionT(text, available, conv);
 }
 
-ArgKind KindOf(const ConversionSpec& spec) noexcept {
-    const bool shortSize = spec.size == ArgSize::Short || spec.size == ArgSize::Char8;
-    const bool longSize = spec.size == ArgSize::Long32 || spec.size == ArgSize::Long64 || spec.size == ArgSize::Wide;
-    switch (spec.conversion) {
+ArgKind KindOf(const ConversionSpec& conv) noexcept {
+    const bool shortSize = conv.size == ArgSize::Short || conv.size == ArgSize::Char8;
+    const bool longSize = conv.size == ArgSize::Long32 || conv.size == ArgSize::Long64 || conv.size == ArgSize::Wide;
+    switch (conv.conversion) {
         case u'd':
         case u'i':
-            return spec.size == ArgSize::LongDouble ? ArgKind::Invalid : ArgKind::SignedInt;
+            return conv.size == ArgSize::LongDouble ? ArgKind::Invalid : ArgKind::SignedInt;
         case u'o':
         case u'u':
         case u'x':
         case u'X':
-            return spec.size == ArgSize::LongDouble ? ArgKind::Invalid : ArgKind::UnsignedInt;
+            return conv.size == ArgSize::LongDouble ? ArgKind::Invalid : ArgKind::UnsignedInt;
         case u'p':
             return ArgKind::Pointer;
         case u'c':
@@ -156,28 +156,28 @@ ArgKind KindOf(const ConversionSpec& spec) noexcept {
     }
 }
 
-bool Is64Bit(const ConversionSpec& spec) noexcept { return spec.size == ArgSize::Long64; }
+bool Is64Bit(const ConversionSpec& conv) noexcept { return conv.size == ArgSize::Long64; }
 
-void ApplyStarWidth(ConversionSpec* spec, std::int32_t value) noexcept {
+void ApplyStarWidth(ConversionSpec* conv, std::int32_t value) noexcept {
     if (value < 0) {
-        spec->left = true;
+        conv->left = true;
         value = value == INT32_MIN ? INT32_MAX : -value;
     }
-    spec->width = value > kMaxFieldSize ? kMaxFieldSize : value;
+    conv->width = value > kMaxFieldSize ? kMaxFieldSize : value;
 }
 
-void ApplyStarPrecision(ConversionSpec* spec, std::int32_t value) noexcept {
-    spec->precision = value < 0 ? -1 : (value > kMaxFieldSize ? kMaxFieldSize : value);
+void ApplyStarPrecision(ConversionSpec* conv, std::int32_t value) noexcept {
+    conv->precision = value < 0 ? -1 : (value > kMaxFieldSize ? kMaxFieldSize : value);
 }
 
-void RenderInteger(TextSink& sink, const ConversionSpec& spec, std::uint64_t bits) noexcept {
+void RenderInteger(TextSink& sink, const ConversionSpec& conv, std::uint64_t bits) noexcept {
     unsigned width = 32;
-    if (spec.size == ArgSize::Char8) width = 8;
-    if (spec.size == ArgSize::Short) width = 16;
-    if (spec.size == ArgSize::Long64) width = 64;
+    if (conv.size == ArgSize::Char8) width = 8;
+    if (conv.size == ArgSize::Short) width = 16;
+    if (conv.size == ArgSize::Long64) width = 64;
     if (width < 64) bits &= (std::uint64_t{1} << width) - 1;
 
-    const bool isSigned = KindOf(spec) == ArgKind::SignedInt;
+    const bool isSigned = KindOf(conv) == ArgKind::SignedInt;
     bool negative = false;
     std::uint64_t magnitude = bits;
     if (isSigned && width > 0 && ((bits >> (width - 1)) & 1u) != 0) {
@@ -187,13 +187,13 @@ void RenderInteger(TextSink& sink, const ConversionSpec& spec, std::uint64_t bit
     }
 
     unsigned base = 10;
-    if (spec.conversion == u'o') base = 8;
-    if (spec.conversion == u'x' || spec.conversion == u'X') base = 16;
-    const char16_t* digitSet = spec.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
+    if (conv.conversion == u'o') base = 8;
+    if (conv.conversion == u'x' || conv.conversion == u'X') base = 16;
+    const char16_t* digitSet = conv.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
 
     char16_t digits[24];
     std::size_t n = 0;
-    if (!(spec.precision == 0 && magnitude == 0)) {
+    if (!(conv.precision == 0 && magnitude == 0)) {
         char16_t reversed[24];
         std::uint64_t v = magnitude;
         do {
@@ -202,44 +202,44 @@ void RenderInteger(TextSink& sink, const ConversionSpec& spec, std::uint64_t bit
         } while (v != 0);
         for (std::size_t k = 0; k < n; ++k) digits[k] = reversed[n - 1 - k];
     }
-    std::size_t precision = spec.precision > 0 ? static_cast<std::size_t>(spec.precision) : 0;
+    std::size_t precision = conv.precision > 0 ? static_cast<std::size_t>(conv.precision) : 0;
     std::size_t zeros = precision > n ? precision - n : 0;
-    if (spec.alternate && base == 8 && zeros == 0 && (n == 0 || digits[0] != u'0')) zeros = 1;
+    if (conv.alternate && base == 8 && zeros == 0 && (n == 0 || digits[0] != u'0')) zeros = 1;
 
     char16_t prefix[2];
     std::size_t prefixLength = 0;
     if (isSigned && negative) {
         prefix[prefixLength++] = u'-';
-    } else if (isSigned && spec.plus) {
+    } else if (isSigned && conv.plus) {
         prefix[prefixLength++] = u'+';
-    } else if (isSigned && spec.space) {
+    } else if (isSigned && conv.space) {
         prefix[prefixLength++] = u' ';
-    } else if (spec.alternate && base == 16 && magnitude != 0) {
+    } else if (conv.alternate && base == 16 && magnitude != 0) {
         prefix[prefixLength++] = u'0';
-        prefix[prefixLength++] = spec.conversion;
+        prefix[prefixLength++] = conv.conversion;
     }
-    EmitField(sink, spec, prefix, prefixLength, zeros, digits, n, spec.zero && spec.precision < 0);
+    EmitField(sink, conv, prefix, prefixLength, zeros, digits, n, conv.zero && conv.precision < 0);
 }
 
-void RenderPointer(TextSink& sink, const ConversionSpec& spec, std::uint64_t bits) noexcept {
+void RenderPointer(TextSink& sink, const ConversionSpec& conv, std::uint64_t bits) noexcept {
     char16_t digits[16];
     for (int k = 15; k >= 0; --k) {
         digits[k] = u"0123456789ABCDEF"[bits & 0xF];
         bits >>= 4;
     }
     const char16_t prefix[2] = {u'0', u'X'};
-    EmitField(sink, spec, prefix, spec.alternate ? 2 : 0, 0, digits, 16, false);
+    EmitField(sink, conv, prefix, conv.alternate ? 2 : 0, 0, digits, 16, false);
 }
 
-void RenderChar(TextSink& sink, const ConversionSpec& spec, char16_t unit) noexcept {
-    EmitField(sink, spec, nullptr, 0, 0, &unit, 1, spec.zero);
+void RenderChar(TextSink& sink, const ConversionSpec& conv, char16_t unit) noexcept {
+    EmitField(sink, conv, nullptr, 0, 0, &unit, 1, conv.zero);
 }
 
-void RenderFloat(TextSink& sink, const ConversionSpec& spec, double value) noexcept {
+void RenderFloat(TextSink& sink, const ConversionSpec& conv, double value) noexcept {
     char text[1100];
-    int precision = spec.precision < 0 ? 6 : (spec.precision > 500 ? 500 : spec.precision);
+    int precision = conv.precision < 0 ? 6 : (conv.precision > 500 ? 500 : conv.precision);
     std::chars_format format = std::chars_format::fixed;
-    char16_t c = spec.conversion;
+    char16_t c = conv.conversion;
     if (c == u'e' || c == u'E') format = std::chars_format::scientific;
     if (c == u'g' || c == u'G') {
         format = std::chars_format::general;
@@ -247,7 +247,7 @@ void RenderFloat(TextSink& sink, const ConversionSpec& spec, double value) noexc
     }
     std::to_chars_result result{};
     if (c == u'a' || c == u'A') {
-        result = spec.precision < 0 ? std::to_chars(text, text + sizeof text, value, std::chars_format::hex)
+        result = conv.precision < 0 ? std::to_chars(text, text + sizeof text, value, std::chars_format::hex)
                                     : std::to_chars(text, text + sizeof text, value, std::chars_format::hex, precision);
     } else {
         result = std::to_chars(text, text + sizeof text, value, format, precision);
@@ -266,7 +266,7 @@ void RenderFloat(TextSink& sink, const ConversionSpec& spec, double value) noexc
     for (std::size_t k = 0; k < bodyLength; ++k) hasPoint = hasPoint || body[k] == '.';
     for (std::size_t k = 0; k < bodyLength; ++k) {
         char ch = body[k];
-        if (spec.alternate && finite && !hasPoint && (ch == 'e' || ch == 'p')) {
+        if (conv.alternate && finite && !hasPoint && (ch == 'e' || ch == 'p')) {
             units[n++] = u'.';
             hasPoint = true;
         }
@@ -274,22 +274,22 @@ void RenderFloat(TextSink& sink, const ConversionSpec& spec, double value) noexc
         if (upper && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         units[n++] = static_cast<char16_t>(ch);
     }
-    if (spec.alternate && finite && !hasPoint) units[n++] = u'.';
+    if (conv.alternate && finite && !hasPoint) units[n++] = u'.';
 
     char16_t prefix[3];
     std::size_t prefixLength = 0;
     if (negative) {
         prefix[prefixLength++] = u'-';
-    } else if (spec.plus) {
+    } else if (conv.plus) {
         prefix[prefixLength++] = u'+';
-    } else if (spec.space) {
+    } else if (conv.space) {
         prefix[prefixLength++] = u' ';
     }
     if (c == u'a' || c == u'A') {
         prefix[prefixLength++] = u'0';
         prefix[prefixLength++] = c == u'A' ? u'X' : u'x';
     }
-    EmitField(sink, spec, prefix, prefixLength, 0, units, n, spec.zero && finite);
+    EmitField(sink, conv, prefix, prefixLength, 0, units, n, conv.zero && finite);
 }
 
 }  // namespace actlog::format_detail

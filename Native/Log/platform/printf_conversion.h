@@ -88,27 +88,27 @@ struct ConversionSpec {
 // Parses one conversion after its '%': flags, width, precision, size, type,
 // in printf order. Gives the characters consumed, 0 when the text is not a
 // complete conversion.
-std::size_t ParseConversion(const char16_t* text, std::size_t available, ConversionSpec* spec) noexcept;
-std::size_t ParseConversion(const char* text, std::size_t available, ConversionSpec* spec) noexcept;
+std::size_t ParseConversion(const char16_t* text, std::size_t available, ConversionSpec* conv) noexcept;
+std::size_t ParseConversion(const char* text, std::size_t available, ConversionSpec* conv) noexcept;
 
 // What the argument of a conversion is, by the wide-function conventions.
-ArgKind KindOf(const ConversionSpec& spec) noexcept;
+ArgKind KindOf(const ConversionSpec& conv) noexcept;
 // Whether an integer conversion takes a 64-bit argument.
-bool Is64Bit(const ConversionSpec& spec) noexcept;
+bool Is64Bit(const ConversionSpec& conv) noexcept;
 
 // Applies a `*` value: a negative width left-justifies, a negative precision
 // counts as none.
-void ApplyStarWidth(ConversionSpec* spec, std::int32_t value) noexcept;
-void ApplyStarPrecision(ConversionSpec* spec, std::int32_t value) noexcept;
+void ApplyStarWidth(ConversionSpec* conv, std::int32_t value) noexcept;
+void ApplyStarPrecision(ConversionSpec* conv, std::int32_t value) noexcept;
 
-void RenderInteger(TextSink& sink, const ConversionSpec& spec, std::uint64_t bits) noexcept;
-void RenderPointer(TextSink& sink, const ConversionSpec& spec, std::uint64_t bits) noexcept;
-void RenderChar(TextSink& sink, const ConversionSpec& spec, char16_t unit) noexcept;
-void RenderFloat(TextSink& sink, const ConversionSpec& spec, double value) noexcept;
+void RenderInteger(TextSink& sink, const ConversionSpec& conv, std::uint64_t bits) noexcept;
+void RenderPointer(TextSink& sink, const ConversionSpec& conv, std::uint64_t bits) noexcept;
+void RenderChar(TextSink& sink, const ConversionSpec& conv, char16_t unit) noexcept;
+void RenderFloat(TextSink& sink, const ConversionSpec& conv, double value) noexcept;
 // Reads the terminated string at `text` through the memory probe (every page
 // is checked before it is read). A null pointer prints "(null)". Gives false,
 // with nothing written, when the string cannot be read.
-bool RenderString(TextSink& sink, const ConversionSpec& spec, const void* text, bool wide) noexcept;
+bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, bool wide) noexcept;
 
 // One 8-bit character of the code page as a UTF-16 unit (%C).
 char16_t WidenByte(unsigned char byte) noexcept;

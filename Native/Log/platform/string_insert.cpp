@@ -197,23 +197,23 @@ bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_
 }
 }  // namespace
 
-bool RenderString(TextSink& sink, const ConversionSpec& spec, const void* text, bool wide) noexcept {
+bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, bool wide) noexcept {
     static constexpr char16_t kNull[] = u"(null)";
     if (text == nullptr) {
         text = kNull;
         wide = true;
     }
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    std::size_t width = conv.width > 0 ? static_cast<std::size_t>(conv.width) : 0;
     // Beyond what can still be shown (plus one, so no padding is due) the
     // string need not be read.
-    std::size_t maxUnits = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision)
+    std::size_t maxUnits = conv.precision >= 0 ? static_cast<std::size_t>(conv.precision)
                                                : SaturatingAdd(SaturatingAdd(sink.Room(), width), 1);
     std::size_t bytes = 0;
     if (!MeasureString(text, wide, maxUnits, &bytes)) return false;
 
     std::size_t units = WalkUnits(text, bytes, wide, maxUnits, [](char16_t) noexcept {});
     std::size_t pad = width > units ? width - units : 0;
-    if (!spec.left) sink.PutRepeat(spec.zero ? u'0' : u' ', pad);
+    if (!conv.left) sink.PutRepeat(conv.zero ? u'0' : u' ', pad);
     char16_t block[64];
     std::size_t filled = 0;
     WalkUnits(text, bytes, wide, units, [&](char16_t unit) noexcept {
@@ -224,7 +224,7 @@ bool RenderString(TextSink& sink, const ConversionSpec& spec, const void* text, 
         }
     });
     sink.PutUnits(block, filled);
-    if (spec.left) sink.PutRepeat(u' ', pad);
+    if (conv.left) sink.PutRepeat(u' ', pad);
     return true;
 }
 char16_t WidenByte(unsigned char byte) noexcept {

@@ -28,43 +28,43 @@ int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format
             ++p;
             continue;
         }
-        ConversionSpec spec;
+        ConversionSpec conv;
         // The conversion parser stops at the first character that cannot
         // belong to it, so it never reads past the terminator.
-        std::size_t used = format_detail::ParseConversion(p, SIZE_MAX, &spec);
-        ArgKind kind = used == 0 ? ArgKind::Invalid : format_detail::KindOf(spec);
+        std::size_t used = format_detail::ParseConversion(p, SIZE_MAX, &conv);
+        ArgKind kind = used == 0 ? ArgKind::Invalid : format_detail::KindOf(conv);
         if (kind == ArgKind::Invalid) {
             failed = true;
             break;
         }
         p += used;
-        if (spec.widthStar) format_detail::ApplyStarWidth(&spec, va_arg(list, int));
-        if (spec.precisionStar) format_detail::ApplyStarPrecision(&spec, va_arg(list, int));
+        if (conv.widthStar) format_detail::ApplyStarWidth(&conv, va_arg(list, int));
+        if (conv.precisionStar) format_detail::ApplyStarPrecision(&conv, va_arg(list, int));
         switch (kind) {
             case ArgKind::SignedInt:
             case ArgKind::UnsignedInt:
-                format_detail::RenderInteger(sink, spec,
-                                             format_detail::Is64Bit(spec) ? va_arg(list, unsigned long long)
+                format_detail::RenderInteger(sink, conv,
+                                             format_detail::Is64Bit(conv) ? va_arg(list, unsigned long long)
                                                                           : va_arg(list, unsigned int));
                 break;
             case ArgKind::Pointer:
-                format_detail::RenderPointer(sink, spec, reinterpret_cast<std::uintptr_t>(va_arg(list, void*)));
+                format_detail::RenderPointer(sink, conv, reinterpret_cast<std::uintptr_t>(va_arg(list, void*)));
                 break;
             case ArgKind::WideChar:
-                format_detail::RenderChar(sink, spec, static_cast<char16_t>(va_arg(list, int)));
+                format_detail::RenderChar(sink, conv, static_cast<char16_t>(va_arg(list, int)));
                 break;
             case ArgKind::NarrowChar:
-                format_detail::RenderChar(sink, spec,
+                format_detail::RenderChar(sink, conv,
                                           format_detail::WidenByte(static_cast<unsigned char>(va_arg(list, int))));
                 break;
             case ArgKind::WideString:
             case ArgKind::NarrowString:
-                failed = !format_detail::RenderString(sink, spec, va_arg(list, const void*),
+                failed = !format_detail::RenderString(sink, conv, va_arg(list, const void*),
                                                       kind == ArgKind::WideString);
                 break;
             case ArgKind::Float:
-                format_detail::RenderFloat(sink, spec,
-                                           spec.size == format_detail::ArgSize::LongDouble
+                format_detail::RenderFloat(sink, conv,
+                                           conv.size == format_detail::ArgSize::LongDouble
                                                ? static_cast<double>(va_arg(list, long double))
                                                : va_arg(list, double));
                 break;
