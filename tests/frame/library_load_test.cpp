@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/child_process.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using namespace testsupport;
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string out = text.str();
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+    return out;
+}
+
+// Another process loads the shipped library from a sandbox bin/: start-up
+// finds its own file there, makes bin/../Logs and loads the message library.
+TEST(LibraryLoad, StartUpInAnotherProcessUsesTheLibrarysOwnPath) {
+    Sandbox sandbox;
+    sandbox.InstallSharedLibrary();
+    ASSERT_FALSE(Exists(sandbox.logs));
+    struct Case {
+        std::string id, size, expected;
+    };
+    const Case cases[] = {
+        {"256", "260", "result=0 text=General\n"},
+        {"264", "5", "result=0 text=Crit\n"},
+        {"9999", "260", "result=-1 text=\n"},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        fs::path output = sandbox.root / ("child" + std::to_string(run++) + ".txt");
+        ChildProcess child = StartLogChild(sandbox, "load-string", {c.id, c.size}, output);
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.Wait(), 0);
+        EXPECT_EQ(ReadText(output), c.expected);
+    }
+    EXPECT_TRUE(fs::is_directory(sandbox.logs));
+    EXPECT_FALSE(Exists(sandbox.root / "Logs" / "activity.log")) << "start-up writes no record";
+}
+
+}  // namespace

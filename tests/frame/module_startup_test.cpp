@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "frame/module.h"
+#include "message_ids.h"
+#include "support/fault_platform.h"
+#include "support/sandbox.h"
+
+namespace {
+
+using namespace testsupport;
+using actlog::platform::kSeparator;
+using Op = FaultInjectingPlatform::Op;
+
+// Records the directories start-up creates and the message libraries it
+// tries, without creating anything itself; libraries load for real.
+class RecordingPlatform : public FaultInjectingPlatform {
+public:
+    std::vector<std::u16string> madeDirectories, triedLibraries;
+
+    bool MakeDirectory(const char16_t* path) override {
+        madeDirectories.emplace_back(path);
+        return false;
+    }
+    actlog::platform::LibraryHandle LoadMessageLibrary(const char16_t* path) override {
+        triedLibraries.emplace_back(path);
+        return FaultInjectingPlatform::LoadMessageLibrary(path);
+    }
+};
+
+// A path from parts joined with the platform's separator.
+std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
+    std::u16string out;
+    bool first = true;
+    for (std::u16string_view part : parts) {
+        if (!first) out.push_back(kSeparator);
+        out.append(part);
+        first = false;
+    }
+    return out;
+}
+
+class ModuleStartup : public ::testing::Test {
+protected:
+    void TearDown() override { actlog::ResetLogModule(); }
+    int Start(const std::u16string& modulePath) {
+        actlog::ResetLogModule();
+        return actlog::InitializeLogModuleAt(modulePath.c_str());
+    }
+    static std::u16string LogsOf() { return std::u16string(actlog::Module().logsDirectory.view()); }
+    static std::u16string DataSyncOf() { return std::u16string(actlog::Module().dataSyncDirectory.view()); }
+    static std::u16string UtilityOf() { return std::u16string(actlog::Module().utilityLogPath.view()); }
+    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
+};
+
+TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
+#ifdef _WIN32
+    const std::u16string drive = u"D:";
+#else
+    const std::u16string drive = u"";
+#endif
+    const std::u16string bin = Joined({drive, u"App", u"Bin"});
+    // 253 characters: the module path, the directories and the library path all get cut.
+    const std::u16string longDirectory = Joined({drive, std::u16string(252 - drive.size(), u'd')});
+    const std::u16string cRoot = u"C:\\";
+    struct Case {
+        const char* name;
+        std::u16string modulePath, logs, dataSync;
+        std::vector<std::u16string> made;
+        std::u16string libraryDirectory;  // the message library is looked for here + separator
+    };
+    const std::u16string longLogs = (longDirectory + Joined({u"", u"..", u"Logs", u""})).substr(0, 259);
+    const Case cases[] = {
+        {"installed", Joined({bin, u"Log.dll"}), Joined({bin, u"..", u"Logs", u""}),
+         Joined({bin, u"..", u"DataSync", u""}), {Joined({bin, u"..", u"Logs", u""})}, bin},
+        {"no separator", u"Log.dll", cRoot, cRoot, {}, cRoot},
+        {"no module path", u"", u"", u"", {}, u""},
+        {"cut at the buffer", Joined({longDirectory, u"Log.dll"}), longLogs,
+         (longDirectory + Joined({u"", u"..", u"DataSync", u""})).substr(0, 259), {longLogs}, longDirectory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingPlatform os;
+        ScopedPlatform installed(os);
+        os.SetLanguage(1033);
+        EXPECT_EQ(Start(c.modulePath), 0) << "no message library exists there";
+        EXPECT_EQ(LogsOf(), c.logs);
+        EXPECT_EQ(DataSyncOf(), c.dataSync);
+        EXPECT_EQ(UtilityOf(), c.logs.empty() ? u"" : c.logs + u"OrielMgrUtility.log");
+        EXPECT_EQ(os.madeDirectories, c.made) << "only the Logs directory is created";
+        // The language's library, then the English one, both beside the module.
+        const std::u16string english = (c.libraryDirectory + kSeparator + u"bvmsg.enu.dll").substr(0, 259);
+        EXPECT_EQ(os.triedLibraries, (std::vector<std::u16string>{english, english}));
+        EXPECT_EQ(Label(0), u"");
+    }
+}
+
+TEST_F(ModuleStartup, NullModulePathIsNoModulePath) {
+    RecordingPlatform os;
+    ScopedPlatform installed(os);
+    actlog::ResetLogModule();
+    EXPECT_EQ(actlog::InitializeLogModuleAt(nullptr), 0);
+    EXPECT_EQ(LogsOf(), u"");
+    EXPECT_TRUE(os.madeDirectories.empty());
+}
+
+TEST_F(ModuleStartup, LanguageTable) {
+    struct Row {
+        std::uint16_t language;
+        const char16_t* file;
+    };
+    const Row rows[] = {
+        {1028, u"bvmsg.cht.dll"}, {1029, u"bvmsg.csy.dll"}, {1030, u"bvmsg.dan.dll"}, {1031, u"bvmsg.grm.dll"},
+        {1032, u"bvmsg.ell.dll"}, {1035, u"bvmsg.fin.dll"}, {1036, u"bvmsg.frn.dll"}, {1038, u"bvmsg.hun.dll"},
+        {1040, u"bvmsg.ita.dll"}, {1041, u"bvmsg.jpn.dll"}, {1042, u"bvmsg.krn.dll"}, {1043, u"bvmsg.nld.dll"},
+        {1044, u"bvmsg.nor.dll"}, {1045, u"bvmsg.plk.dll"}, {1046, u"bvmsg.prb.dll"}, {1049, u"bvmsg.run.dll"},
+        {1053, u"bvmsg.sve.dll"}, {1055, u"bvmsg.tur.dll"}, {2052, u"bvmsg.chs.dll"}, {3082, u"bvmsg.spa.dll"},
+        // Whole identifiers, sublanguage included: everything else is English.
+        {1033, u"bvmsg.enu.dll"}, {1034, u"bvmsg.enu.dll"}, {2055, u"bvmsg.enu.dll"}, {7, u"bvmsg.enu.dll"},
+        {0, u"bvmsg.enu.dll"}, {0xFFFF, u"bvmsg.enu.dll"},
+    };
+    FaultInjectingPlatform os;
+    ScopedPlatform installed(os);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.language);
+        EXPECT_EQ(std::u16string(actlog::MessageLibraryNameFor(row.language)), row.file);
+        os.SetLanguage(row.language);
+        actlog::PathText name(u"previous contents");
+        EXPECT_EQ(actlog::SelectMessageLibraryName(name), 1);
+        EXPECT_EQ(std::u16string(name.view()), row.file);
+    }
+}
+
+class LabelsTest : public SandboxTest {
+protected:
+    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
+    int Restart(std::uint16_t language) {
+        os.SetLanguage(language);
+        return Reinitialize();
+    }
+    FaultInjectingPlatform os;
+    ScopedPlatform installed{os};
+};
+
+TEST_F(LabelsTest, SeveritiesSelectTheirLabels) {
+    ASSERT_EQ(Restart(1033), 1);
+    struct Row {
+        std::uint32_t severity;
+        const char16_t* english;
+        const char16_t* german;
+    };
+    const Row rows[] = {
+        {0, u"General", u"Allgemein"}, {1, u"Error", u"Fehler"},       {2, u"Warning", u"Warnung"},
+        {3, u"Info", u"Hinweis"},      {4, u"Success", u"Erfolg"},     {5, u"Critical", u"Kritisch"},
+        {6, u"General", u"Allgemein"}, {0xFFFFFFFF, u"General", u"Allgemein"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(Label(row.severity), row.english) << row.severity;
+    ASSERT_EQ(Restart(1031), 1);
+    for (const Row& row : rows) EXPECT_EQ(Label(row.severity), row.german) << row.severity;
+}
+
+TEST_F(LabelsTest, EnglishWhenTheLanguageLibraryIsMissing) {
+    actlog::ResetLogModule();
+    Sandbox englishOnly({"enu"});
+    os.SetLanguage(1031);
+    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(englishOnly.ModulePath()).c_str()), 1);
+    EXPECT_EQ(Label(0), u"General");
+    EXPECT_EQ(Label(5), u"Critical");
+}
+
+TEST_F(LabelsTest, NoMessageLibraryLeavesEmptyLabels) {
+    actlog::ResetLogModule();
+    Sandbox bare(std::vector<std::string>{});
+    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(bare.ModulePath()).c_str()), 0);
+    EXPECT_TRUE(Exists(bare.logs)) << "the Logs directory is made even without a message library";
+    for (std::uint32_t severity : {0u, 1u, 5u}) EXPECT_EQ(Label(severity), u"");
+    LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
+    EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
+}
+
+TEST_F(LabelsTest, AnAlreadyLoadedLibraryIsKept) {
+    ASSERT_EQ(Restart(1033), 1);
+    int loads = os.Calls(Op::LoadLibrary);
+    os.SetLanguage(1031);
+    // Start-up again without a reset: directories are worked out anew, the library stays.
+    EXPECT_EQ(actlog::InitializeLogModuleAt(U16(sandbox.ModulePath()).c_str()), 1);
+    EXPECT_EQ(os.Calls(Op::LoadLibrary), loads);
+    EXPECT_EQ(Label(0), u"General");
+}
+
+TEST_F(LabelsTest, DataSyncIsNotCreated) {
+    actlog::ResetLogModule();
+    Sandbox other;
+    fs::path app = other.root / "App";
+    fs::create_directories(app / "Bin");
+    fs::copy_file(other.bin / "bvmsg.enu.dll", app / "Bin" / "bvmsg.enu.dll");
+    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(app / "Bin" / "Log.dll").c_str()), 1);
+    EXPECT_TRUE(fs::is_directory(app / "Logs"));
+    EXPECT_FALSE(Exists(app / "DataSync"));
+}
+
+TEST_F(LabelsTest, JobLoadString) {
+    ASSERT_EQ(Restart(1033), 1);
+    struct Case {
+        std::uint32_t id;
+        int32_t size;
+        int32_t result;
+        const char16_t* text;
+    };
+    const Case cases[] = {
+        {MSG_LABEL_DEFAULT, 64, 0, u"General"},
+        {MSG_LABEL_SEV5, 64, 0, u"Critical"},
+        {MSG_LABEL_DEFAULT, 4, 0, u"Gen"},  // cut to the size less one, terminated
+        {MSG_LABEL_DEFAULT, 2, 0, u"G"},
+        {9999, 64, -1, u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        LOG_WCHAR buffer[64];
+        for (LOG_WCHAR& unit : buffer) unit = LOG_WCHAR('#');
+        EXPECT_EQ(JobLoadString(c.id, buffer, c.size), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer)), c.text);
+        }
+    }
+}
+
+}  // namespace
