@@ -113,6 +113,19 @@ TEST_F(UtilityTraceTest, LongTextsStayOnOneLineAndAreCut) {
     EXPECT_EQ(UtilityText(), Line(std::string(4071, 'a')) + Line(std::string(4071, 'b')));
 }
 
+// The log is a text-mode file: a line feed inside the text is written as the
+// platform's line end too (CR LF on Windows), however long the text.
+TEST_F(UtilityTraceTest, LineFeedsInTheTextBecomeLineEnds) {
+    SetTarnMgrUtlDebug(1);
+    const std::string end = actlog::platform::kTextLineEnd;
+    TarnMgrUtlTrace(LW("two\nlines"));
+    std::basic_string<LOG_WCHAR> feeds(4071, LW('\n'));
+    TarnMgrUtlTrace(LW("%s"), feeds.c_str());
+    std::string manyEnds;
+    for (int i = 0; i < 4071; ++i) manyEnds += end;
+    EXPECT_EQ(UtilityText(), Line("two" + end + "lines") + Line(manyEnds));
+}
+
 TEST_F(UtilityTraceTest, UnwritableLogStillEchoes) {
     SetTarnMgrUtlDebug(1);
     clock.FailNth(FaultInjectingPlatform::Op::Open, 1, true);

@@ -58,7 +58,16 @@ void AppendUtilityLine(const char* text) noexcept {
 
     platform::FileHandle file = os.OpenFile(path.c_str(), platform::Access::Append, platform::Disposition::OpenAlways);
     if (!file.valid()) return;
-    BoundedText8<kTextBytes + 2> entry(line.view());
+    // The log is a text-mode file: every line feed, those inside the text
+    // included, is written as the platform's line end.
+    BoundedText8<2 * kTextBytes + 2> entry;
+    for (char c : line.view()) {
+        if (c == '\n') {
+            entry.Append(platform::kTextLineEnd);
+        } else {
+            entry.Append(c);
+        }
+    }
     entry.Append(platform::kTextLineEnd);
     std::uint32_t written = 0;
     os.Write(file, entry.c_str(), static_cast<std::uint32_t>(entry.size()), &written);
