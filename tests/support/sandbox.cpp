@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "frame/module.h"
+#include "platform/text_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -51,51 +52,17 @@ std::u16string U16(const fs::path& path) {
 }
 
 std::u16string U16(std::string_view utf8) {
-    std::u16string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        std::uint32_t cp = c;
-        std::size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (extra > 0) cp = c & (0x3Fu >> extra);
-        for (std::size_t k = 1; k <= extra && i + k < utf8.size(); ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-        }
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    std::u16string out(utf8.size() + 1, u'\0');
+    std::size_t written = 0;
+    EXPECT_TRUE(actlog::platform::Utf16FromUtf8(utf8, out.data(), out.size(), &written)) << "not UTF-8: " << utf8;
+    out.resize(written);
     return out;
 }
 
 std::string Utf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
+    // Lone surrogates come out as '?'; a UTF-16 unit takes at most 3 bytes.
+    std::string out(text.size() * 3 + 1, '\0');
+    out.resize(actlog::platform::Utf8FromUtf16Cut(text, out.data(), out.size()));
     return out;
 }
 

@@ -1,7 +1,9 @@
 #include "text.h"
 
-#include <cstdint>
 #include <cstdio>
+#include <iterator>
+
+#include "platform/text_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,67 +16,37 @@ namespace actlogtool {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+using actlog::platform::Utf16FromUtf8;
+using actlog::platform::Utf8FromUtf16;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+char16_t* Units(WideString& text) { return reinterpret_cast<char16_t*>(text.data()); }
+
+std::u16string_view Units(WideView text) {
+    return std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size());
 }
 
-// Decodes one code point at text[i], advancing i; malformed input gives U+FFFD
-// and consumes one byte.
-char32_t DecodeUtf8(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    std::size_t extra = 0;
-    char32_t cp = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        extra = 1;
-        cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        extra = 2;
-        cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        extra = 3;
-        cp = lead & 0x07u;
-    } else {
-        ++i;
-        return kReplacement;
-    }
-    if (i + extra >= text.size()) {
-        ++i;
-        return kReplacement;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-        if ((byte(i + k) & 0xC0u) != 0x80u) {
-            ++i;
-            return kReplacement;
+// Converts `text` piece by piece with the strict converter `convert`: each
+// piece is the shortest run of up to `longest` units that converts; a unit that
+// starts no such run becomes `replacement`.
+template <typename Text, typename Out, typename Convert>
+void ConvertLeniently(Text text, std::size_t longest, Out& out, std::basic_string_view<typename Out::value_type> replacement,
+                      Convert convert) {
+    for (std::size_t i = 0; i < text.size();) {
+        typename Out::value_type piece[8];
+        std::size_t written = 0;
+        std::size_t length = 1;
+        while (length <= longest && i + length <= text.size() &&
+               !convert(text.substr(i, length), piece, std::size(piece), &written)) {
+            ++length;
         }
-        cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+        if (length > longest || i + length > text.size()) {
+            out.append(replacement);
+            ++i;
+        } else {
+            out.append(piece, written);
+            i += length;
+        }
     }
-    static constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return kReplacement;
-    }
-    i += extra + 1;
-    return cp;
 }
 
 #ifdef _WIN32
@@ -100,39 +72,27 @@ void WriteTo(DWORD which, FILE* stream, std::string_view utf8) {
 }  // namespace
 
 WideString Widen(std::string_view utf8) {
-    WideString out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        char32_t cp = DecodeUtf8(utf8, i);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<LOG_WCHAR>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<LOG_WCHAR>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<LOG_WCHAR>(cp));
-        }
+    WideString out(utf8.size() + 1, 0);
+    std::size_t written = 0;
+    if (Utf16FromUtf8(utf8, Units(out), out.size(), &written)) {
+        out.resize(written);
+        return out;
     }
-    return out;
+    std::u16string lenient;
+    ConvertLeniently(utf8, 4, lenient, u"\uFFFD", Utf16FromUtf8);
+    return WideString(lenient.begin(), lenient.end());
 }
 
 std::string Narrow(WideView text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = static_cast<char16_t>(text[i]);
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            char32_t low = i + 1 < text.size() ? static_cast<char16_t>(text[i + 1]) : 0;
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            } else {
-                cp = kReplacement;
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = kReplacement;
-        }
-        AppendUtf8(out, cp);
+    // A UTF-16 unit takes at most 3 bytes (a surrogate pair 4 for 2 units).
+    std::string out(text.size() * 3 + 1, '\0');
+    std::size_t written = 0;
+    if (Utf8FromUtf16(Units(text), out.data(), out.size(), &written)) {
+        out.resize(written);
+        return out;
     }
+    out.clear();
+    ConvertLeniently(Units(text), 2, out, "\xEF\xBF\xBD", Utf8FromUtf16);
     return out;
 }
 
