@@ -7,100 +7,30 @@
 //   resync_bench <work directory> [records] [owners]      (default 1,000,000 and 5)
 //
 // The work directory receives bin/, Logs/ and DataSync/; they are deleted at the end.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "Log.h"
-#include "activity/log_files.h"
-#include "activity/record_line.h"
+#include "bench_support.h"
 #include "frame/module.h"
 #include "sync/full_resync.h"
 #include "sync/journal_files.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-LogSystemTime StampOf(std::uint64_t second) {
-    LogSystemTime t{};
-    std::uint64_t days = second / 86400;
-    std::uint64_t rest = second % 86400;
-    t.wYear = static_cast<std::uint16_t>(2001 + days / 360);
-    t.wMonth = static_cast<std::uint16_t>(1 + days % 360 / 30);
-    t.wDay = static_cast<std::uint16_t>(1 + days % 30);
-    t.wHour = static_cast<std::uint16_t>(rest / 3600);
-    t.wMinute = static_cast<std::uint16_t>(rest % 3600 / 60);
-    t.wSecond = static_cast<std::uint16_t>(rest % 60);
-    return t;
-}
-
-long PeakKib() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
-    }
-    std::fclose(status);
-    return kib;
-}
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+using namespace bench;
 
 std::string OwnerName(unsigned n) { return "vm" + std::to_string(n); }
 
-void Start(const fs::path& work, const fs::path& artifacts) {
-    fs::create_directories(work / "bin");
-    fs::create_directories(work / "Logs");
-    // The real severity labels, so that records read back with their severities.
-    if (fs::exists(artifacts / "bvmsg.enu.dll")) {
-        fs::copy_file(artifacts / "bvmsg.enu.dll", work / "bin" / "bvmsg.enu.dll", fs::copy_options::overwrite_existing);
-    }
-    std::u16string module = (work / "bin" / "libLog.so").u16string();
-    actlog::InitializeLogModuleAt(module.c_str());
+std::uint32_t Severity(std::uint64_t k) {
+    static const std::uint32_t severities[] = {1, 2, 4, 5, 3, 1, 2};
+    return severities[k % 7];
 }
+std::uint32_t Job(std::uint64_t k) { return k % 5 == 0 ? static_cast<std::uint32_t>(k) : 0; }
 
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records) {
-    std::string stem = owner.empty() ? "activity" : owner + ".activity";
-    std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
-    std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
-    if (log == nullptr || index == nullptr) return false;
-    std::vector<unsigned char> bytes = {0xFF, 0xFE};
-    std::vector<unsigned char> entries;
-    std::uint64_t end = 2;
-    actlog::LineText line;
-    const char16_t* message = u"benchmark record for the full resynchronisation";
-    const std::uint32_t severities[] = {1, 2, 4, 5, 3, 1, 2};
-    for (std::uint64_t k = 0; k < records; ++k) {
-        actlog::BuildRecordLine(line, StampOf(k), severities[k % 7], k % 5 == 0 ? static_cast<std::uint32_t>(k) : 0,
-                                message);
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            bytes.push_back(static_cast<unsigned char>(line[i]));
-            bytes.push_back(static_cast<unsigned char>(line[i] >> 8));
-        }
-        end += line.size() * 2;
-        unsigned char entry[4];
-        actlog::StoreLe32(static_cast<std::uint32_t>(end), entry);
-        entries.insert(entries.end(), entry, entry + 4);
-        if (bytes.size() >= (8u << 20)) {
-            std::fwrite(bytes.data(), 1, bytes.size(), log);
-            std::fwrite(entries.data(), 1, entries.size(), index);
-            bytes.clear();
-            entries.clear();
-        }
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), log);
-    std::fwrite(entries.data(), 1, entries.size(), index);
-    std::fclose(log);
-    std::fclose(index);
-    return true;
+    return bench::WriteLog(logs, owner, records, u"benchmark record for the full resynchronisation", Severity, Job);
 }
 
 int Generate(const fs::path& logs, std::uint64_t records, unsigned owners) {
@@ -195,10 +125,7 @@ int ReadBatches(std::uint32_t batch) {
 }
 
 int Run(const char* self, const fs::path& work, std::uint64_t records, unsigned owners, const std::string& step) {
-    std::string command = std::string("'") + self + "' '" + work.string() + "' " + std::to_string(records) + " " +
-                          std::to_string(owners) + " " + step;
-    std::fflush(stdout);
-    return std::system(command.c_str());
+    return RunStep(self, {work.string(), std::to_string(records), std::to_string(owners), step});
 }
 
 }  // namespace

@@ -1,0 +1,93 @@
+#include "bench_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "activity/log_files.h"
+#include "activity/record_line.h"
+#include "frame/module.h"
+
+namespace bench {
+
+LogSystemTime StampOf(std::uint64_t second) {
+    LogSystemTime t{};
+    std::uint64_t days = second / 86400;
+    std::uint64_t rest = second % 86400;
+    t.wYear = static_cast<std::uint16_t>(2001 + days / 360);
+    t.wMonth = static_cast<std::uint16_t>(1 + days % 360 / 30);
+    t.wDay = static_cast<std::uint16_t>(1 + days % 30);
+    t.wHour = static_cast<std::uint16_t>(rest / 3600);
+    t.wMinute = static_cast<std::uint16_t>(rest % 3600 / 60);
+    t.wSecond = static_cast<std::uint16_t>(rest % 60);
+    return t;
+}
+
+long PeakKib() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+    }
+    std::fclose(status);
+    return kib;
+}
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+void Start(const fs::path& work, const fs::path& artifacts) {
+    fs::create_directories(work / "bin");
+    fs::create_directories(work / "Logs");
+    if (!artifacts.empty() && fs::exists(artifacts / "bvmsg.enu.dll")) {
+        fs::copy_file(artifacts / "bvmsg.enu.dll", work / "bin" / "bvmsg.enu.dll", fs::copy_options::overwrite_existing);
+    }
+    std::u16string module = (work / "bin" / "libLog.so").u16string();
+    actlog::InitializeLogModuleAt(module.c_str());
+}
+
+bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
+              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t)) {
+    std::string stem = owner.empty() ? "activity" : owner + ".activity";
+    std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
+    std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
+    if (log == nullptr || index == nullptr) return false;
+    // Written in blocks of about 8 MiB.
+    std::vector<unsigned char> bytes = {0xFF, 0xFE};
+    std::vector<unsigned char> entries;
+    bytes.reserve(8u << 20);
+    std::uint64_t end = 2;
+    actlog::LineText line;
+    for (std::uint64_t k = 0; k < records; ++k) {
+        actlog::BuildRecordLine(line, StampOf(k), severity(k), job(k), message);
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            bytes.push_back(static_cast<unsigned char>(line[i]));
+            bytes.push_back(static_cast<unsigned char>(line[i] >> 8));
+        }
+        end += line.size() * 2;
+        unsigned char entry[4];
+        actlog::StoreLe32(static_cast<std::uint32_t>(end), entry);
+        entries.insert(entries.end(), entry, entry + 4);
+        if (bytes.size() >= (8u << 20) - 8192) {
+            std::fwrite(bytes.data(), 1, bytes.size(), log);
+            std::fwrite(entries.data(), 1, entries.size(), index);
+            bytes.clear();
+            entries.clear();
+        }
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), log);
+    std::fwrite(entries.data(), 1, entries.size(), index);
+    std::fclose(log);
+    std::fclose(index);
+    return true;
+}
+
+int RunStep(const char* self, const std::vector<std::string>& args) {
+    std::string command = std::string("'") + self + "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    std::fflush(stdout);
+    return std::system(command.c_str());
+}
+
+}  // namespace bench

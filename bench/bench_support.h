@@ -1,0 +1,39 @@
+// Shared pieces of the benchmark programs: synthetic logs, timing, peak
+// memory, and running one step of a benchmark in a fresh process.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+
+namespace bench {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The time stamp of record `second`: one a second from 2001 on (30-day months).
+LogSystemTime StampOf(std::uint64_t second);
+// Peak resident memory of this process in KiB (-1 when unknown).
+long PeakKib();
+double Seconds(Clock::time_point since);
+
+// Creates <work>/bin and <work>/Logs, copies the English message library from
+// `artifacts` when given (so that severities read back), and starts the module
+// as if it were <work>/bin/libLog.so.
+void Start(const fs::path& work, const fs::path& artifacts = {});
+
+// Writes <logs>/[owner.]activity.log and its index: `records` records of
+// `message`, record k stamped StampOf(k) with the severity and job number the
+// functions give for k.
+bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
+              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t));
+
+// Runs `self` again with `args` (one step of the benchmark in a fresh process);
+// gives its exit status.
+int RunStep(const char* self, const std::vector<std::string>& args);
+
+}  // namespace bench
