@@ -21,29 +21,6 @@ constexpr std::uint32_t kMaxRecordBytes = (kLineChars - 1) * 2;
 
 enum class Search { Counted, Failed, Damaged };
 
-// A read snapshot, closed and freed on scope exit.
-class Snapshot {
-public:
-    explicit Snapshot(const char16_t* owner) noexcept : log_(OpenLogForRead(&block_, &indexSize_, owner)) {}
-    ~Snapshot() {
-        if (log_.valid()) platform::Current().CloseFile(log_);
-        if (block_ != nullptr) platform::Current().Free(block_);
-    }
-    Snapshot(const Snapshot&) = delete;
-    Snapshot& operator=(const Snapshot&) = delete;
-
-    bool valid() const noexcept { return log_.valid(); }
-    platform::FileHandle log() const noexcept { return log_; }
-    std::uint32_t records() const noexcept { return indexSize_ / 4; }
-    // Record k spans [word(k), word(k + 1)).
-    std::uint32_t word(std::uint32_t k) const noexcept { return block_[k]; }
-
-private:
-    std::uint32_t* block_ = nullptr;
-    std::uint32_t indexSize_ = 0;
-    platform::FileHandle log_;
-};
-
 // Ordinal comparison of the cut-off stamp with a record's first 20 characters.
 int CompareStamp(const CutOff& cutOff, const unsigned char* record, std::uint32_t chars) noexcept {
     for (std::size_t i = 0; i < kStampChars; ++i) {
@@ -55,7 +32,7 @@ int CompareStamp(const CutOff& cutOff, const unsigned char* record, std::uint32_
 }
 
 // Reads record k and compares it with the cut-off; false when the span is damaged.
-bool Probe(const Snapshot& snap, std::uint32_t k, const CutOff& cutOff, unsigned char* buffer, int* c) noexcept {
+bool Probe(const ReadSnapshot& snap, std::uint32_t k, const CutOff& cutOff, unsigned char* buffer, int* c) noexcept {
     std::uint32_t start = snap.word(k);
     std::uint32_t end = snap.word(k + 1);
     if (end < start || end - start < 4 || end - start > kMaxRecordBytes || (end - start) % 2 != 0) return false;
@@ -72,7 +49,7 @@ bool Probe(const Snapshot& snap, std::uint32_t k, const CutOff& cutOff, unsigned
 // cut-off's very second are kept, wherever the bisection ends.
 Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count) noexcept {
     *count = 0;
-    Snapshot snap(owner);
+    ReadSnapshot snap(owner);
     if (!snap.valid()) return Search::Failed;
     std::uint32_t n = snap.records();
     if (n == 0) return Search::Counted;

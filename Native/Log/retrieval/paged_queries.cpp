@@ -40,32 +40,6 @@ std::uint32_t SeverityIn(std::u16string_view text) noexcept {
     return 0;
 }
 
-// A read snapshot owned for the length of one query.
-class Snapshot {
-public:
-    explicit Snapshot(const char16_t* owner) noexcept : log_(OpenLogForRead(&block_, &indexSize_, owner)) {}
-    ~Snapshot() { Close(); }
-    Snapshot(const Snapshot&) = delete;
-    Snapshot& operator=(const Snapshot&) = delete;
-
-    bool valid() const noexcept { return log_.valid(); }
-    std::uint32_t records() const noexcept { return indexSize_ / 4; }
-    char16_t* Read(std::uint32_t k) const noexcept { return ReadRecordLine(log_, block_, k); }
-
-    void Close() noexcept {
-        platform::Platform& os = platform::Current();
-        if (block_ != nullptr) os.Free(block_);
-        block_ = nullptr;
-        if (log_.valid()) os.CloseFile(log_);
-        log_ = {};
-    }
-
-private:
-    std::uint32_t* block_ = nullptr;
-    std::uint32_t indexSize_ = 0;
-    platform::FileHandle log_;
-};
-
 // An all-zero array of slots + 1 entries; the last one always stays the terminator.
 ActivityEntry* AllocateEntries(std::uint32_t slots) noexcept {
     std::size_t bytes = (static_cast<std::size_t>(slots) + 1) * sizeof(ActivityEntry);
@@ -83,7 +57,7 @@ void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
 
 // A record the index describes wrongly: nothing is handed out, and the index
 // leaves its name so that a rebuild writes it anew. The log is left alone.
-std::int32_t Fail(Snapshot& snapshot, ActivityEntry** entries, std::uint32_t* returned,
+std::int32_t Fail(ReadSnapshot& snapshot, ActivityEntry** entries, std::uint32_t* returned,
                   const char16_t* owner) noexcept {
     *returned = 0;
     FreeEntries(*entries);
@@ -148,7 +122,7 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries, std::uint32_t* returned,
                       std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return -1;
-    Snapshot snapshot(owner);
+    ReadSnapshot snapshot(owner);
     if (!snapshot.valid()) return -1;
     std::uint32_t n = snapshot.records();
     if (n <= start) {
@@ -166,7 +140,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
     for (std::uint32_t k = n - start; k-- > 0 && filled < slots;) {
-        char16_t* line = snapshot.Read(k);
+        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
         if (line == nullptr) return Fail(snapshot, entries, returned, owner);
         RecordParts parts;
         if (SplitRecordLine(line, parts)) {
@@ -183,7 +157,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
 std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t count, ActivityEntry** entries,
                          std::uint32_t* returned, std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return -1;
-    Snapshot snapshot(owner);
+    ReadSnapshot snapshot(owner);
     if (!snapshot.valid()) return -1;
     std::uint32_t n = snapshot.records();
     std::uint32_t slots = count == kAll ? n : count;
@@ -196,7 +170,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every match.
     for (std::uint32_t k = n; k-- > 0;) {
-        char16_t* line = snapshot.Read(k);
+        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
         if (line == nullptr) return Fail(snapshot, entries, returned, owner);
         char16_t* dash = FindChar(line, u'-');
         char16_t* colon = nullptr;

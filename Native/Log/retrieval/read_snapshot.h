@@ -15,6 +15,35 @@ namespace actlog {
 platform::FileHandle OpenLogForRead(std::uint32_t** block, std::uint32_t* indexSize,
                                     const char16_t* owner) noexcept;
 
+// OpenLogForRead for one owner, closed and freed on scope exit (or by Close).
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(const char16_t* owner) noexcept : log_(OpenLogForRead(&block_, &indexSize_, owner)) {}
+    ~ReadSnapshot() { Close(); }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+    bool valid() const noexcept { return log_.valid(); }
+    platform::FileHandle log() const noexcept { return log_; }
+    const std::uint32_t* block() const noexcept { return block_; }
+    std::uint32_t records() const noexcept { return indexSize_ / 4; }
+    // Record k spans [word(k), word(k + 1)).
+    std::uint32_t word(std::uint32_t k) const noexcept { return block_[k]; }
+
+    void Close() noexcept {
+        platform::Platform& os = platform::Current();
+        if (block_ != nullptr) os.Free(block_);
+        block_ = nullptr;
+        if (log_.valid()) os.CloseFile(log_);
+        log_ = {};
+    }
+
+private:
+    std::uint32_t* block_ = nullptr;
+    std::uint32_t indexSize_ = 0;
+    platform::FileHandle log_;
+};
+
 // True when the log begins with FF FE.
 bool LogHasByteOrderMark(platform::FileHandle log) noexcept;
 

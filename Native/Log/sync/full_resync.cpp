@@ -51,25 +51,6 @@ int KeepAndFail(FullJournalWriter& journal) noexcept {
     return 1;
 }
 
-class SnapshotCloser {
-public:
-    SnapshotCloser(platform::FileHandle log, std::uint32_t* block) noexcept : log_(log), block_(block) {}
-    ~SnapshotCloser() { Close(); }
-    SnapshotCloser(const SnapshotCloser&) = delete;
-    SnapshotCloser& operator=(const SnapshotCloser&) = delete;
-    void Close() noexcept {
-        platform::Platform& os = platform::Current();
-        if (block_ != nullptr) os.Free(block_);
-        block_ = nullptr;
-        if (log_.valid()) os.CloseFile(log_);
-        log_ = {};
-    }
-
-private:
-    platform::FileHandle log_;
-    std::uint32_t* block_;
-};
-
 std::int32_t MergeAll() noexcept {
     LogMutex mutex(kSyncMutexBase, nullptr);
     if (!mutex.opened()) return 1;
@@ -180,17 +161,14 @@ int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noe
 
 int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
                                 FullJournalWriter& journal) noexcept {
-    std::uint32_t* block = nullptr;
-    std::uint32_t indexSize = 0;
     // One snapshot for the whole log: every record it holds is exported exactly
     // once, whatever is appended or pruned meanwhile.
-    platform::FileHandle log = OpenLogForRead(&block, &indexSize, owner);
-    if (!log.valid()) return KeepAndFail(journal);
-    SnapshotCloser snapshot(log, block);
+    ReadSnapshot snapshot(owner);
+    if (!snapshot.valid()) return KeepAndFail(journal);
 
     platform::Platform& os = platform::Current();
-    for (std::uint32_t k = indexSize / 4; k-- > 0;) {
-        char16_t* line = ReadRecordLine(log, block, k);
+    for (std::uint32_t k = snapshot.records(); k-- > 0;) {
+        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
         if (line == nullptr) {
             // As GetLog does with a record its index describes wrongly.
             snapshot.Close();
