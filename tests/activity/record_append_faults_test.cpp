@@ -7,6 +7,7 @@
 #include "activity/log_files.h"
 #include "activity/record_append.h"
 #include "support/fault_platform.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -15,18 +16,6 @@ using namespace testsupport;
 using Op = FaultInjectingPlatform::Op;
 using actlog::platform::WaitResult;
 using Bytes = std::vector<std::uint8_t>;
-
-LogSystemTime Time(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
-                   std::uint16_t minute, std::uint16_t second) {
-    LogSystemTime t{};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    t.wSecond = second;
-    return t;
-}
 
 // Every record of these tests is "2009/03/05  07:08:09 -     Error: <text>\r\n".
 std::u16string Line(std::u16string_view text) {
@@ -48,7 +37,7 @@ class RecordAppendFaultTest : public SandboxTest {
 protected:
     void SetUp() override {
         SandboxTest::SetUp();
-        faults.SetUtcTime(Time(2009, 3, 5, 7, 8, 9));
+        faults.SetUtcTime(At(2009, 3, 5, 7, 8, 9));
         sandbox.CreateFullSyncMark();
     }
     int Append(const char16_t* text) { return actlog::AppendActivityRecord(1, 0, text, nullptr); }
@@ -70,7 +59,7 @@ TEST_F(RecordAppendFaultTest, FixedClockGivesByteExactRecordAndJournalLine) {
     EXPECT_EQ(ReadUtf16(Journal()),
               u"\xFEFF       128 ADD 2009/03/05 07:08:09 -- <NULL> -- 1 - Job0 - Volume scanned\r\n");
 
-    faults.SetUtcTime(Time(999, 1, 2, 3, 4, 5));
+    faults.SetUtcTime(At(999, 1, 2, 3, 4, 5));
     ASSERT_EQ(actlog::AppendActivityRecord(2, 255, u"x", u"vm01"), 0);
     EXPECT_EQ(ReadUtf16(Log("vm01")), u"\xFEFF 999/01/02  03:04:05 -   Warning: Job000000FF - x\r\n");
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "activity/record_append.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -12,28 +13,13 @@ using namespace testsupport;
 
 constexpr std::size_t kStampChars = 20;  // "yyyy/mm/dd  hh:mm:ss"
 
-std::vector<std::u16string> Lines(const std::u16string& text) {
-    std::vector<std::u16string> lines;
-    std::size_t start = !text.empty() && text[0] == u'\xFEFF' ? 1 : 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(u"\r\n", start);
-        if (end == std::u16string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end + 2 - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
 class RecordAppendTest : public SandboxTest {
 protected:
     fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
-    std::vector<std::u16string> LogLines(std::string_view owner = {}) const { return Lines(ReadUtf16(Log(owner))); }
+    std::vector<std::u16string> LogLines(std::string_view owner = {}) const { return testsupport::LogLines(Log(owner)); }
     std::vector<std::u16string> JournalLines() const {
         std::vector<std::u16string> lines;
-        for (const std::u16string& record : Lines(ReadUtf16(Journal()))) lines.push_back(record.substr(11));
+        for (const std::u16string& record : testsupport::LogLines(Journal())) lines.push_back(record.substr(11));
         return lines;
     }
     std::vector<std::string> LogsListing() const {
@@ -130,7 +116,7 @@ TEST_F(RecordAppendTest, NewPairTakesTheRecordWhilePresent) {
     ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"during prune", u"vm01"), 0);
     EXPECT_EQ(ReadBytes(Log("vm01")), mainLog);
     EXPECT_EQ(ReadBytes(Index("vm01")), mainIndex);
-    std::vector<std::u16string> lines = Lines(ReadUtf16(newLog));
+    std::vector<std::u16string> lines = testsupport::LogLines(newLog);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].substr(kStampChars), u" -     Error: during prune\r\n");
     EXPECT_EQ(ReadIndex(newIndex), (std::vector<std::uint32_t>{ReadIndex(Index("vm01"))[0],
@@ -160,7 +146,7 @@ TEST_F(RecordAppendTest, OwnerNamesSelectFilesAndJournalField) {
     EXPECT_EQ(LogLines().size(), 2u);
     EXPECT_EQ(LogLines("vm01").size(), 1u);
     // vm02's log carries a prefix; its index keeps the plain name.
-    EXPECT_EQ(Lines(ReadUtf16(sandbox.logs / "P.vm02.activity.log")).size(), 1u);
+    EXPECT_EQ(testsupport::LogLines(sandbox.logs / "P.vm02.activity.log").size(), 1u);
     EXPECT_FALSE(Exists(Log("vm02")));
     EXPECT_EQ(ReadIndex(Index("vm02")).size(), 1u);
 

@@ -1,60 +1,18 @@
 #include "maintenance_helpers.h"
 
 #include "activity/log_files.h"
-#include "activity/record_line.h"
 
 namespace maintenancetest {
 
 using testsupport::ReadBytes;
-using testsupport::Utf16Bytes;
-using testsupport::WriteBytes;
 
-LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
-    LogSystemTime t{};
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
-}
-
-std::u16string Line(const TestRecord& record) {
-    actlog::LineText line;
-    actlog::BuildRecordLine(line, record.time, 1, 0, record.message.c_str());
-    return std::u16string(line.view());
-}
+std::u16string Line(const TestRecord& record) { return testsupport::RecordLine(record.time, 1, 0, record.message); }
 
 void WriteLogPair(const fs::path& log, const fs::path& index, const std::vector<TestRecord>& records,
                   bool byteOrderMark) {
-    std::vector<std::uint8_t> bytes;
-    if (byteOrderMark) bytes = {0xFF, 0xFE};
-    std::vector<std::uint8_t> entries;
-    for (const TestRecord& record : records) {
-        std::vector<std::uint8_t> line = Utf16Bytes(Line(record));
-        bytes.insert(bytes.end(), line.begin(), line.end());
-        auto end = static_cast<std::uint32_t>(bytes.size());
-        for (int shift = 0; shift < 32; shift += 8) entries.push_back(static_cast<std::uint8_t>(end >> shift));
-    }
-    WriteBytes(log, bytes);
-    WriteBytes(index, entries);
-}
-
-std::vector<std::u16string> Lines(const fs::path& log) {
-    std::vector<std::uint8_t> bytes = testsupport::Exists(log) ? ReadBytes(log) : std::vector<std::uint8_t>{};
-    std::size_t at = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
     std::vector<std::u16string> lines;
-    std::u16string current;
-    for (; at + 1 < bytes.size(); at += 2) {
-        current.push_back(static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8));
-        if (current.size() >= 2 && current.substr(current.size() - 2) == u"\r\n") {
-            lines.push_back(current);
-            current.clear();
-        }
-    }
-    if (!current.empty()) lines.push_back(current);
-    return lines;
+    for (const TestRecord& record : records) lines.push_back(Line(record));
+    testsupport::WriteLogPair(log, index, lines, byteOrderMark);
 }
 
 int CountMessage(const std::vector<std::u16string>& lines, const std::u16string& message) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 #include "Log.h"
@@ -16,10 +17,8 @@ namespace maintenancetest {
 
 namespace fs = std::filesystem;
 
-// The exports take LOG_WCHAR (wchar_t on Windows); the library's text is char16_t.
-inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
-
-LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
+using testsupport::At;
+using testsupport::W;
 
 struct TestRecord {
     LogSystemTime time;
@@ -34,8 +33,7 @@ std::u16string Line(const TestRecord& record);
 void WriteLogPair(const fs::path& log, const fs::path& index, const std::vector<TestRecord>& records,
                   bool byteOrderMark = true);
 
-// The lines of a log (byte-order mark left out), each with its CR LF.
-std::vector<std::u16string> Lines(const fs::path& log);
+inline std::vector<std::u16string> Lines(const fs::path& log) { return testsupport::LogLines(log); }
 // How many lines of the log end with ": <message>\r\n".
 int CountMessage(const std::vector<std::u16string>& lines, const std::u16string& message);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace retrievaltest {
@@ -18,15 +19,12 @@ namespace fs = testsupport::fs;
 std::u16string RecordLine(std::uint32_t severity, std::uint32_t job, std::u16string_view message,
                           std::uint16_t second = 0);
 
-// Writes the lines as a log (behind FF FE when `mark`) and their end offsets
-// as its index. Gives the index entries written.
-std::vector<std::uint32_t> WritePair(const fs::path& log, const fs::path& index,
-                                     const std::vector<std::u16string>& lines, bool mark = true);
-
-void WriteIndex(const fs::path& index, const std::vector<std::uint32_t>& entries);
-
-// An owner name as the exports take it.
-inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
+using testsupport::W;
+using testsupport::WriteIndex;
+inline std::vector<std::uint32_t> WritePair(const fs::path& log, const fs::path& index,
+                                            const std::vector<std::u16string>& lines, bool mark = true) {
+    return testsupport::WriteLogPair(log, index, lines, mark);
+}
 
 // One query's outputs; the array goes back through FreeLog.
 struct Page {

@@ -20,18 +20,8 @@ using namespace synctest;
 using testsupport::Exists;
 using testsupport::ReadUtf16;
 
-class FullResyncTest : public testsupport::SandboxTest {
+class FullResyncTest : public SyncTest {
 protected:
-    void SetUp() override {
-        SandboxTest::SetUp();
-        actlog::CloseSyncReadingPosition();
-    }
-    void TearDown() override {
-        actlog::CloseSyncReadingPosition();
-        SandboxTest::TearDown();
-    }
-    fs::path Sync(const char* name) const { return sandbox.dataSync / name; }
-    fs::path Full() const { return Sync("activity_sync_trans_full.log"); }
 
     static void Append(std::uint32_t severity, const std::u16string& message, const char16_t* owner = nullptr,
                        std::uint32_t job = 0) {

@@ -24,19 +24,8 @@ std::u16string AddLine(int n) {
            Number(n) + u"\r\n";
 }
 
-class SyncReaderTest : public testsupport::SandboxTest {
+class SyncReaderTest : public SyncTest {
 protected:
-    void SetUp() override {
-        SandboxTest::SetUp();
-        actlog::CloseSyncReadingPosition();
-    }
-    void TearDown() override {
-        actlog::CloseSyncReadingPosition();
-        SandboxTest::TearDown();
-    }
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
-    fs::path HandOver() const { return sandbox.dataSync / "activity_sync_trans.log"; }
-    fs::path Full() const { return sandbox.dataSync / "activity_sync_trans_full.log"; }
     void WriteLines(const fs::path& path, int first, int count) const {
         std::u16string text;
         for (int n = first; n < first + count; ++n) text += Record(AddLine(n));

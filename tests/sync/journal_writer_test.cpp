@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 #include "sync/journal_files.h"
 
@@ -9,15 +10,9 @@ namespace {
 
 using namespace testsupport;
 
-LogSystemTime Time(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour,
-                   std::uint16_t minute, std::uint16_t second) {
-    LogSystemTime t{};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    t.wSecond = second;
+// Day of week and milliseconds are set to show that they are left out.
+LogSystemTime Time(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
+    LogSystemTime t = At(year, month, day, hour, minute, second);
     t.wDayOfWeek = 4;
     t.wMilliseconds = 999;
     return t;

@@ -46,16 +46,11 @@ std::string Key(const std::u16string& owner, int severity, int job, const std::u
 
 std::u16string U16Text(const std::string& text) { return testsupport::U16(std::string_view(text)); }
 
-class SyncConcurrencyTest : public testsupport::SandboxTest {
+class SyncConcurrencyTest : public SyncTest {
 protected:
     void SetUp() override {
-        SandboxTest::SetUp();
-        actlog::CloseSyncReadingPosition();
+        SyncTest::SetUp();
         sandbox.InstallSharedLibrary();
-    }
-    void TearDown() override {
-        actlog::CloseSyncReadingPosition();
-        SandboxTest::TearDown();
     }
 
     std::vector<ChildProcess> StartWriters() {

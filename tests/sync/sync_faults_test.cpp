@@ -20,19 +20,8 @@ using actlog::platform::WaitResult;
 
 std::u16string AddLine(int n) { return u"ADD 2024/01/02 03:04:05 -- vm01 -- 2 - Job" + Number(n) + u" - m\r\n"; }
 
-class SyncFaultTest : public testsupport::SandboxTest {
+class SyncFaultTest : public SyncTest {
 protected:
-    void SetUp() override {
-        SandboxTest::SetUp();
-        actlog::CloseSyncReadingPosition();
-    }
-    void TearDown() override {
-        actlog::CloseSyncReadingPosition();
-        SandboxTest::TearDown();
-    }
-    fs::path Sync(const char* name) const { return sandbox.dataSync / name; }
-    fs::path HandOver() const { return Sync("activity_sync_trans.log"); }
-    fs::path Full() const { return Sync("activity_sync_trans_full.log"); }
     FaultInjectingPlatform faults;
 };
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 #include "Log.h"
+#include "sync/journal_reader.h"
 
 namespace synctest {
 
@@ -32,7 +34,24 @@ inline void WriteJournal(const fs::path& path, const std::u16string& text, bool 
     testsupport::WriteBytes(path, bytes);
 }
 
-inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
+using testsupport::W;
+
+// A sandbox whose shared reading position is closed before and after each test.
+class SyncTest : public testsupport::SandboxTest {
+protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        actlog::CloseSyncReadingPosition();
+    }
+    void TearDown() override {
+        actlog::CloseSyncReadingPosition();
+        SandboxTest::TearDown();
+    }
+    fs::path Sync(const char* name) const { return sandbox.dataSync / name; }
+    fs::path Journal() const { return Sync("activity_sync.log"); }
+    fs::path HandOver() const { return Sync("activity_sync_trans.log"); }
+    fs::path Full() const { return Sync("activity_sync_trans_full.log"); }
+};
 
 inline std::u16string Number(long long n) { return testsupport::U16(std::string_view(std::to_string(n))); }
 

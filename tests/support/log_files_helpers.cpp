@@ -1,0 +1,61 @@
+#include "support/log_files_helpers.h"
+
+#include "activity/log_files.h"
+#include "activity/record_line.h"
+
+namespace testsupport {
+
+LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
+    LogSystemTime t{};
+    t.wYear = static_cast<std::uint16_t>(year);
+    t.wMonth = static_cast<std::uint16_t>(month);
+    t.wDay = static_cast<std::uint16_t>(day);
+    t.wHour = static_cast<std::uint16_t>(hour);
+    t.wMinute = static_cast<std::uint16_t>(minute);
+    t.wSecond = static_cast<std::uint16_t>(second);
+    return t;
+}
+
+std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std::uint32_t job,
+                          std::u16string_view message) {
+    actlog::LineText line;
+    std::u16string text(message);
+    actlog::BuildRecordLine(line, time, severity, job, text.c_str());
+    return std::u16string(line.view());
+}
+
+void WriteIndex(const fs::path& index, const std::vector<std::uint32_t>& entries) {
+    std::vector<std::uint8_t> bytes(entries.size() * 4);
+    for (std::size_t i = 0; i < entries.size(); ++i) actlog::StoreLe32(entries[i], &bytes[4 * i]);
+    WriteBytes(index, bytes);
+}
+
+std::vector<std::uint32_t> WriteLogPair(const fs::path& log, const fs::path& index,
+                                        const std::vector<std::u16string>& lines, bool mark) {
+    std::vector<std::uint8_t> bytes;
+    if (mark) bytes = {0xFF, 0xFE};
+    std::vector<std::uint32_t> entries;
+    for (const std::u16string& line : lines) {
+        std::vector<std::uint8_t> record = Utf16Bytes(line);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+        entries.push_back(static_cast<std::uint32_t>(bytes.size()));
+    }
+    WriteBytes(log, bytes);
+    WriteIndex(index, entries);
+    return entries;
+}
+
+std::vector<std::u16string> LogLines(const fs::path& log) {
+    std::u16string text = Exists(log) ? ReadUtf16(log) : std::u16string();
+    if (!text.empty() && text[0] == u'\xFEFF') text.erase(0, 1);
+    std::vector<std::u16string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find(u"\r\n", at);
+        end = end == std::u16string::npos ? text.size() : end + 2;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+}  // namespace testsupport
