@@ -40,6 +40,7 @@ std::vector<std::uint32_t> WriteLogPair(const fs::path& log, const fs::path& ind
         bytes.insert(bytes.end(), record.begin(), record.end());
         entries.push_back(static_cast<std::uint32_t>(bytes.size()));
     }
+    fs::create_directories(log.parent_path());
     WriteBytes(log, bytes);
     WriteIndex(index, entries);
     return entries;

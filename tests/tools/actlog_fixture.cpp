@@ -131,20 +131,6 @@ std::u16string RecordLine(std::string_view stamp, std::string_view label, std::s
     return U16(std::string_view(line));
 }
 
-void WriteLogPair(const fs::path& log, const fs::path& index, const std::vector<std::u16string>& records) {
-    std::vector<std::uint8_t> logBytes{0xFF, 0xFE};
-    std::vector<std::uint8_t> indexBytes;
-    for (const std::u16string& record : records) {
-        std::vector<std::uint8_t> bytes = Utf16Bytes(record);
-        logBytes.insert(logBytes.end(), bytes.begin(), bytes.end());
-        auto end = static_cast<std::uint32_t>(logBytes.size());
-        for (int shift = 0; shift < 32; shift += 8) indexBytes.push_back(static_cast<std::uint8_t>(end >> shift));
-    }
-    fs::create_directories(log.parent_path());
-    WriteBytes(log, logBytes);
-    WriteBytes(index, indexBytes);
-}
-
 ActlogTest::ActlogTest() {
     sandbox.InstallSharedLibrary();
     fs::copy_file(ArtifactDir() / ProgramName("actlog"), Actlog(), fs::copy_options::overwrite_existing);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace actlogtest {
@@ -39,8 +40,6 @@ std::vector<std::string> Lines(const std::string& text);
 // right-aligned in 9, optional job field, text, CR LF.
 std::u16string RecordLine(std::string_view stamp, std::string_view label, std::string_view text,
                           std::uint32_t job = 0);
-// Writes a log (with byte-order mark) and its matching index.
-void WriteLogPair(const fs::path& log, const fs::path& index, const std::vector<std::u16string>& records);
 
 class ActlogTest : public ::testing::Test {
 protected:
