@@ -110,7 +110,8 @@ std::size_t Win32Platform::NarrowFromWide(const char16_t* text, char* out, std::
     if (out == nullptr || capacity == 0) return 0;
     out[0] = 0;
     if (text == nullptr) return 0;
-    int room = capacity - 1 > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity - 1);
+    // Room for the bytes without the terminator, so that room + 1 still fits an int.
+    int room = capacity - 1 > 0x7FFFFFFE ? 0x7FFFFFFE : static_cast<int>(capacity - 1);
     int n = ::WideCharToMultiByte(CP_ACP, 0, Wide(text), -1, out, room + 1, nullptr, nullptr);
     if (n > 0) return static_cast<std::size_t>(n - 1);
     // Too long: one character at a time, so that the cut never splits one.
