@@ -121,33 +121,18 @@ TEST(PeResources, DamagedImagesGiveNoImageOrAMissingString) {
     const Row rows[] = {
         {"no MZ", [](Bytes& b) { b[0] = 'X'; }},
         {"e_lfanew past the end", [](Bytes& b) { Put32(b, 0x3C, static_cast<std::uint32_t>(b.size()) - 2); }},
-        {"e_lfanew huge", [](Bytes& b) { Put32(b, 0x3C, 0xFFFFFFF0u); }},
-        {"e_lfanew onto the DOS header", [](Bytes& b) { Put32(b, 0x3C, 0); }},
-        {"no PE signature", [](Bytes& b) { b[I::kPe] = 'N'; }},
         {"PE32, not PE32+", [](Bytes& b) { Put16(b, I::kOptional, 0x10B); }},
-        {"optional header too small", [](Bytes& b) { Put16(b, I::kPe + 20, 100); }},
-        {"optional header past the end", [](Bytes& b) { Put16(b, I::kPe + 20, 0xFFFF); }},
-        {"no data directories", [](Bytes& b) { Put32(b, I::kOptional + 108, 2); }},
         {"section count huge", [](Bytes& b) { Put16(b, I::kPe + 6, 0xFFFF); }},
-        {"no sections", [](Bytes& b) { Put16(b, I::kPe + 6, 0); }},
         {"section data past the end", [](Bytes& b) { Put32(b, I::kSection + 20, 0xFFFFFF00u); }},
-        {"section size huge", [](Bytes& b) { Put32(b, I::kSection + 16, 0xFFFFFFFFu); }},
         {"resource directory outside every section", [](Bytes& b) { Put32(b, I::kResourceDirectoryEntry, 0x9000); }},
-        {"resource size past the section", [](Bytes& b) { Put32(b, I::kResourceDirectoryEntry + 4, 0x7FFFFFFF); }},
         {"root entry count huge", [](Bytes& b) { Put16(b, I::kRaw + I::kRoot + 14, 0xFFFF); }},
-        {"named entry count huge", [](Bytes& b) { Put16(b, I::kRaw + I::kRoot + 12, 0xFFFF); }},
-        {"type directory past the section", [](Bytes& b) { Put32(b, I::kRaw + 20, 0x80000000u | 0x7FFFFFF0u); }},
-        {"type entry is data, not a directory", [](Bytes& b) { Put32(b, I::kRaw + 20, I::kDataEntry); }},
         {"type directory loops to the root", [](Bytes& b) { Put32(b, I::kRaw + 20, 0x80000000u); }},
         {"block directory loops to itself",
          [](Bytes& b) { Put32(b, I::kRaw + I::kTypeDir + 20, 0x80000000u | I::kTypeDir); }},
         {"language entry is a directory (loop)",
          [](Bytes& b) { Put32(b, I::kRaw + I::kBlockDir + 20, 0x80000000u | I::kBlockDir); }},
-        {"language entry past the section", [](Bytes& b) { Put32(b, I::kRaw + I::kBlockDir + 20, 0x7FFFFFF8u); }},
         {"string data outside the file", [](Bytes& b) { Put32(b, I::kRaw + I::kDataEntry, 0x50000); }},
-        {"string data size huge", [](Bytes& b) { Put32(b, I::kRaw + I::kDataEntry + 4, 0xFFFFFFFFu); }},
         {"string length past its block", [](Bytes& b) { Put16(b, I::kRaw + I::kBlock, 0xFFFF); }},
-        {"block cut before its first string", [](Bytes& b) { Put32(b, I::kRaw + I::kDataEntry + 4, 1); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -175,9 +160,8 @@ TEST(PeResources, ReadsTheBuiltMessageLibraries) {
         const char16_t* text;
     };
     const Row rows[] = {
-        {"bvmsg.enu.dll", 256, u"General"},        {"bvmsg.enu.dll", 264, u"Critical"},
-        {"bvmsg.enu.dll", 543, u"AutoUpdate:"},    {"bvmsg.enu.dll", 1009, u"%1"},
-        {"bvmsg.grm.dll", 258, u"Warnung"},        {"bvmsg.grm.dll", 1005, u"Volume %1 gepr\u00fcft: %2!d! Dateien."},
+        {"bvmsg.enu.dll", 543, u"AutoUpdate:"},
+        {"bvmsg.grm.dll", 1005, u"Volume %1 gepr\u00fcft: %2!d! Dateien."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.file) + " " + std::to_string(row.id));
