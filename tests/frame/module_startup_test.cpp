@@ -193,17 +193,6 @@ TEST_F(LabelsTest, AnAlreadyLoadedLibraryIsKept) {
     EXPECT_EQ(Label(0), u"General");
 }
 
-TEST_F(LabelsTest, DataSyncIsNotCreated) {
-    actlog::ResetLogModule();
-    Sandbox other;
-    fs::path app = other.root / "App";
-    fs::create_directories(app / "Bin");
-    fs::copy_file(other.bin / "bvmsg.enu.dll", app / "Bin" / "bvmsg.enu.dll");
-    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(app / "Bin" / "Log.dll").c_str()), 1);
-    EXPECT_TRUE(fs::is_directory(app / "Logs"));
-    EXPECT_FALSE(Exists(app / "DataSync"));
-}
-
 TEST_F(LabelsTest, JobLoadString) {
     ASSERT_EQ(Restart(1033), 1);
     struct Case {
