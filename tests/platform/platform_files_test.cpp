@@ -73,19 +73,6 @@ TEST_F(PlatformFiles, OpenFileCanBeRenamedAndDeletedWhileItsHandleKeepsReading) 
     EXPECT_FALSE(os.Exists(At("b.log").c_str()));
 }
 
-TEST_F(PlatformFiles, OpenFileCanBeWrittenByAnotherHandle) {
-    FileHandle writer = os.OpenFile(At("shared.log").c_str(), Access::Write, Disposition::OpenAlways);
-    FileHandle reader = os.OpenFile(At("shared.log").c_str(), Access::Read, Disposition::OpenExisting);
-    ASSERT_TRUE(writer.valid());
-    ASSERT_TRUE(reader.valid());
-    std::uint32_t done = 0;
-    ASSERT_TRUE(os.Write(writer, "abc", 3, &done));
-    EXPECT_EQ(3u, done);
-    EXPECT_EQ("abc", ReadAll(reader));
-    os.CloseFile(reader);
-    os.CloseFile(writer);
-}
-
 TEST_F(PlatformFiles, MoveNeverReplacesAnExistingName) {
     WriteBytes(dir / "from", Bytes("from"));
     WriteBytes(dir / "to", Bytes("to"));
@@ -206,19 +193,6 @@ TEST_F(PlatformFiles, ExclusiveOpenIsRefusedWhileHeld) {
     FileHandle third = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::OpenExisting, Share::Exclusive);
     EXPECT_TRUE(third.valid());
     os.CloseFile(third);
-}
-
-TEST_F(PlatformFiles, NamesExistRemoveAndOneDirectoryLevel) {
-    EXPECT_TRUE(os.MakeDirectory(At("level").c_str()));
-    EXPECT_FALSE(os.MakeDirectory(At("level").c_str())) << "already there";
-    EXPECT_FALSE(os.MakeDirectory(At("a/b").c_str() /* two levels */));
-    EXPECT_TRUE(os.Exists(At("level").c_str()));
-    WriteBytes(dir / "file", Bytes("x"));
-    EXPECT_TRUE(os.Exists(At("file").c_str()));
-    EXPECT_TRUE(os.RemoveFile(At("file").c_str()));
-    EXPECT_FALSE(os.Exists(At("file").c_str()));
-    EXPECT_FALSE(os.RemoveFile(At("file").c_str()));
-    EXPECT_FALSE(os.RemoveFile(At("level").c_str())) << "a directory is no file";
 }
 
 TEST_F(PlatformFiles, DirectorySearchMatchesWildcardsWithoutRegardToCase) {
