@@ -1,6 +1,7 @@
 #include "support/child_process.h"
 
 #include <atomic>
+#include <cstdio>
 #include <utility>
 
 #ifdef _WIN32
@@ -84,10 +85,18 @@ ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std:
     }
     PROCESS_INFORMATION info{};
     ChildProcess child;
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, redirect, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        CloseHandle(info.hThread);
-        child.handle_ = reinterpret_cast<long long>(info.hProcess);
+    // Under a loaded Wine server a process start can fail once; try again
+    // before reporting it.
+    for (int attempt = 0; attempt < 3 && !child.started(); ++attempt) {
+        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, redirect, 0, nullptr, nullptr, &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            child.handle_ = reinterpret_cast<long long>(info.hProcess);
+        } else {
+            std::fprintf(stderr, "child process: CreateProcessW failed with error %lu (try %d)\n", GetLastError(),
+                         attempt + 1);
+            Sleep(100);
+        }
     }
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
     if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
@@ -99,7 +108,9 @@ int ChildProcess::Wait() {
     if (!waited_) {
         HANDLE process = reinterpret_cast<HANDLE>(handle_);
         DWORD code = static_cast<DWORD>(-1);
-        if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+        if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code)) {
+            std::fprintf(stderr, "child process: wait failed with error %lu\n", GetLastError());
+        }
         CloseHandle(process);
         exitCode_ = static_cast<int>(code);
         waited_ = true;
