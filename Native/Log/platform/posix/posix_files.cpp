@@ -24,6 +24,23 @@ namespace {
 
 int Descriptor(FileHandle file) { return static_cast<int>(file.value); }
 
+// Repeats a read or write until `count` bytes moved, the call moved nothing
+// (end of file) or it failed for another reason than an interruption.
+// *total receives the bytes moved; false on failure.
+template <typename Transfer>
+bool TransferAll(std::uint32_t count, std::uint32_t* total, Transfer transfer) {
+    while (*total < count) {
+        ssize_t n = transfer(*total, count - *total);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        *total += static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
@@ -84,22 +101,15 @@ bool PosixPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, st
 bool PosixPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     if (done != nullptr) *done = 0;
     if (!file.valid()) return false;
+    // A regular file gives everything asked for up to its end; the loop only
+    // covers interruptions and short reads.
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
-    // A regular file gives everything asked for up to its end; loop only
-    // over interruptions and short reads.
-    while (total < count) {
-        ssize_t n = ::read(Descriptor(file), bytes + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done != nullptr) *done = total;
-            return false;
-        }
-        if (n == 0) break;
-        total += static_cast<std::uint32_t>(n);
-    }
+    bool ok = TransferAll(count, &total, [&](std::uint32_t at, std::uint32_t left) {
+        return ::read(Descriptor(file), bytes + at, left);
+    });
     if (done != nullptr) *done = total;
-    return true;
+    return ok;
 }
 
 bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
@@ -107,18 +117,11 @@ bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t cou
     if (!file.valid()) return false;
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     std::uint32_t total = 0;
-    while (total < count) {
-        ssize_t n = ::write(Descriptor(file), bytes + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done != nullptr) *done = total;
-            return false;
-        }
-        if (n == 0) break;
-        total += static_cast<std::uint32_t>(n);
-    }
+    bool ok = TransferAll(count, &total, [&](std::uint32_t at, std::uint32_t left) {
+        return ::write(Descriptor(file), bytes + at, left);
+    });
     if (done != nullptr) *done = total;
-    return total == count;
+    return ok && total == count;
 }
 
 bool PosixPlatform::SetEndOfFile(FileHandle file) {
