@@ -71,6 +71,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     int failed = Run(argv[0], work, "generate", records);
+    // A copy of the whole log, deleted at the end to show what deleting the
+    // pruned log costs on this disk by itself.
+    fs::path doomed = work / "doomed.log";
+    std::string keep = "cp '" + (logs / "activity.log").string() + "' '" + doomed.string() + "'";
+    if (failed == 0) failed = std::system(keep.c_str());
     // Both the prune and cp start with the generated data written back.
     if (failed == 0) failed = std::system("sync");
     if (failed == 0) failed = Run(argv[0], work, "prune", records);
@@ -83,8 +88,14 @@ int main(int argc, char** argv) {
         std::printf("cp of the %llu surviving bytes: %.3f s\n",
                     static_cast<unsigned long long>(fs::file_size(logs / "activity.log")), Seconds(t0));
     }
+    if (failed == 0) {
+        Clock::time_point t0 = Clock::now();
+        fs::remove(doomed);
+        std::printf("deleting a copy of the log before the prune: %.3f s\n", Seconds(t0));
+    }
     if (failed == 0) failed = Run(argv[0], work, "rebuild", records);
     fs::remove_all(logs);
     fs::remove(work / "copy.log");
+    fs::remove(doomed);
     return failed;
 }

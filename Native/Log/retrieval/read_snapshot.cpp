@@ -10,32 +10,6 @@ namespace {
 // The block holds the index entries exactly as stored (little-endian words).
 static_assert(std::endian::native == std::endian::little, "index entries are read in place");
 
-struct OpenedPair {
-    platform::FileHandle index;
-    platform::FileHandle log;
-};
-
-// Opens the owner's index and log of the main pair while holding the read
-// mutex, so both belong to the same generation (a prune swaps them only under
-// it). The mutex is released and closed before this returns.
-bool OpenPairUnderReadMutex(const char16_t* owner, OpenedPair& pair) noexcept {
-    LogMutex readMutex(kReadMutexBase, owner);
-    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return false;
-
-    PathText logPath = ActivityPath(LogFile::Log, owner);
-    PathText indexPath = ActivityPath(LogFile::Index, owner);
-    platform::Platform& os = platform::Current();
-    pair.index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (!pair.index.valid()) return false;
-    pair.log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (!pair.log.valid()) {
-        os.CloseFile(pair.index);
-        pair.index = {};
-        return false;
-    }
-    return true;
-}
-
 // Reads exactly `count` bytes; a regular file delivers them in one call, the
 // loop only guards against a platform that hands them out in pieces.
 bool ReadExactly(platform::FileHandle file, unsigned char* buffer, std::uint32_t count) noexcept {
@@ -51,38 +25,66 @@ bool ReadExactly(platform::FileHandle file, unsigned char* buffer, std::uint32_t
 
 }  // namespace
 
+// Both files are opened while the read mutex is held, so they belong to the
+// same generation (a prune swaps them only under it). The mutex is released and
+// closed before this returns.
+bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+    *index = {};
+    *log = {};
+    LogMutex readMutex(kReadMutexBase, owner);
+    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return false;
+
+    PathText logPath = ActivityPath(LogFile::Log, owner);
+    PathText indexPath = ActivityPath(LogFile::Index, owner);
+    platform::Platform& os = platform::Current();
+    *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+    if (!index->valid()) return false;
+    *log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+    if (log->valid()) return true;
+    os.CloseFile(*index);
+    *index = {};
+    return false;
+}
+
+bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
+    std::uint64_t size = 0;
+    // An index of 4 GiB or more lies outside the format (32-bit offsets).
+    if (!platform::Current().FileSize(index, &size) || size > 0xFFFFFFFFu || size % 4 != 0) return false;
+    *bytes = static_cast<std::uint32_t>(size);
+    return true;
+}
+
 platform::FileHandle OpenLogForRead(std::uint32_t** block, std::uint32_t* indexSize,
                                     const char16_t* owner) noexcept {
     if (block == nullptr || indexSize == nullptr) return {};
     *block = nullptr;
     *indexSize = 0;
 
-    OpenedPair pair;
-    if (!OpenPairUnderReadMutex(owner, pair)) return {};
+    platform::FileHandle index;
+    platform::FileHandle log;
+    if (!OpenMainPair(owner, &index, &log)) return {};
 
     platform::Platform& os = platform::Current();
-    std::uint64_t size = 0;
-    // An index of 4 GiB or more lies outside the format (32-bit offsets).
-    bool usable = os.FileSize(pair.index, &size) && size <= 0xFFFFFFFFu && size % 4 == 0;
+    std::uint32_t bytes = 0;
+    bool usable = UsableIndexSize(index, &bytes);
     if (usable) {
-        std::uint32_t bytes = static_cast<std::uint32_t>(size);
         void* memory = os.Allocate(static_cast<std::size_t>(bytes) + 4);
         if (memory != nullptr) {
             *block = static_cast<std::uint32_t*>(memory);
-            (*block)[0] = LogHasByteOrderMark(pair.log) ? 2u : 0u;
-            usable = ReadExactly(pair.index, static_cast<unsigned char*>(memory) + 4, bytes);
+            (*block)[0] = LogHasByteOrderMark(log) ? 2u : 0u;
+            usable = ReadExactly(index, static_cast<unsigned char*>(memory) + 4, bytes);
             if (usable) *indexSize = bytes;
         } else {
             usable = false;
         }
     }
-    os.CloseFile(pair.index);
-    if (usable) return pair.log;
+    os.CloseFile(index);
+    if (usable) return log;
 
     if (*block != nullptr) os.Free(*block);
     *block = nullptr;
     *indexSize = 0;
-    os.CloseFile(pair.log);
+    os.CloseFile(log);
     // Never repaired here: the index leaves its name so a rebuild can write it anew.
     DiscardDamagedFile(ActivityPath(LogFile::Index, owner).c_str());
     return {};

@@ -8,6 +8,13 @@
 
 namespace actlog {
 
+// Opens the owner's index and log of the main pair as a matching pair; false
+// (both handles invalid) when either cannot be opened.
+bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept;
+
+// The index size, when the format allows it: a multiple of 4 below 4 GiB.
+bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept;
+
 // On success: the log's handle, *block = [start word, entries...] (platform
 // Allocate; the caller frees it with platform Free), *indexSize = index bytes.
 // On failure: an invalid handle, *block null, *indexSize 0; an unusable index

@@ -39,7 +39,24 @@ bool MoveByLink(const char* from, const char* to) noexcept {
 
 bool PosixPlatform::RemoveFile(const char16_t* path) {
     Utf8Path native(path);
-    return native.ok() && ::unlink(native.c_str()) == 0;
+    if (!native.ok()) return false;
+    // A large file is held open across the unlink so that the reclaim of its
+    // space happens at the last close, on the reclaim worker.
+    int held = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat info {};
+    if (held >= 0 && (::fstat(held, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < kReclaimLaterBytes)) {
+        ::close(held);
+        held = -1;
+    }
+    bool removed = ::unlink(native.c_str()) == 0;
+    if (held >= 0) {
+        if (removed) {
+            ReclaimLater(held);
+        } else {
+            ::close(held);
+        }
+    }
+    return removed;
 }
 
 bool PosixPlatform::Exists(const char16_t* path) {
