@@ -239,24 +239,46 @@ TEST_F(PlatformFiles, DirectorySearchCutsLongNamesAndFailsOnAMissingDirectory) {
 }
 
 #ifndef _WIN32
-// Linux gives no order; the POSIX layer sorts: the exact name first, then the
-// shortest, then byte order.
-TEST_F(PlatformFiles, PosixSearchOrderIsExactThenShortestThenByteOrder) {
-    for (const char* name : {"zz.vm01.activity.log", "P.vm01.activity.log", "A.vm01.activity.log",
-                             "VM01.activity.log", "vm01.activity.log"}) {
-        WriteBytes(dir / name, Bytes("x"));
+// Linux gives no order; the POSIX layer orders: the exact name first, then the
+// shortest, then by unit. It reads the directory again for every batch of
+// names, so the order must hold across batches, and searches may overlap.
+TEST_F(PlatformFiles, PosixSearchOrderIsExactThenShortestThenByUnit) {
+    std::vector<std::string> names = {"zz.vm01.activity.log", "P.vm01.activity.log", "A.vm01.activity.log",
+                                      "VM01.activity.log", "vm01.activity.log"};
+    for (int i = 0; i < 40; ++i) names.push_back(std::string(static_cast<std::size_t>(1 + i % 5), 'q') +
+                                                  std::to_string(i) + ".vm01.activity.log");
+    for (const std::string& name : names) WriteBytes(dir / name, Bytes("x"));
+    WriteBytes(dir / "vm01.activity.idx", Bytes("x"));
+
+    std::vector<std::u16string> expected;
+    for (const std::string& name : names) {
+        if (name != "vm01.activity.log") expected.push_back(U16(path(name)));
     }
-    std::vector<std::u16string> order;
-    char16_t name[260];
-    SearchHandle search = os.FindFirst(At("*vm01.activity.log").c_str(), name, 260);
-    ASSERT_TRUE(search.valid());
-    do {
-        order.emplace_back(name);
-    } while (os.FindNext(search, name, 260));
-    os.FindClose(search);
-    EXPECT_EQ((std::vector<std::u16string>{u"vm01.activity.log", u"VM01.activity.log", u"A.vm01.activity.log",
-                                           u"P.vm01.activity.log", u"zz.vm01.activity.log"}),
-              order);
+    std::sort(expected.begin(), expected.end(), [](const std::u16string& a, const std::u16string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    expected.insert(expected.begin(), u"vm01.activity.log");
+
+    auto all = [&](std::vector<SearchHandle>* held) {
+        std::vector<std::u16string> order;
+        char16_t name[260];
+        SearchHandle search = os.FindFirst(At("*vm01.activity.log").c_str(), name, 260);
+        if (!search.valid()) return order;
+        do {
+            order.emplace_back(name);
+        } while (os.FindNext(search, name, 260));
+        if (held != nullptr) {
+            held->push_back(search);
+        } else {
+            os.FindClose(search);
+        }
+        return order;
+    };
+    EXPECT_EQ(expected, all(nullptr));
+    // More searches open at once than are kept without the heap.
+    std::vector<SearchHandle> open;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(expected, all(&open)) << i;
+    for (SearchHandle search : open) os.FindClose(search);
 }
 
 // Where the file system refuses RENAME_NOREPLACE (NFS), the move links and unlinks.

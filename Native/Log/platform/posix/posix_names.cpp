@@ -6,11 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <new>
-#include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/bounded_text.h"
 #include "platform/posix/posix_platform.h"
@@ -72,17 +71,122 @@ bool PosixPlatform::MakeDirectory(const char16_t* path) {
 
 namespace {
 
-// The matches of one search, collected and ordered when it starts.
-struct Search {
-    std::vector<std::u16string> names;
-    std::size_t next = 0;
+// A directory search without heap memory (owner appends search the Logs
+// directory). The directory stays open; each refill reads it again and keeps
+// the next kBatch matching names after the last one delivered, so a search of
+// n names reads the directory about n / kBatch times. Order: the name the
+// pattern gives with every '*' empty, in exactly that case, first (unless the
+// pattern has a '?'); then shorter names before longer; then by UTF-16 unit.
+constexpr std::size_t kNameUnits = 256;  // a name is at most 255 bytes of UTF-8
+constexpr std::size_t kBatch = 16;
+constexpr std::size_t kPooled = 8;
+
+struct Name {
+    char16_t units[kNameUnits];
+    std::size_t size;
+    std::u16string_view view() const noexcept { return {units, size}; }
+    void Assign(std::u16string_view text) noexcept {
+        std::copy(text.begin(), text.end(), units);
+        size = text.size();
+    }
 };
 
-bool Deliver(const std::u16string& found, char16_t* name, std::size_t capacity) {
-    if (name == nullptr || capacity == 0) return true;
-    std::size_t n = std::min(found.size(), capacity - 1);
-    std::copy(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(n), name);
-    name[n] = 0;
+struct Search {
+    std::atomic<bool> busy{false};
+    bool pooled = true;
+    int directory = -1;
+    Name wildcard;
+    Name exact;
+    bool exactFirst = false;
+    Name last;
+    bool started = false;  // `last` holds a delivered name
+    Name batch[kBatch];
+    std::size_t batchSize = 0;
+    std::size_t batchNext = 0;
+
+    bool Before(std::u16string_view a, std::u16string_view b) const noexcept {
+        bool aExact = exactFirst && a == exact.view();
+        bool bExact = exactFirst && b == exact.view();
+        if (aExact != bExact) return aExact;
+        if (a.size() != b.size()) return a.size() < b.size();
+        return a < b;
+    }
+};
+
+Search pool[kPooled];
+
+Search* Acquire() noexcept {
+    for (Search& slot : pool) {
+        bool expected = false;
+        if (slot.busy.compare_exchange_strong(expected, true, std::memory_order_acquire)) return &slot;
+    }
+    // More searches at once than the pool holds, only from many threads.
+    auto* search = new (std::nothrow) Search;
+    if (search != nullptr) search->pooled = false;
+    return search;
+}
+
+void Release(Search* search) noexcept {
+    if (search->directory >= 0) ::close(search->directory);
+    search->directory = -1;
+    if (search->pooled) {
+        search->busy.store(false, std::memory_order_release);
+    } else {
+        delete search;
+    }
+}
+
+// Puts `name` into the ordered batch if it belongs among its first kBatch.
+void Offer(Search& search, std::u16string_view name) noexcept {
+    std::size_t at = search.batchSize;
+    while (at > 0 && search.Before(name, search.batch[at - 1].view())) --at;
+    if (at == kBatch) return;
+    std::size_t end = search.batchSize < kBatch ? search.batchSize : kBatch - 1;
+    for (std::size_t i = end; i > at; --i) search.batch[i] = search.batch[i - 1];
+    search.batch[at].Assign(name);
+    if (search.batchSize < kBatch) ++search.batchSize;
+}
+
+// Reads the directory for the next batch; false on a read error.
+bool Refill(Search& search) noexcept {
+    search.batchSize = 0;
+    search.batchNext = 0;
+    if (::lseek(search.directory, 0, SEEK_SET) != 0) return false;
+    alignas(dirent64) char buffer[8192];
+    char16_t converted[kNameUnits];
+    for (;;) {
+        ssize_t got = ::getdents64(search.directory, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            std::size_t units = 0;
+            // A name that is not UTF-8 cannot be named in UTF-16: skip it.
+            if (!Utf16FromUtf8(entry->d_name, converted, kNameUnits, &units)) continue;
+            std::u16string_view name(converted, units);
+            if (!WildcardMatch(search.wildcard.view(), name)) continue;
+            if (search.started && !search.Before(search.last.view(), name)) continue;
+            Offer(search, name);
+        }
+    }
+}
+
+bool Step(Search& search, char16_t* name, std::size_t capacity) noexcept {
+    if (search.batchNext == search.batchSize) {
+        // A batch that came back short held every name that was left.
+        if (search.started && search.batchSize < kBatch) return false;
+        if (!Refill(search) || search.batchSize == 0) return false;
+    }
+    const Name& next = search.batch[search.batchNext++];
+    search.last = next;
+    search.started = true;
+    if (name != nullptr && capacity > 0) {
+        std::size_t n = std::min(next.size, capacity - 1);
+        std::copy(next.units, next.units + n, name);
+        name[n] = 0;
+    }
     return true;
 }
 
@@ -93,74 +197,44 @@ SearchHandle PosixPlatform::FindFirst(const char16_t* pattern, char16_t* name, s
     std::u16string_view whole(pattern, TextLength(pattern));
     std::size_t slash = whole.rfind(kSeparator);
     std::u16string_view wildcard = slash == std::u16string_view::npos ? whole : whole.substr(slash + 1);
-    if (wildcard.empty()) return SearchHandle{};
-    std::u16string directory;
+    if (wildcard.empty() || wildcard.size() >= kNameUnits) return SearchHandle{};
+    BoundedText<kPathChars * 4> directory;
     if (slash == std::u16string_view::npos) {
-        directory = u".";
+        directory.Assign(u".");
     } else if (slash == 0) {
-        directory = u"/";
-    } else {
-        directory = std::u16string(whole.substr(0, slash));
+        directory.Assign(u"/");
+    } else if (!directory.Assign(whole.substr(0, slash))) {
+        return SearchHandle{};
     }
     Utf8Path native(directory.c_str());
     if (!native.ok()) return SearchHandle{};
 
-    // The name a match would have if every '*' stood for nothing: it comes
-    // first when it is on disk in exactly that letter case.
-    std::u16string exact;
-    bool hasQuestion = false;
-    for (char16_t c : wildcard) {
-        if (c == u'?') hasQuestion = true;
-        if (c != u'*') exact.push_back(c);
-    }
-
-    auto* search = new (std::nothrow) Search;
+    Search* search = Acquire();
     if (search == nullptr) return SearchHandle{};
-    try {
-        DIR* dir = ::opendir(native.c_str());
-        if (dir == nullptr) {
-            delete search;
-            return SearchHandle{};
-        }
-        char16_t converted[1024];
-        while (dirent* entry = ::readdir(dir)) {
-            std::string_view raw(entry->d_name);
-            std::size_t units = 0;
-            // A name that is not UTF-8 cannot be named in UTF-16: skip it.
-            if (!Utf16FromUtf8(raw, converted, sizeof converted / sizeof converted[0], &units)) continue;
-            std::u16string_view candidate(converted, units);
-            if (WildcardMatch(wildcard, candidate)) search->names.emplace_back(candidate);
-        }
-        ::closedir(dir);
-        std::sort(search->names.begin(), search->names.end(), [&](const std::u16string& a, const std::u16string& b) {
-            bool aExact = !hasQuestion && a == exact;
-            bool bExact = !hasQuestion && b == exact;
-            if (aExact != bExact) return aExact;
-            if (a.size() != b.size()) return a.size() < b.size();
-            return a < b;
-        });
-    } catch (...) {
-        delete search;
+    search->directory = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    search->wildcard.Assign(wildcard);
+    search->exact.size = 0;
+    search->exactFirst = true;
+    for (char16_t c : wildcard) {
+        if (c == u'?') search->exactFirst = false;
+        if (c != u'*') search->exact.units[search->exact.size++] = c;
+    }
+    search->started = false;
+    search->batchSize = 0;
+    search->batchNext = 0;
+    if (search->directory < 0 || !Step(*search, name, capacity)) {
+        Release(search);
         return SearchHandle{};
     }
-    if (search->names.empty()) {
-        delete search;
-        return SearchHandle{};
-    }
-    Deliver(search->names[0], name, capacity);
-    search->next = 1;
     return SearchHandle{reinterpret_cast<std::intptr_t>(search)};
 }
 
 bool PosixPlatform::FindNext(SearchHandle handle, char16_t* name, std::size_t capacity) {
-    if (!handle.valid()) return false;
-    auto* search = reinterpret_cast<Search*>(handle.value);
-    if (search->next >= search->names.size()) return false;
-    return Deliver(search->names[search->next++], name, capacity);
+    return handle.valid() && Step(*reinterpret_cast<Search*>(handle.value), name, capacity);
 }
 
 void PosixPlatform::FindClose(SearchHandle handle) {
-    if (handle.valid()) delete reinterpret_cast<Search*>(handle.value);
+    if (handle.valid()) Release(reinterpret_cast<Search*>(handle.value));
 }
 
 }  // namespace actlog::platform::posix
