@@ -10,8 +10,12 @@
 #include "platform/platform.h"
 #include "support/sandbox.h"
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -328,23 +332,50 @@ TEST_F(PlatformFiles, PosixLargeRemovalsLeaveNoNameAndNoDescriptor) {
     EXPECT_EQ(before, OpenDescriptors());
 }
 
-// A child forked while the worker closes a removed file has no worker of its
-// own: its removals start one and it waits for that, not for the parent's.
-TEST_F(PlatformFiles, PosixChildForkedDuringAReclaimRemovesAndFinishes) {
-    MakeLarge(dir / "parent", true);
+std::size_t RemovedFilesHeld() {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.find(" (deleted)") != std::string::npos) ++count;
+    }
+    return count;
+}
+
+// A child forked while the worker still has removed files to close keeps none
+// of them open, and has no worker of its own: its removals start one and it
+// waits for that, not for the parent's.
+TEST_F(PlatformFiles, PosixChildForkedDuringAReclaimHoldsNothingAndRemoves) {
+    for (int i = 0; i < 4; ++i) MakeLarge(dir / ("parent" + std::to_string(i)), true);
     MakeLarge(dir / "child");
-    ASSERT_TRUE(os.RemoveFile(At("parent").c_str()));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(os.RemoveFile(At("parent" + std::to_string(i)).c_str()));
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         bool removed = os.RemoveFile(At("child").c_str());
         actlog::platform::posix::FinishReclaims();
-        ::_exit(removed ? 0 : 1);
+        ::_exit(removed && RemovedFilesHeld() == 0 ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_FALSE(testsupport::Exists(dir / "child"));
+}
+
+// Removing a FIFO opens nothing: a writer waiting for a reader keeps waiting.
+TEST_F(PlatformFiles, PosixRemovingAFifoLeavesItsWriterWaiting) {
+    path fifo = dir / "fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) ::_exit(::open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    ::usleep(100000);
+    EXPECT_TRUE(os.RemoveFile(U16(fifo).c_str()));
+    ::usleep(100000);
+    int status = -1;
+    EXPECT_EQ(0, ::waitpid(writer, &status, WNOHANG));
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, &status, 0);
 }
 
 TEST_F(PlatformFiles, PosixNamesThatAreNotUtf16FailCleanly) {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,14 +37,33 @@ bool MoveByLink(const char* from, const char* to) noexcept {
     return true;
 }
 
+namespace {
+
+// False on network file systems, which keep an open file's name (renamed, or
+// pending deletion) until the last close.
+bool NameGoesAtUnlink(int descriptor) noexcept {
+    constexpr unsigned long kNfs = 0x6969;
+    constexpr unsigned long kSmb = 0x517B;
+    constexpr unsigned long kCifs = 0xFF534D42;
+    constexpr unsigned long kSmb2 = 0xFE534D42;
+    struct statfs info {};
+    if (::fstatfs(descriptor, &info) != 0) return false;
+    auto type = static_cast<unsigned long>(info.f_type);
+    return type != kNfs && type != kSmb && type != kCifs && type != kSmb2;
+}
+
+}  // namespace
+
 bool PosixPlatform::RemoveFile(const char16_t* path) {
     Utf8Path native(path);
     if (!native.ok()) return false;
-    // A large file is held open across the unlink so that the reclaim of its
-    // space happens at the last close, on the reclaim worker.
-    int held = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    // A large local file is held across the unlink so that the reclaim of its
+    // space happens at the last close, on the reclaim worker. A path-only
+    // descriptor opens nothing: no FIFO, device or lease notices it.
+    int held = ::open(native.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW);
     struct stat info {};
-    if (held >= 0 && (::fstat(held, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < kReclaimLaterBytes)) {
+    if (held >= 0 && (::fstat(held, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < kReclaimLaterBytes ||
+                      !NameGoesAtUnlink(held))) {
         ::close(held);
         held = -1;
     }

@@ -5,10 +5,12 @@
 // before unlink returns: about 0.3 s for 1 GiB. When the remover still holds a
 // descriptor, unlink only takes the name away and that work moves to the last
 // close, which one worker thread performs here. The worker is joined before the
-// library is unloaded or the process exits; a forked child forgets it and keeps
-// the inherited descriptors until it execs or ends, like any other descriptor.
+// library is unloaded or the process exits. A forked child has no worker; it
+// closes its copies of the descriptors still waiting, so that it does not keep
+// the removed files' space in use.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/posix_platform.h"
@@ -19,10 +21,18 @@ namespace {
 // Descriptors waiting for the worker; more are closed by their remover.
 constexpr int kPending = 8;
 
+struct Held {
+    int descriptor = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
 struct Reclaim {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-    int pending[kPending] = {};
+    pthread_cond_t drained = PTHREAD_COND_INITIALIZER;
+    Held pending[kPending];
     int count = 0;
+    Held closing;           // taken by the worker, maybe closed already
     bool running = false;   // the worker is draining `pending`
     bool unjoined = false;  // `worker` was started and has not been joined
     pthread_t worker{};
@@ -31,34 +41,52 @@ struct Reclaim {
 Reclaim state;
 
 void* Drain(void*) {
-    for (;;) {
-        pthread_mutex_lock(&state.lock);
-        if (state.count == 0) {
-            state.running = false;
-            pthread_mutex_unlock(&state.lock);
-            return nullptr;
-        }
-        int descriptor = state.pending[--state.count];
+    pthread_mutex_lock(&state.lock);
+    while (state.count > 0) {
+        int descriptor = state.pending[--state.count].descriptor;
+        state.closing = state.pending[state.count];
         pthread_mutex_unlock(&state.lock);
         ::close(descriptor);
+        pthread_mutex_lock(&state.lock);
+        state.closing = Held{};
     }
+    state.running = false;
+    pthread_cond_broadcast(&state.drained);
+    pthread_mutex_unlock(&state.lock);
+    return nullptr;
 }
 
-// With the lock held. The worker takes no signals meant for the process.
+// With the lock held: joins a worker that has drained its queue (it has ended
+// or is about to), then starts a new one. The worker takes no signals meant
+// for the process.
 bool StartWorker() noexcept {
+    if (state.unjoined) pthread_join(state.worker, nullptr);
+    state.unjoined = false;
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     bool started = pthread_create(&state.worker, nullptr, Drain, nullptr) == 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    state.running = started;
+    state.unjoined = started;
     return started;
 }
 
 void BeforeFork() { pthread_mutex_lock(&state.lock); }
 void AfterForkInParent() { pthread_mutex_unlock(&state.lock); }
 void AfterForkInChild() {
+    for (int i = 0; i < state.count; ++i) ::close(state.pending[i].descriptor);
+    // The worker's descriptor may have been closed before the fork and its
+    // number used again; only the removed file itself is closed.
+    struct stat info {};
+    const Held& closing = state.closing;
+    if (closing.descriptor >= 0 && ::fstat(closing.descriptor, &info) == 0 && info.st_dev == closing.device &&
+        info.st_ino == closing.inode) {
+        ::close(closing.descriptor);
+    }
     state.count = 0;
+    state.closing = Held{};
     state.running = false;
     state.unjoined = false;
     pthread_mutex_unlock(&state.lock);
@@ -74,25 +102,17 @@ Lifetime lifetime;
 }  // namespace
 
 void ReclaimLater(int descriptor) noexcept {
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0) {
+        ::close(descriptor);
+        return;
+    }
     pthread_mutex_lock(&state.lock);
-    bool queued = false;
-    if (state.running) {
-        if (state.count < kPending) {
-            state.pending[state.count++] = descriptor;
-            queued = true;
-        }
-    } else {
-        // A worker that has drained its queue has ended or is about to.
-        if (state.unjoined) pthread_join(state.worker, nullptr);
-        state.unjoined = false;
-        state.pending[state.count++] = descriptor;
-        queued = StartWorker();
-        if (queued) {
-            state.running = true;
-            state.unjoined = true;
-        } else {
-            --state.count;
-        }
+    bool queued = state.count < kPending;
+    if (queued) state.pending[state.count++] = Held{descriptor, info.st_dev, info.st_ino};
+    if (queued && !state.running && !StartWorker()) {
+        --state.count;
+        queued = false;
     }
     pthread_mutex_unlock(&state.lock);
     if (!queued) ::close(descriptor);
@@ -100,11 +120,10 @@ void ReclaimLater(int descriptor) noexcept {
 
 void FinishReclaims() noexcept {
     pthread_mutex_lock(&state.lock);
-    bool join = state.unjoined;
-    pthread_t worker = state.worker;
+    while (state.running) pthread_cond_wait(&state.drained, &state.lock);
+    if (state.unjoined) pthread_join(state.worker, nullptr);
     state.unjoined = false;
     pthread_mutex_unlock(&state.lock);
-    if (join) pthread_join(worker, nullptr);
 }
 
 }  // namespace actlog::platform::posix
