@@ -48,7 +48,7 @@ void Start(const fs::path& work, const fs::path& artifacts) {
 }
 
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
-              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t)) {
+              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t), std::uint64_t first) {
     std::string stem = owner.empty() ? "activity" : owner + ".activity";
     std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
     std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
@@ -59,7 +59,7 @@ bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t reco
     bytes.reserve(8u << 20);
     std::uint64_t end = 2;
     actlog::LineText line;
-    for (std::uint64_t k = 0; k < records; ++k) {
+    for (std::uint64_t k = first; k < records; ++k) {
         actlog::BuildRecordLine(line, StampOf(k), severity(k), job(k), message);
         for (std::size_t i = 0; i < line.size(); ++i) {
             bytes.push_back(static_cast<unsigned char>(line[i]));

@@ -26,11 +26,11 @@ double Seconds(Clock::time_point since);
 // as if it were <work>/bin/libLog.so.
 void Start(const fs::path& work, const fs::path& artifacts = {});
 
-// Writes <logs>/[owner.]activity.log and its index: `records` records of
-// `message`, record k stamped StampOf(k) with the severity and job number the
-// functions give for k.
+// Writes <logs>/[owner.]activity.log and its index: records `first` up to
+// `records` of `message`, record k stamped StampOf(k) with the severity and
+// job number the functions give for k.
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
-              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t));
+              std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t), std::uint64_t first = 0);
 
 // Runs `self` again with `args` (one step of the benchmark in a fresh process);
 // gives its exit status.
