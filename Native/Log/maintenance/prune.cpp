@@ -38,8 +38,7 @@ int CompareStamp(const CutOff& cutOff, const unsigned char* record, std::uint32_
 class SearchPair {
 public:
     explicit SearchPair(const char16_t* owner) noexcept {
-        opened_ = OpenMainPair(owner, &index_, &log_);
-        usable_ = opened_ && UsableIndexSize(index_, &indexBytes_);
+        usable_ = OpenMainPair(owner, &index_, &log_) && UsableIndexSize(index_, &indexBytes_);
         if (usable_) firstStart_ = LogHasByteOrderMark(log_) ? 2u : 0u;
     }
     ~SearchPair() {
@@ -50,7 +49,7 @@ public:
     SearchPair(const SearchPair&) = delete;
     SearchPair& operator=(const SearchPair&) = delete;
 
-    bool opened() const noexcept { return opened_; }
+    bool opened() const noexcept { return log_.valid(); }
     // Opened with an index of a size the format allows.
     bool usable() const noexcept { return usable_; }
     platform::FileHandle log() const noexcept { return log_; }
@@ -74,7 +73,6 @@ public:
 private:
     platform::FileHandle index_;
     platform::FileHandle log_;
-    bool opened_ = false;
     bool usable_ = false;
     std::uint32_t indexBytes_ = 0;
     std::uint32_t firstStart_ = 0;

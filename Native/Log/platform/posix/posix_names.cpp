@@ -70,7 +70,7 @@ bool PosixPlatform::RemoveFile(const char16_t* path) {
     bool removed = ::unlink(native.c_str()) == 0;
     if (held >= 0) {
         if (removed) {
-            ReclaimLater(held);
+            ReclaimLater(held, info);
         } else {
             ::close(held);
         }
@@ -101,15 +101,7 @@ constexpr std::size_t kNameUnits = 256;  // a name is at most 255 bytes of UTF-8
 constexpr std::size_t kBatch = 16;
 constexpr std::size_t kPooled = 8;
 
-struct Name {
-    char16_t units[kNameUnits];
-    std::size_t size;
-    std::u16string_view view() const noexcept { return {units, size}; }
-    void Assign(std::u16string_view text) noexcept {
-        std::copy(text.begin(), text.end(), units);
-        size = text.size();
-    }
-};
+using Name = BoundedText<kNameUnits>;
 
 struct Search {
     std::atomic<bool> busy{false};
@@ -118,8 +110,7 @@ struct Search {
     Name wildcard;
     Name exact;
     bool exactFirst = false;
-    Name last;
-    bool started = false;  // `last` holds a delivered name
+    bool started = false;  // a name has been delivered
     Name batch[kBatch];
     std::size_t batchSize = 0;
     std::size_t batchNext = 0;
@@ -167,8 +158,10 @@ void Offer(Search& search, std::u16string_view name) noexcept {
     if (search.batchSize < kBatch) ++search.batchSize;
 }
 
-// Reads the directory for the next batch; false on a read error.
+// Reads the directory for the names that follow the last one delivered (the
+// last of the batch); false on a read error.
 bool Refill(Search& search) noexcept {
+    Name last = search.batch[search.batchSize == 0 ? 0 : search.batchSize - 1];
     search.batchSize = 0;
     search.batchNext = 0;
     if (::lseek(search.directory, 0, SEEK_SET) != 0) return false;
@@ -187,7 +180,7 @@ bool Refill(Search& search) noexcept {
             if (!Utf16FromUtf8(entry->d_name, converted, kNameUnits, &units)) continue;
             std::u16string_view name(converted, units);
             if (!WildcardMatch(search.wildcard.view(), name)) continue;
-            if (search.started && !search.Before(search.last.view(), name)) continue;
+            if (search.started && !search.Before(last.view(), name)) continue;
             Offer(search, name);
         }
     }
@@ -200,11 +193,10 @@ bool Step(Search& search, char16_t* name, std::size_t capacity) noexcept {
         if (!Refill(search) || search.batchSize == 0) return false;
     }
     const Name& next = search.batch[search.batchNext++];
-    search.last = next;
     search.started = true;
     if (name != nullptr && capacity > 0) {
-        std::size_t n = std::min(next.size, capacity - 1);
-        std::copy(next.units, next.units + n, name);
+        std::size_t n = std::min(next.size(), capacity - 1);
+        std::copy(next.c_str(), next.c_str() + n, name);
         name[n] = 0;
     }
     return true;
@@ -233,11 +225,11 @@ SearchHandle PosixPlatform::FindFirst(const char16_t* pattern, char16_t* name, s
     if (search == nullptr) return SearchHandle{};
     search->directory = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     search->wildcard.Assign(wildcard);
-    search->exact.size = 0;
+    search->exact.Clear();
     search->exactFirst = true;
     for (char16_t c : wildcard) {
         if (c == u'?') search->exactFirst = false;
-        if (c != u'*') search->exact.units[search->exact.size++] = c;
+        if (c != u'*') search->exact.Append(c);
     }
     search->started = false;
     search->batchSize = 0;

@@ -3,6 +3,8 @@
 // convert (a lone surrogate) makes the operation fail.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 
 #include "platform/platform.h"
@@ -72,9 +74,9 @@ bool MoveByLink(const char* from, const char* to) noexcept;
 // Removals of files at least this large hand their last descriptor to the
 // reclaim worker (posix_reclaim.cpp).
 inline constexpr long long kReclaimLaterBytes = 32ll << 20;
-// Closes `descriptor`, the last one of a removed file, on the reclaim worker,
-// or at once when the worker cannot take it.
-void ReclaimLater(int descriptor) noexcept;
+// Closes `descriptor`, the last one of a removed file (`info` from fstat), on
+// the reclaim worker, or at once when the worker cannot take it.
+void ReclaimLater(int descriptor, const struct stat& info) noexcept;
 // Returns once every descriptor handed to the worker is closed.
 void FinishReclaims() noexcept;
 

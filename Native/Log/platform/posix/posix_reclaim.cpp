@@ -43,8 +43,8 @@ Reclaim state;
 void* Drain(void*) {
     pthread_mutex_lock(&state.lock);
     while (state.count > 0) {
-        int descriptor = state.pending[--state.count].descriptor;
-        state.closing = state.pending[state.count];
+        state.closing = state.pending[--state.count];
+        int descriptor = state.closing.descriptor;
         pthread_mutex_unlock(&state.lock);
         ::close(descriptor);
         pthread_mutex_lock(&state.lock);
@@ -101,12 +101,7 @@ Lifetime lifetime;
 
 }  // namespace
 
-void ReclaimLater(int descriptor) noexcept {
-    struct stat info {};
-    if (::fstat(descriptor, &info) != 0) {
-        ::close(descriptor);
-        return;
-    }
+void ReclaimLater(int descriptor, const struct stat& info) noexcept {
     pthread_mutex_lock(&state.lock);
     bool queued = state.count < kPending;
     if (queued) state.pending[state.count++] = Held{descriptor, info.st_dev, info.st_ino};
