@@ -2,63 +2,99 @@
 // builds one) or main pair, under the owner's write mutex, then the journal.
 #include "activity/record_append.h"
 
+#include "activity/file_io.h"
 #include "activity/log_files.h"
+#include "activity/new_pair.h"
+#include "activity/pair_tail.h"
 #include "activity/record_line.h"
 #include "sync/journal_files.h"
 
 namespace actlog {
 namespace {
 
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+using platform::Access;
+using platform::Disposition;
 
-// Appends one index entry at the end of the index file. False when the file
-// does not open, cannot be positioned or the entry is not written whole.
-bool AppendIndexEntry(const char16_t* path, platform::Disposition disposition, std::uint32_t entry) noexcept {
-    platform::Platform& os = platform::Current();
-    platform::FileHandle file = os.OpenFile(path, platform::Access::Write, disposition);
-    if (!file.valid()) return false;
-    bool written = false;
-    std::uint64_t position = 0;
-    if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
-        unsigned char bytes[4];
-        StoreLe32(entry, bytes);
-        std::uint32_t done = 0;
-        written = os.Write(file, bytes, 4, &done) && done == 4;
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+
+// Appends the record to a pair whose files are open: the tail is checked and
+// repaired first, the record and its entry are written where the tail ends,
+// and a write that fails is cut back, so a failed append leaves nothing.
+int AppendToPair(PairEnds& pair, const LineText& line, bool mayReindex) noexcept {
+    TailState tail = RepairTail(pair);
+    if (tail == TailState::Damaged && mayReindex) tail = ReindexWhole(pair) ? TailState::Sound : TailState::Failed;
+    if (tail != TailState::Sound) return -1;
+    const std::uint32_t bytes = static_cast<std::uint32_t>(2 * line.size());
+    const std::uint32_t start = pair.logEnd;
+    const std::uint32_t mark = start == 0 ? 2 : 0;
+    // Offsets are 32 bits: a log that would pass 4 GiB - 1 takes no more records.
+    if (std::uint64_t{start} + mark + bytes > 0xFFFFFFFFu) return -1;
+    if (mark != 0 && !WriteOrCutBack(pair.log, 0, kByteOrderMark, mark)) return -1;
+    if (!WriteOrCutBack(pair.log, start + mark, line.c_str(), bytes)) {
+        CutTo(pair.log, start);
+        return -1;
     }
-    os.CloseFile(file);
-    return written;
+    unsigned char entry[4];
+    StoreLe32(start + mark + bytes, entry);
+    if (!WriteOrCutBack(pair.index, pair.indexEnd, entry, 4)) {
+        CutTo(pair.log, start);
+        return -1;
+    }
+    return 0;
+}
+
+// While a prune builds the new pair the record belongs there, behind the
+// reserved fronts. The new log is never created here: without it no prune runs.
+int AppendToNewPair(const LineText& line, const char16_t* owner, bool* present) noexcept {
+    PathText newLog = ActivityPath(LogFile::NewLog, owner);
+    ScopedFile log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    *present = log.valid();
+    if (!*present) return -1;
+    // A new pair whose prune mutex is free was left by a dead prune: it is
+    // finished first, and the record goes to the main pair it leaves.
+    log.Close();
+    if (RecoverUnderWrite(owner)) {
+        *present = false;
+        return -1;
+    }
+    log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    PathText newIndex = ActivityPath(LogFile::NewIndex, owner);
+    ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    if (!index.valid()) return -1;
+    PairEnds pair{log.get(), index.get()};
+    return AppendToPair(pair, line, false);
+}
+
+int AppendToMainPair(const LineText& line, const char16_t* owner) noexcept {
+    PathText mainLog = ActivityPath(LogFile::Log, owner);
+    ScopedFile log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    if (!log.valid()) return -1;
+    PathText mainIndex = ActivityPath(LogFile::Index, owner);
+    ScopedFile index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    if (!index.valid()) {
+        // A log of nothing (or only the byte-order mark) starts a fresh index;
+        // a log with records and no index waits for a rebuild.
+        std::uint32_t size = 0;
+        if (!FileSize32(log.get(), &size) || size > 2) return -1;
+        index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::CreateAlways);
+        if (!index.valid()) return -1;
+    }
+    PairEnds pair{log.get(), index.get()};
+    return AppendToPair(pair, line, true);
 }
 
 // The file work of one append; the caller holds the owner's write mutex.
 int AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     // The paths are worked out under the mutex: an owner renaming holds the
     // same mutex, so the log cannot move between the lookup and the write.
-    PathText mainLog = ActivityPath(LogFile::Log, owner);
-    PathText newLog = ActivityPath(LogFile::NewLog, owner);
-    PathText mainIndex = ActivityPath(LogFile::Index, owner);
-    PathText newIndex = ActivityPath(LogFile::NewIndex, owner);
-    const std::uint32_t bytes = static_cast<std::uint32_t>(2 * line.size());
-
-    // While a prune builds the new pair, the record belongs there. The new log
-    // is never created here: without it no prune is running.
-    std::int64_t start = AppendFileWithBom(newLog.c_str(), platform::Disposition::OpenExisting, line.c_str(), bytes);
-    if (start != -1) {
-        std::uint32_t entry = static_cast<std::uint32_t>(start) + bytes;
-        if (AppendIndexEntry(newIndex.c_str(), platform::Disposition::OpenExisting, entry)) return 0;
-        // The new log holds a record its index lacks: drop the index so the
-        // prune's swap knows the new pair is unusable, and keep the record in
-        // the main pair.
-        platform::Current().RemoveFile(newIndex.c_str());
-    }
-
-    start = AppendFileWithBom(mainLog.c_str(), platform::Disposition::OpenAlways, line.c_str(), bytes);
-    if (start == -1) return -1;
-    std::uint32_t entry = static_cast<std::uint32_t>(start) + bytes;
-    // The first record of a log (at 0, or at 2 behind the byte-order mark)
-    // starts a fresh index, emptying any stale one.
-    platform::Disposition indexDisposition = start == 0 || start == 2 ? platform::Disposition::CreateAlways
-                                                                      : platform::Disposition::OpenExisting;
-    return AppendIndexEntry(mainIndex.c_str(), indexDisposition, entry) ? 0 : -1;
+    bool newPair = false;
+    int result = AppendToNewPair(line, owner, &newPair);
+    if (newPair) return result;
+    result = AppendToMainPair(line, owner);
+    // A main pair that cannot take the record may be a dead prune's half-done
+    // exchange (the index moved aside).
+    if (result != 0 && RecoverUnderWrite(owner)) result = AppendToMainPair(line, owner);
+    return result;
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include "Log.h"
 #include "activity/log_files.h"
 #include "activity/record_line.h"
-#include "maintenance/file_io.h"
+#include "activity/file_io.h"
+#include "activity/new_pair.h"
 #include "maintenance/prune_swap.h"
 #include "retrieval/read_snapshot.h"
 #include "sync/journal_files.h"
@@ -150,6 +151,9 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     // gives 0 and damage is dealt with, as without the mutex.
     LogMutex prune(kPruneMutexBase, owner);
     bool held = prune.Wait(platform::WaitTime::Zero);
+    // A dead prune's files are dealt with before counting: finishing it
+    // changes which records the main pair holds.
+    if (held) RecoverUnderPrune(owner);
     int count = Count(owner, cutOff);
     if (count <= 0) return count;
     if (!held) return -1;

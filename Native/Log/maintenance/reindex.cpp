@@ -3,50 +3,59 @@
 // picks up what was appended during the first.
 #include "Log.h"
 #include "activity/log_files.h"
+#include "activity/new_pair.h"
 #include "maintenance/index_scan.h"
 
 namespace actlog {
 namespace {
+
+// Scans the log into the open rebuild file in two passes, the second under
+// the write mutex, which it leaves held.
+bool ScanIntoRebuild(platform::FileHandle rebuild, const char16_t* owner, LogMutex& write) noexcept {
+    PathText logPath = ActivityPath(LogFile::Log, owner);
+    IndexScanner scanner(rebuild);
+    if (!scanner.ready()) return false;
+    std::uint32_t base = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1 && !write.Wait(platform::WaitTime::Infinite)) return false;
+        ScopedFile log =
+            ScopedFile::Open(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+        std::uint32_t size = 0;
+        if (!log.valid() || !FileSize32(log.get(), &size) || size < base) return false;
+        if (!scanner.Scan(log.get(), size, pass == 1)) return false;
+        base = size;
+    }
+    return scanner.Flush();
+}
 
 int ReIndex(const char16_t* owner) noexcept {
     platform::Platform& os = platform::Current();
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.opened()) return -1;
     if (!prune.Wait(platform::WaitTime::Zero)) return 1;
+    // What a dead prune or rebuild left is finished first: an exchange that
+    // died half-way leaves the index under another name.
+    RecoverUnderPrune(owner);
     // Taken only for the second pass; declared here so that every file is
     // closed before it is released.
     LogMutex write(kWriteMutexBase, owner);
+    if (!write.opened()) return -1;
 
     PathText indexPath = ActivityPath(LogFile::Index, owner);
     if (os.Exists(indexPath.c_str())) return 0;
 
     PathText rebuildPath = ActivityPath(LogFile::RebuildIndex, owner);
-    ScopedFile rebuild = ScopedFile::Open(rebuildPath.c_str(), platform::Access::Write,
-                                          platform::Disposition::CreateAlways, platform::Share::Exclusive);
-    if (!rebuild.valid()) return -1;
-    PathText logPath = ActivityPath(LogFile::Log, owner);
-    IndexScanner scanner(rebuild.get());
-    if (!scanner.ready()) return -1;
-
-    std::uint32_t base = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1) {
-            if (!write.opened() || !write.Wait(platform::WaitTime::Infinite)) return -1;
-        }
-        ScopedFile log =
-            ScopedFile::Open(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-        std::uint32_t size = 0;
-        if (!log.valid() || !FileSize32(log.get(), &size)) return -1;
-        if (size == base) break;
-        if (size < base) return -1;
-        if (!scanner.Scan(log.get(), size)) return -1;
-        base = size;
+    bool scanned = false;
+    {
+        ScopedFile rebuild = ScopedFile::Open(rebuildPath.c_str(), platform::Access::Write,
+                                              platform::Disposition::CreateAlways, platform::Share::Exclusive);
+        if (!rebuild.valid()) return -1;
+        scanned = ScanIntoRebuild(rebuild.get(), owner, write);
     }
-    if (!scanner.Flush()) return -1;
-    rebuild.Close();
-    // An index that appeared meanwhile keeps its place; the rebuild file then stays.
-    os.MoveNoReplace(rebuildPath.c_str(), indexPath.c_str());
-    return 0;
+    // An index that appeared meanwhile keeps its place.
+    if (scanned && os.MoveNoReplace(rebuildPath.c_str(), indexPath.c_str())) return 0;
+    os.RemoveFile(rebuildPath.c_str());
+    return scanned ? 0 : -1;
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ struct LibraryHandle {
 };
 
 // Append: every write goes to the current end of the file, whoever else writes.
-enum class Access { Read, Write, Append };
+// ReadWrite: both on one handle (the append checks a pair's tail before it writes).
+enum class Access { Read, Write, Append, ReadWrite };
 enum class Disposition { OpenExisting, OpenAlways, CreateAlways };
 // All: share read, write and delete (the default for every file).
 // Exclusive: no other open may succeed while this handle is open.

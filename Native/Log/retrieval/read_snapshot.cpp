@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "activity/log_files.h"
+#include "activity/new_pair.h"
 
 namespace actlog {
 namespace {
@@ -23,12 +24,10 @@ bool ReadExactly(platform::FileHandle file, unsigned char* buffer, std::uint32_t
     return true;
 }
 
-}  // namespace
-
 // Both files are opened while the read mutex is held, so they belong to the
 // same generation (a prune swaps them only under it). The mutex is released and
 // closed before this returns.
-bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+bool OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     *index = {};
     *log = {};
     LogMutex readMutex(kReadMutexBase, owner);
@@ -44,6 +43,18 @@ bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::
     os.CloseFile(*index);
     *index = {};
     return false;
+}
+
+}  // namespace
+
+bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+    // Records appended to a dead prune's new pair, or a pair that a dead
+    // exchange left half-moved, become readable once that prune is finished.
+    PathText newLog = ActivityPath(LogFile::NewLog, owner);
+    if (platform::Current().Exists(newLog.c_str())) RecoverUnlocked(owner);
+    if (OpenMainPairOnce(owner, index, log)) return true;
+    RecoverUnlocked(owner);
+    return OpenMainPairOnce(owner, index, log);
 }
 
 bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {

@@ -51,6 +51,7 @@ FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposit
         case Access::Read: flags |= O_RDONLY; break;
         case Access::Write: flags |= O_WRONLY; break;
         case Access::Append: flags |= O_WRONLY | O_APPEND; break;
+        case Access::ReadWrite: flags |= O_RDWR; break;
     }
     if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
     bool exclusive = share == Share::Exclusive;

@@ -10,6 +10,7 @@ FileHandle Win32Platform::OpenFile(const char16_t* path, Access access, Disposit
     switch (access) {
         case Access::Read: desired = GENERIC_READ; break;
         case Access::Write: desired = GENERIC_WRITE; break;
+        case Access::ReadWrite: desired = GENERIC_READ | GENERIC_WRITE; break;
         // Append data only: the system moves every write to the end of the file.
         case Access::Append: desired = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE; break;
     }

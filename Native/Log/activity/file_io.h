@@ -29,6 +29,14 @@ public:
         return ScopedFile(platform::Current().OpenFile(path, access, disposition, share));
     }
     ScopedFile(ScopedFile&& other) noexcept : file_(other.file_) { other.file_ = {}; }
+    ScopedFile& operator=(ScopedFile&& other) noexcept {
+        if (this != &other) {
+            Close();
+            file_ = other.file_;
+            other.file_ = {};
+        }
+        return *this;
+    }
 
     bool valid() const noexcept { return file_.valid(); }
     platform::FileHandle get() const noexcept { return file_; }

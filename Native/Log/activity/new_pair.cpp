@@ -1,0 +1,353 @@
+#include "activity/new_pair.h"
+
+#include "activity/file_io.h"
+#include "activity/pair_tail.h"
+
+namespace actlog {
+namespace {
+
+using platform::Access;
+using platform::Disposition;
+
+void NameOld(BackupName& name, const PathText& path, char16_t digit) noexcept {
+    name.Clear();
+    name.Append(path.view());
+    name.Append(u".old");
+    name.Append(digit);
+}
+
+// Moves a main file aside to its first free ".oldN" name.
+bool MoveAside(const PathText& path, BackupName* backup) noexcept {
+    for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+        NameOld(*backup, path, digit);
+        if (platform::Current().MoveNoReplace(path.c_str(), backup->c_str())) return true;
+    }
+    backup->Clear();
+    return false;
+}
+
+// Puts a main file back from ".old0" when it is missing.
+void RestoreFromOld0(const PathText& path) noexcept {
+    platform::Platform& os = platform::Current();
+    if (os.Exists(path.c_str())) return;
+    BackupName old;
+    NameOld(old, path, u'0');
+    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str());
+}
+
+void RemoveOlds(const PathText& path) noexcept {
+    platform::Platform& os = platform::Current();
+    BackupName old;
+    for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+        NameOld(old, path, digit);
+        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str());
+    }
+}
+
+bool ReadEntry(platform::FileHandle index, std::uint32_t slot, std::uint32_t* entry) noexcept {
+    unsigned char bytes[4];
+    if (!ReadAt(index, std::uint64_t{slot} * 4, bytes, 4)) return false;
+    *entry = LoadLe32(bytes);
+    return true;
+}
+
+// Gives the main index one entry per record of the main log (the new log has
+// just taken the main log's place and its index could not follow).
+void ReindexMain(const PairPaths& paths) noexcept {
+    ScopedFile log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    ScopedFile index = ScopedFile::Open(paths.index.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    if (!log.valid() || !index.valid()) return;
+    PairEnds pair{log.get(), index.get()};
+    ReindexWhole(pair);
+}
+
+// Opens a pair for reading and writing and repairs its tail; `reindex`
+// rebuilds a damaged index instead of giving up.
+bool OpenRepaired(const PathText& log, const PathText& index, bool reindex, ScopedFile* logFile,
+                  ScopedFile* indexFile, PairEnds* ends) noexcept {
+    *logFile = ScopedFile::Open(log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    *indexFile = ScopedFile::Open(index.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    if (!logFile->valid() || !indexFile->valid()) return false;
+    *ends = PairEnds{logFile->get(), indexFile->get()};
+    TailState state = RepairTail(*ends);
+    if (state == TailState::Damaged && reindex) return ReindexWhole(*ends);
+    return state == TailState::Sound;
+}
+
+// What the new index says of its front: slots never filled are zero; the
+// front's last slot holds its end S from the start.
+struct Front {
+    bool filled = false;
+    std::uint32_t entries = 0;  // front slots (surviving entries)
+    std::uint32_t bytes = 0;    // S
+};
+
+bool ReadFront(const PairEnds& pair, Front* front) noexcept {
+    std::uint32_t slots = pair.indexEnd / 4;
+    if (slots == 0) {
+        front->filled = true;
+        return true;
+    }
+    ScopedBlock chunk(kChunkBytes);
+    if (!chunk.valid()) return false;
+    std::int64_t lastZero = -1;
+    for (std::uint32_t done = 0; done < pair.indexEnd;) {
+        std::uint32_t count = pair.indexEnd - done < kChunkBytes ? pair.indexEnd - done : kChunkBytes;
+        if (!ReadAt(pair.index, done, chunk.bytes(), count)) return false;
+        for (std::uint32_t i = 0; i < count; i += 4) {
+            if (LoadLe32(chunk.bytes() + i) == 0) lastZero = (done + i) / 4;
+        }
+        done += count;
+    }
+    if (static_cast<std::uint32_t>(lastZero + 1) == slots) {
+        // No front end recorded, so nothing was appended either.
+        front->entries = slots;
+        front->bytes = pair.logEnd;
+        return true;
+    }
+    if (lastZero >= 0) {
+        front->entries = static_cast<std::uint32_t>(lastZero) + 2;
+        return ReadEntry(pair.index, front->entries - 1, &front->bytes);
+    }
+    // No zero slot: filled unless the log part was still being copied, which
+    // leaves the first record without its line end (a one-entry front).
+    std::uint32_t first = 0;
+    unsigned char end[4];
+    if (!ReadEntry(pair.index, 0, &first)) return false;
+    front->filled = first >= 4 && ReadAt(pair.log, first - 4, end, 4) && end[0] == 0x0D && end[1] == 0 &&
+                    end[2] == 0x0A && end[3] == 0;
+    front->entries = 1;
+    front->bytes = first;
+    return true;
+}
+
+// Fills an unfilled front again from the main pair, which no append touches
+// while the new pair exists. False when the main pair does not match it.
+bool Refill(const PairPaths& paths, const Front& front) noexcept {
+    ScopedFile index = ScopedFile::Open(paths.index.c_str(), Access::Read, Disposition::OpenExisting);
+    ScopedFile log = ScopedFile::Open(paths.log.c_str(), Access::Read, Disposition::OpenExisting);
+    PruneMeasures m;
+    if (!index.valid() || !log.valid() || !FileSize32(index.get(), &m.indexSize) ||
+        !FileSize32(log.get(), &m.logSize) || m.indexSize % 4 != 0 || m.indexSize / 4 <= front.entries) {
+        return false;
+    }
+    m.count = m.indexSize / 4 - front.entries;
+    if (!ReadEntry(index.get(), m.count - 1, &m.cutOffset) || m.cutOffset > m.logSize ||
+        m.surviving() != front.bytes) {
+        return false;
+    }
+    return FillFronts(paths, m);
+}
+
+// A dead prune's new pair: finished when its front can be filled, otherwise
+// its appended records go back to the main pair.
+void FinishPrune(const PairPaths& paths) noexcept {
+    Front front;
+    {
+        ScopedFile log, index;
+        PairEnds ends;
+        if (!OpenRepaired(paths.newLog, paths.newIndex, false, &log, &index, &ends)) return;
+        if (!ReadFront(ends, &front)) return;
+    }
+    if (!front.filled) {
+        RestoreFromOld0(paths.index);
+        RestoreFromOld0(paths.log);
+        if (!Refill(paths, front)) {
+            CarryBackAndDrop(paths, front.bytes, front.entries);
+            return;
+        }
+    }
+    SwapBackups backups;
+    SwapNewPairIn(paths, &backups);
+}
+
+bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
+    platform::Platform& os = platform::Current();
+    BackupName oldIndex, oldLog;
+    NameOld(oldIndex, paths.index, u'0');
+    NameOld(oldLog, paths.log, u'0');
+    PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
+    return os.Exists(paths.newLog.c_str()) || os.Exists(paths.newIndex.c_str()) || os.Exists(oldIndex.c_str()) ||
+           os.Exists(oldLog.c_str()) || os.Exists(rebuild.c_str()) || !os.Exists(paths.index.c_str());
+}
+
+}  // namespace
+
+bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    bool ok = false;
+    {
+        ScopedFile index = ScopedFile::Open(paths.newIndex.c_str(), Access::Write, Disposition::CreateAlways);
+        unsigned char end[4];
+        StoreLe32(m.surviving(), end);
+        ok = index.valid() &&
+             (m.survivingEntries() == 0 || WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4));
+    }
+    if (ok) {
+        ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
+        ok = log.valid() && CutTo(log.get(), m.surviving());
+    }
+    if (!ok) {
+        platform::Current().RemoveFile(paths.newLog.c_str());
+        platform::Current().RemoveFile(paths.newIndex.c_str());
+    }
+    return ok;
+}
+
+bool FillFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    {
+        ScopedFile from = ScopedFile::Open(paths.log.c_str(), Access::Read, Disposition::OpenExisting);
+        ScopedFile to = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::OpenExisting);
+        std::uint32_t done = 0;
+        if (!from.valid() || !to.valid() ||
+            !platform::Current().CopyRange(from.get(), m.cutOffset, to.get(), 0, m.surviving(), &done) ||
+            done != m.surviving()) {
+            return false;
+        }
+    }
+    // The surviving entries, each moved down by the cut offset.
+    ScopedFile from = ScopedFile::Open(paths.index.c_str(), Access::Read, Disposition::OpenExisting);
+    ScopedFile to = ScopedFile::Open(paths.newIndex.c_str(), Access::Write, Disposition::OpenExisting);
+    ScopedBlock chunk(kChunkBytes);
+    if (!from.valid() || !to.valid() || !chunk.valid()) return false;
+    std::uint64_t first = std::uint64_t{m.count} * 4;
+    std::uint64_t total = m.indexSize - first;
+    for (std::uint64_t done = 0; done < total;) {
+        std::uint32_t count = static_cast<std::uint32_t>(total - done < kChunkBytes ? total - done : kChunkBytes);
+        if (!ReadAt(from.get(), first + done, chunk.bytes(), count)) return false;
+        for (std::uint32_t i = 0; i < count; i += 4) {
+            std::uint32_t entry = LoadLe32(chunk.bytes() + i);
+            if (entry < m.cutOffset) return false;
+            StoreLe32(entry - m.cutOffset, chunk.bytes() + i);
+        }
+        if (!WriteAt(to.get(), done, chunk.bytes(), count)) return false;
+        done += count;
+    }
+    return true;
+}
+
+bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
+    platform::Platform& os = platform::Current();
+    // Steps already taken by a dead exchange are skipped: a main name that is
+    // gone was moved aside.
+    if (os.Exists(paths.newLog.c_str())) {
+        if (os.Exists(paths.index.c_str()) && !MoveAside(paths.index, &backups->index)) return false;
+        if (os.Exists(paths.log.c_str()) && !MoveAside(paths.log, &backups->log)) {
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            return false;
+        }
+        if (!os.MoveNoReplace(paths.newLog.c_str(), paths.log.c_str())) {
+            if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str());
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            return false;
+        }
+    }
+    if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) {
+        ReindexMain(paths);
+    }
+    os.RemoveFile(paths.newIndex.c_str());
+    return true;
+}
+
+bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
+    platform::Platform& os = platform::Current();
+    {
+        ScopedFile newLog, newIndex;
+        PairEnds from;
+        if (!OpenRepaired(paths.newLog, paths.newIndex, false, &newLog, &newIndex, &from)) return false;
+        std::uint32_t start = surviving;
+        if (start == 0 && !FirstRecordStart(from.log, from.logEnd, &start)) return false;
+        ScopedFile log, index;
+        PairEnds to;
+        bool indexed = OpenRepaired(paths.log, paths.index, true, &log, &index, &to);
+        if (!indexed) {
+            // No usable main index: the records still go to the log, where a
+            // rebuild finds them.
+            log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+            if (!log.valid() || !FileSize32(log.get(), &to.logEnd)) return false;
+            to.log = log.get();
+        }
+        if (from.logEnd > start) {
+            std::uint32_t bytes = from.logEnd - start;
+            std::uint32_t done = 0;
+            if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
+                !os.CopyRange(from.log, start, to.log, to.logEnd, bytes, &done) || done != bytes) {
+                CutTo(to.log, to.logEnd);
+                return false;
+            }
+        }
+        ScopedBlock chunk(kChunkBytes);
+        if (!chunk.valid()) return false;
+        std::uint64_t first = std::uint64_t{survivingEntries} * 4;
+        for (std::uint64_t at = first; indexed && at < from.indexEnd;) {
+            std::uint32_t count = static_cast<std::uint32_t>(from.indexEnd - at < kChunkBytes ? from.indexEnd - at
+                                                                                              : kChunkBytes);
+            if (!ReadAt(from.index, at, chunk.bytes(), count)) return false;
+            for (std::uint32_t i = 0; i < count; i += 4) {
+                StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
+            }
+            if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
+            to.indexEnd += count;
+            at += count;
+        }
+    }
+    // The new index goes first: a new log without it is dropped by recovery.
+    os.RemoveFile(paths.newIndex.c_str());
+    os.RemoveFile(paths.newLog.c_str());
+    return true;
+}
+
+void RecoverHeld(const char16_t* owner) noexcept {
+    platform::Platform& os = platform::Current();
+    PairPaths paths(owner);
+    PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
+    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str());
+    bool newLog = os.Exists(paths.newLog.c_str());
+    bool newIndex = os.Exists(paths.newIndex.c_str());
+    if (newLog && newIndex) {
+        FinishPrune(paths);
+    } else if (newIndex) {
+        // Either the exchange died between its two moves into place, or the
+        // preparation died before the new log existed.
+        BackupName old;
+        NameOld(old, paths.index, u'0');
+        if (!os.Exists(paths.index.c_str()) && os.Exists(old.c_str())) {
+            os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str());
+        }
+        os.RemoveFile(paths.newIndex.c_str());
+    } else if (newLog) {
+        // Carried back already: its records are in the main pair.
+        os.RemoveFile(paths.newLog.c_str());
+    }
+    RestoreFromOld0(paths.index);
+    RestoreFromOld0(paths.log);
+    // Backups are stale once no new pair is left to exchange.
+    if (os.Exists(paths.newLog.c_str()) || os.Exists(paths.newIndex.c_str())) return;
+    RemoveOlds(paths.index);
+    RemoveOlds(paths.log);
+}
+
+bool RecoverUnderWrite(const char16_t* owner) noexcept {
+    LogMutex prune(kPruneMutexBase, owner);
+    if (!prune.Wait(platform::WaitTime::Zero)) return false;
+    LogMutex read(kReadMutexBase, owner);
+    if (!read.Wait(platform::WaitTime::Infinite)) return false;
+    RecoverHeld(owner);
+    return true;
+}
+
+void RecoverUnderPrune(const char16_t* owner) noexcept {
+    PairPaths paths(owner);
+    if (!HasLeftovers(paths, owner)) return;
+    LogMutex write(kWriteMutexBase, owner);
+    LogMutex read(kReadMutexBase, owner);
+    if (!write.Wait(platform::WaitTime::Infinite) || !read.Wait(platform::WaitTime::Infinite)) return;
+    RecoverHeld(owner);
+}
+
+void RecoverUnlocked(const char16_t* owner) noexcept {
+    LogMutex prune(kPruneMutexBase, owner);
+    if (!prune.Wait(platform::WaitTime::Zero)) return;
+    RecoverUnderPrune(owner);
+}
+
+}  // namespace actlog

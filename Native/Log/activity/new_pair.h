@@ -1,0 +1,98 @@
+// The new pair that a prune builds beside an owner's main pair, the exchange
+// of the two, and the recovery of what a dead prune or rebuild left behind.
+//
+// Mutexes of one owner, and what they guard:
+//   prune mutex  one prune or one index rebuild at a time; tried, never waited for
+//   write mutex  every change of the pair's files: appends, renaming, the
+//                prune's preparation and exchange, the rebuild's last pass
+//   read mutex   opening the log and the index as a matching pair; the exchange
+// They are taken in the order prune, write, read and released in reverse; the
+// sync mutex is never taken while a write or prune mutex is held. One
+// exception to the order is safe: a holder of the write mutex may *try* the
+// prune mutex, because a try never waits.
+//
+// Crash consistency. A prune:
+//   1. under the write mutex: repairs the main pair's tail, measures it, and
+//      creates the new index at the size of the surviving entries, all zero but
+//      its last slot, which holds the end of the surviving log bytes (S), then
+//      the new log at size S. From here on appends go into the new pair,
+//      behind these reserved fronts, and never into the main pair.
+//   2. without it: copies the surviving log bytes and then the surviving
+//      entries into the fronts.
+//   3. under the write and read mutexes: moves the main index and then the main
+//      log to "<name>.old0", the new log and then the new index to the main
+//      names; afterwards it deletes the two backups.
+// A new pair or a backup whose prune mutex is free belongs to a dead prune.
+// The next operation that finds one takes the prune mutex and finishes the
+// prune: an unfilled front (a zero slot before S, or a first record that does
+// not end in CR LF) is filled again from the unchanged main pair, the fronts
+// being a pure function of it, and the exchange is completed from whatever
+// step it had reached. Every step can be repeated, so a death during recovery
+// is recovered the same way. Only when the main pair no longer matches the
+// front are the records appended to the new pair carried into the main pair.
+#pragma once
+
+#include <cstdint>
+
+#include "activity/log_files.h"
+#include "platform/bounded_text.h"
+
+namespace actlog {
+
+struct PairPaths {
+    explicit PairPaths(const char16_t* owner) noexcept
+        : log(ActivityPath(LogFile::Log, owner)),
+          index(ActivityPath(LogFile::Index, owner)),
+          newLog(ActivityPath(LogFile::NewLog, owner)),
+          newIndex(ActivityPath(LogFile::NewIndex, owner)) {}
+    PathText log, index, newLog, newIndex;
+};
+
+// The main pair as a prune measured it under the write mutex.
+struct PruneMeasures {
+    std::uint32_t count = 0;      // records removed
+    std::uint32_t indexSize = 0;  // main index bytes
+    std::uint32_t cutOffset = 0;  // end of the last record removed
+    std::uint32_t logSize = 0;    // main log bytes
+    std::uint32_t surviving() const noexcept { return logSize - cutOffset; }
+    std::uint32_t survivingEntries() const noexcept { return indexSize / 4 - count; }
+};
+
+// A main file's name with ".old0" (or the first free digit up to 9).
+using BackupName = BoundedText<kPathChars + 8>;
+struct SwapBackups {
+    BackupName index;
+    BackupName log;
+};
+
+// With the write mutex held: creates the new pair's reserved fronts (see above).
+bool CreateFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
+
+// Copies the surviving log bytes and entries into the fronts.
+bool FillFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
+
+// With the write and read mutexes held: puts the new pair in place of the main
+// pair, from whatever step an earlier exchange reached. False when the new log
+// could not take the main log's place (the main pair is then back in place).
+bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept;
+
+// With the write mutex held: the records appended to the new pair behind a
+// front of `surviving` bytes go to the end of the main pair; the new pair goes.
+bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept;
+
+// With the prune, write and read mutexes held: finishes whatever a dead prune
+// or rebuild left (new pair, backups, rebuild file).
+void RecoverHeld(const char16_t* owner) noexcept;
+
+// With the write mutex held: when the prune mutex is free and a dead prune
+// left files, takes it and the read mutex and recovers. True when it did.
+bool RecoverUnderWrite(const char16_t* owner) noexcept;
+
+// With the prune mutex held: takes the write and read mutexes and recovers
+// when anything is left to recover.
+void RecoverUnderPrune(const char16_t* owner) noexcept;
+
+// With no mutex held (readers): recovers when the prune mutex is free.
+void RecoverUnlocked(const char16_t* owner) noexcept;
+
+}  // namespace actlog

@@ -1,0 +1,111 @@
+#include "activity/pair_tail.h"
+
+#include "activity/file_io.h"
+#include "activity/log_files.h"
+#include "activity/record_bounds.h"
+
+namespace actlog {
+namespace {
+
+// Small fixed buffers: the tail check runs on the append path, which uses no heap.
+constexpr std::uint32_t kScanBytes = 16384;
+constexpr std::uint32_t kEntryBatch = 256;
+
+// Collects index entries and writes them at the index's end in batches.
+class EntryWriter {
+public:
+    explicit EntryWriter(PairEnds& pair) noexcept : pair_(pair) {}
+    bool Add(std::uint32_t entry) noexcept {
+        StoreLe32(entry, bytes_ + 4 * count_);
+        return ++count_ < kEntryBatch || Flush();
+    }
+    bool Flush() noexcept {
+        if (count_ == 0) return true;
+        std::uint32_t size = 4 * count_;
+        count_ = 0;
+        if (!WriteOrCutBack(pair_.index, pair_.indexEnd, bytes_, size)) return false;
+        pair_.indexEnd += size;
+        return true;
+    }
+
+private:
+    PairEnds& pair_;
+    unsigned char bytes_[4 * kEntryBatch];
+    std::uint32_t count_ = 0;
+};
+
+// Gives every record between `from` (a record start) and `size` its entry and
+// cuts the log after the last one. The entries are written before the cut, so
+// a death in between leaves only a remainder that the next check cuts.
+bool IndexRecords(PairEnds& pair, std::uint32_t from, std::uint32_t size) noexcept {
+    unsigned char buffer[kScanBytes];
+    EntryWriter entries(pair);
+    std::uint32_t lastEnd = from;
+    std::uint32_t pos = from;
+    bool ok = ForEachRecordEnd(pair.log, &pos, size, true, buffer, kScanBytes, [&](std::uint32_t end) {
+        lastEnd = end;
+        return entries.Add(end);
+    });
+    if (!ok || !entries.Flush()) return false;
+    if (lastEnd != size && !CutTo(pair.log, lastEnd)) return false;
+    pair.logEnd = lastEnd;
+    return true;
+}
+
+}  // namespace
+
+bool CutTo(platform::FileHandle file, std::uint32_t size) noexcept {
+    return SeekTo(file, size) && platform::Current().SetEndOfFile(file);
+}
+
+bool WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes, std::uint32_t count) noexcept {
+    if (WriteAt(file, offset, bytes, count)) return true;
+    CutTo(file, offset);
+    return false;
+}
+
+bool FirstRecordStart(platform::FileHandle log, std::uint32_t logSize, std::uint32_t* start) noexcept {
+    *start = 0;
+    if (logSize < 2) return true;
+    unsigned char mark[2];
+    if (!ReadAt(log, 0, mark, 2)) return false;
+    if (mark[0] == 0xFF && mark[1] == 0xFE) *start = 2;
+    return true;
+}
+
+TailState RepairTail(PairEnds& pair) noexcept {
+    std::uint32_t logSize = 0;
+    std::uint32_t indexSize = 0;
+    if (!FileSize32(pair.log, &logSize) || !FileSize32(pair.index, &indexSize)) return TailState::Failed;
+    if (indexSize % 4 != 0) {
+        indexSize &= ~3u;
+        if (!CutTo(pair.index, indexSize)) return TailState::Failed;
+    }
+    pair.indexEnd = indexSize;
+    std::uint32_t last = 0;
+    if (indexSize == 0) {
+        if (!FirstRecordStart(pair.log, logSize, &last)) return TailState::Failed;
+    } else {
+        unsigned char entry[4];
+        if (!ReadAt(pair.index, indexSize - 4, entry, 4)) return TailState::Failed;
+        last = LoadLe32(entry);
+        // A record holds at least its line end; entries are even.
+        if (last < 4 || last % 2 != 0) return TailState::Damaged;
+    }
+    if (last > logSize) return TailState::Damaged;
+    pair.logEnd = logSize;
+    if (last == logSize) return TailState::Sound;
+    return IndexRecords(pair, last, logSize) ? TailState::Sound : TailState::Failed;
+}
+
+bool ReindexWhole(PairEnds& pair) noexcept {
+    std::uint32_t logSize = 0;
+    std::uint32_t first = 0;
+    if (!FileSize32(pair.log, &logSize) || !FirstRecordStart(pair.log, logSize, &first)) return false;
+    if (!CutTo(pair.index, 0)) return false;
+    pair.indexEnd = 0;
+    pair.logEnd = logSize;
+    return first == logSize || IndexRecords(pair, first, logSize);
+}
+
+}  // namespace actlog
