@@ -15,6 +15,11 @@ std::size_t Index(Op op) { return static_cast<std::size_t>(op); }
 
 std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
 
+thread_local int exemptDepth = 0;
+
+// File and name operations: the ones a crash stops.
+bool Stoppable(Op op) { return op <= Op::FindNext; }
+
 }  // namespace
 
 FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : inner_(inner) {}
@@ -47,8 +52,30 @@ void FaultInjectingPlatform::FailOnlyPaths(std::u16string substring) {
     pathFilter_ = std::move(substring);
 }
 
+void FaultInjectingPlatform::CrashAfter(int n, std::uint32_t tornBytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    crashCountdown_ = n;
+    crashCounted_ = 0;
+    tornBytes_ = tornBytes;
+}
+
+void FaultInjectingPlatform::DiskFullAfter(std::uint64_t bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    diskRoom_ = static_cast<std::int64_t>(bytes);
+}
+
+FaultInjectingPlatform::Exempt::Exempt() { ++exemptDepth; }
+FaultInjectingPlatform::Exempt::~Exempt() { --exemptDepth; }
+
+int FaultInjectingPlatform::CrashCounted() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return crashCounted_;
+}
+
 void FaultInjectingPlatform::Disarm() {
     std::lock_guard<std::mutex> guard(lock_);
+    crashCountdown_ = -1;
+    diskRoom_ = -1;
     rules_ = {};
     hookRules_ = {};
     hooks_ = {};
@@ -104,8 +131,19 @@ bool FaultInjectingPlatform::Step(Rule& rule) {
 
 FaultInjectingPlatform::Verdict FaultInjectingPlatform::Decide(Op op, const std::u16string& path) {
     std::lock_guard<std::mutex> guard(lock_);
-    ++calls_[Index(op)];
     Verdict verdict;
+    if (exemptDepth > 0) return verdict;
+    ++calls_[Index(op)];
+    if (crashCountdown_ >= 0 && Stoppable(op)) {
+        ++crashCounted_;
+        if (crashCountdown_ == 0) {
+            verdict.fail = true;
+            if (op == Op::Write) verdict.tornBytes = tornBytes_;
+            tornBytes_ = 0;
+            return verdict;
+        }
+        --crashCountdown_;
+    }
     if (!pathFilter_.empty() && path.find(pathFilter_) == std::u16string::npos) return verdict;
     if (Step(hookRules_[Index(op)])) verdict.before = hooks_[Index(op)];
     verdict.fail = Step(rules_[Index(op)]);
@@ -174,9 +212,23 @@ bool FaultInjectingPlatform::Write(FileHandle file, const void* buffer, std::uin
             partialBytes = partialBytes_;
         }
     }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (diskRoom_ >= 0 && exemptDepth == 0 && !v.fail) {
+            if (diskRoom_ < count) {
+                partial = true;
+                partialBytes = static_cast<std::uint32_t>(diskRoom_);
+                diskRoom_ = 0;
+            } else {
+                diskRoom_ -= count;
+            }
+        }
+    }
     if (v.before) v.before();
     if (v.fail) {
-        if (done != nullptr) *done = 0;
+        std::uint32_t wrote = 0;
+        if (v.tornBytes > 0) inner_.Write(file, buffer, v.tornBytes < count ? v.tornBytes : count, &wrote);
+        if (done != nullptr) *done = wrote;
         return false;
     }
     if (partial) {

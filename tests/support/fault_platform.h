@@ -80,6 +80,25 @@ public:
     // (for example to let "another process" rename a file mid-operation).
     // The action may call the platform itself.
     void RunBeforeNth(Op op, int n, std::function<void()> action);
+    // A crash: the first `n` file and name calls from now pass, every later
+    // one fails without reaching the OS (the process is gone; its mutexes are
+    // still released, as the OS releases a dead process's). With
+    // `tornBytes`, call n + 1, when it is a write, first writes that many bytes.
+    void CrashAfter(int n, std::uint32_t tornBytes = 0);
+    // A full disk: writes take `bytes` bytes in all; the write that crosses
+    // the limit writes what fits and fails, later writes fail.
+    void DiskFullAfter(std::uint64_t bytes);
+    // Calls made on this thread while an Exempt lives are neither counted nor
+    // failed (the work of "another process" inside a hook).
+    class Exempt {
+    public:
+        Exempt();
+        ~Exempt();
+        Exempt(const Exempt&) = delete;
+        Exempt& operator=(const Exempt&) = delete;
+    };
+    // File and name calls counted toward a crash so far.
+    int CrashCounted() const;
     // Only calls whose path (see above) contains `substring` count toward
     // the rules and can fail; empty (the default) means every call.
     void FailOnlyPaths(std::u16string substring);
@@ -145,6 +164,7 @@ private:
     // What happens to one call.
     struct Verdict {
         bool fail = false;
+        std::uint32_t tornBytes = 0;  // a crash that tears this write
         std::function<void()> before;
     };
 
@@ -166,6 +186,10 @@ private:
     Rule waitRule_;
     actlog::platform::WaitResult waitResult_ = actlog::platform::WaitResult::Acquired;
     std::u16string pathFilter_;
+    int crashCountdown_ = -1;  // file and name calls still to pass; -1 when not armed
+    int crashCounted_ = 0;
+    std::uint32_t tornBytes_ = 0;
+    std::int64_t diskRoom_ = -1;  // bytes still writable; -1 when not armed
     std::map<std::pair<int, std::intptr_t>, std::u16string> paths_;  // (kind, handle) -> path
     std::optional<LogSystemTime> utc_, local_;
     std::optional<std::uint16_t> language_;

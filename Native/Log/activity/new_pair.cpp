@@ -139,9 +139,32 @@ bool Refill(const PairPaths& paths, const Front& front) noexcept {
     return FillFronts(paths, m);
 }
 
+// Whether the preparation died before the new index recorded the front's
+// end: its last whole slot is still zero, or it has none while the new log
+// has a front (an empty front's log starts empty or with the byte-order mark).
+// Nothing can have been appended then.
+bool PreparationDied(const PairPaths& paths) noexcept {
+    ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Read, Disposition::OpenExisting);
+    ScopedFile index = ScopedFile::Open(paths.newIndex.c_str(), Access::Read, Disposition::OpenExisting);
+    std::uint32_t logSize = 0;
+    std::uint32_t indexSize = 0;
+    if (!log.valid() || !index.valid() || !FileSize32(log.get(), &logSize) || !FileSize32(index.get(), &indexSize)) {
+        return false;
+    }
+    std::uint32_t last = 0;
+    if (indexSize >= 4) return ReadEntry(index.get(), indexSize / 4 - 1, &last) && last == 0;
+    std::uint32_t start = 0;
+    return logSize > 0 && FirstRecordStart(log.get(), logSize, &start) && start == 0;
+}
+
 // A dead prune's new pair: finished when its front can be filled, otherwise
 // its appended records go back to the main pair.
 void FinishPrune(const PairPaths& paths) noexcept {
+    if (PreparationDied(paths)) {
+        platform::Current().RemoveFile(paths.newIndex.c_str());
+        platform::Current().RemoveFile(paths.newLog.c_str());
+        return;
+    }
     Front front;
     {
         ScopedFile log, index;
@@ -174,21 +197,23 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
 }  // namespace
 
 bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    // The new log comes first: a new log alone is what readers look for, and
+    // recovery drops it (nothing can have been appended without the index).
     bool ok = false;
     {
+        ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
+        ok = log.valid() && CutTo(log.get(), m.surviving());
+    }
+    if (ok) {
         ScopedFile index = ScopedFile::Open(paths.newIndex.c_str(), Access::Write, Disposition::CreateAlways);
         unsigned char end[4];
         StoreLe32(m.surviving(), end);
         ok = index.valid() &&
              (m.survivingEntries() == 0 || WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4));
     }
-    if (ok) {
-        ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
-        ok = log.valid() && CutTo(log.get(), m.surviving());
-    }
     if (!ok) {
-        platform::Current().RemoveFile(paths.newLog.c_str());
         platform::Current().RemoveFile(paths.newIndex.c_str());
+        platform::Current().RemoveFile(paths.newLog.c_str());
     }
     return ok;
 }
@@ -306,8 +331,7 @@ void RecoverHeld(const char16_t* owner) noexcept {
     if (newLog && newIndex) {
         FinishPrune(paths);
     } else if (newIndex) {
-        // Either the exchange died between its two moves into place, or the
-        // preparation died before the new log existed.
+        // The exchange died between its two moves into place.
         BackupName old;
         NameOld(old, paths.index, u'0');
         if (!os.Exists(paths.index.c_str()) && os.Exists(old.c_str())) {
@@ -315,7 +339,7 @@ void RecoverHeld(const char16_t* owner) noexcept {
         }
         os.RemoveFile(paths.newIndex.c_str());
     } else if (newLog) {
-        // Carried back already: its records are in the main pair.
+        // Its records were carried back already, or its index never made.
         os.RemoveFile(paths.newLog.c_str());
     }
     RestoreFromOld0(paths.index);
@@ -342,6 +366,26 @@ void RecoverUnderPrune(const char16_t* owner) noexcept {
     LogMutex read(kReadMutexBase, owner);
     if (!write.Wait(platform::WaitTime::Infinite) || !read.Wait(platform::WaitTime::Infinite)) return;
     RecoverHeld(owner);
+}
+
+void RepairTailIfIdle(const char16_t* owner) noexcept {
+    LogMutex write(kWriteMutexBase, owner);
+    if (!write.Wait(platform::WaitTime::Zero)) return;
+    PairPaths paths(owner);
+    ScopedFile log, index;
+    PairEnds ends;
+    OpenRepaired(paths.log, paths.index, false, &log, &index, &ends);
+}
+
+void RecoverIfLeftovers(const char16_t* owner) noexcept {
+    platform::Platform& os = platform::Current();
+    PairPaths paths(owner);
+    BackupName oldIndex, oldLog;
+    NameOld(oldIndex, paths.index, u'0');
+    NameOld(oldLog, paths.log, u'0');
+    if (os.Exists(paths.newLog.c_str()) || os.Exists(oldIndex.c_str()) || os.Exists(oldLog.c_str())) {
+        RecoverUnlocked(owner);
+    }
 }
 
 void RecoverUnlocked(const char16_t* owner) noexcept {

@@ -13,9 +13,9 @@
 //
 // Crash consistency. A prune:
 //   1. under the write mutex: repairs the main pair's tail, measures it, and
-//      creates the new index at the size of the surviving entries, all zero but
-//      its last slot, which holds the end of the surviving log bytes (S), then
-//      the new log at size S. From here on appends go into the new pair,
+//      creates the new log at the size S of the surviving log bytes (zeros),
+//      then the new index at the size of the surviving entries, all zero but
+//      its last slot, which holds S. From here on appends go into the new pair,
 //      behind these reserved fronts, and never into the main pair.
 //   2. without it: copies the surviving log bytes and then the surviving
 //      entries into the fronts.
@@ -92,7 +92,16 @@ bool RecoverUnderWrite(const char16_t* owner) noexcept;
 // when anything is left to recover.
 void RecoverUnderPrune(const char16_t* owner) noexcept;
 
+// With no mutex held (readers): when the write mutex is free, no append is
+// under way, so a log that does not end at its index's last entry was left by
+// a dead writer: its tail is repaired as the next append would.
+void RepairTailIfIdle(const char16_t* owner) noexcept;
+
 // With no mutex held (readers): recovers when the prune mutex is free.
 void RecoverUnlocked(const char16_t* owner) noexcept;
+
+// With no mutex held (readers): RecoverUnlocked when a new pair or a backup
+// of the main pair exists (a dead prune's, or one running now).
+void RecoverIfLeftovers(const char16_t* owner) noexcept;
 
 }  // namespace actlog

@@ -45,15 +45,41 @@ bool OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platfo
     return false;
 }
 
+// Whether the log ends at the index's last entry (or holds no more than a
+// byte-order mark when the index is empty); a damaged index counts as
+// matching, for the reader's own checks to find.
+bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept {
+    platform::Platform& os = platform::Current();
+    std::uint64_t indexSize = 0;
+    std::uint64_t logSize = 0;
+    if (!os.FileSize(index, &indexSize) || !os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
+    if (indexSize == 0) return logSize <= 2;
+    unsigned char last[4];
+    std::uint64_t at = 0;
+    if (!os.Seek(index, static_cast<std::int64_t>(indexSize - 4), platform::SeekFrom::Begin, &at) ||
+        !ReadExactly(index, last, 4)) {
+        return true;
+    }
+    bool matches = LoadLe32(last) >= logSize;
+    os.Seek(index, 0, platform::SeekFrom::Begin, &at);
+    return matches;
+}
+
 }  // namespace
 
 bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
-    PathText newLog = ActivityPath(LogFile::NewLog, owner);
-    if (platform::Current().Exists(newLog.c_str())) RecoverUnlocked(owner);
-    if (OpenMainPairOnce(owner, index, log)) return true;
-    RecoverUnlocked(owner);
+    RecoverIfLeftovers(owner);
+    if (!OpenMainPairOnce(owner, index, log)) {
+        RecoverUnlocked(owner);
+        return OpenMainPairOnce(owner, index, log);
+    }
+    if (TailMatches(*index, *log)) return true;
+    // A dead writer's tail is repaired when no writer is at work.
+    platform::Current().CloseFile(*index);
+    platform::Current().CloseFile(*log);
+    RepairTailIfIdle(owner);
     return OpenMainPairOnce(owner, index, log);
 }
 

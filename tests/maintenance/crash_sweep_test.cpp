@@ -1,0 +1,235 @@
+// Crash-point and disk-full sweeps. Each multi-step operation is stopped after
+// its file call N, for every N (the calls after it fail as a dead process
+// makes no more; its mutexes are released as the OS releases a dead
+// process's), optionally tearing the write it was in; or its writes stop when
+// the disk fills after K bytes. Then the next ordinary calls must find a state
+// in which every record whose call gave 0 is readable exactly once and in
+// order, the pair is strictly consistent, and nothing is left over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "maintenance_helpers.h"
+#include "support/fault_platform.h"
+#include "support/sandbox.h"
+
+#include "Log.h"
+#include "activity/new_pair.h"
+#include "activity/record_append.h"
+#include "activity/record_bounds.h"
+
+namespace {
+
+using namespace maintenancetest;
+using Faults = testsupport::FaultInjectingPlatform;
+using Op = Faults::Op;
+
+const LogSystemTime kNow = At(2024, 2, 1, 5, 0, 0);
+const LogSystemTime kCut = At(2024, 2, 1, 2, 30, 0);
+
+class CrashSweepTest;
+
+struct Scenario {
+    const char* name;
+    // Puts the owner's files in the state the operation starts from.
+    std::function<void(CrashSweepTest&)> setup;
+    // The operation that is stopped; it records what it was told was logged.
+    std::function<void(CrashSweepTest&)> operation;
+    // Run before the check when the stopped operation's purpose needs it again.
+    std::function<void()> retry = [] {};
+};
+
+class CrashSweepTest : public testsupport::SandboxTest {
+public:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        installed_ = std::make_unique<testsupport::ScopedPlatform>(faults);
+        faults.SetUtcTime(kNow);
+    }
+    void TearDown() override {
+        installed_.reset();
+        SandboxTest::TearDown();
+    }
+
+    void Reset() {
+        for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
+            if (name.find(".activity.") != std::string::npos) fs::remove(sandbox.logs / name);
+        }
+        WriteLogPair(Log("vm"), Index("vm"),
+                     {{At(2024, 2, 1, 1, 0, 0), u"old1"}, {At(2024, 2, 1, 2, 0, 0), u"old2"},
+                      {At(2024, 2, 1, 3, 0, 0), u"keep3"}, {At(2024, 2, 1, 4, 0, 0), u"keep4"}});
+        told = {u"old1", u"old2", u"keep3", u"keep4"};
+        mayGo = {u"old1", u"old2"};
+    }
+    void Append(const std::u16string& text) {
+        if (actlog::AppendActivityRecord(1, 0, text.c_str(), u"vm") == 0) told.push_back(text);
+    }
+    void Prune() {
+        LogSystemTime date = kCut;
+        PruneLog(&date, W(u"vm"));
+    }
+
+    // Messages as GetLog hands them out, oldest first; nullopt when it fails.
+    std::optional<std::vector<std::u16string>> Read() {
+        ActivityEntry* entries = nullptr;
+        std::uint32_t returned = 0;
+        std::uint32_t total = 0;
+        if (GetLog(0, 0xFFFFFFFFu, &entries, &returned, &total, W(u"vm")) != 0) return std::nullopt;
+        std::vector<std::u16string> messages;
+        for (std::uint32_t i = returned; i-- > 0;) {
+            std::u16string_view text(reinterpret_cast<const char16_t*>(entries[i].messageText));
+            messages.emplace_back(text.substr(text.find_first_not_of(u' ')));
+        }
+        FreeLog(entries);
+        return messages;
+    }
+
+    // The owner's log, under whatever prefix a renaming gave it.
+    fs::path OwnerLog() const {
+        for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
+            if (name.size() >= 15 && name.compare(name.size() - 15, 15, "vm.activity.log") == 0) {
+                return sandbox.logs / name;
+            }
+        }
+        return Log("vm");
+    }
+
+    // Every index entry is a record boundary, every boundary has its entry,
+    // and the log ends at the last one.
+    void ExpectStrictPair() {
+        std::vector<std::uint8_t> log = testsupport::ReadBytes(OwnerLog());
+        std::vector<std::uint32_t> boundaries;
+        for (std::size_t i = 2; i + 4 <= log.size(); i += 2) {
+            if (actlog::IsLineEnd(log.data() + i) && actlog::IsBoundary(log.data() + i + 4, log.size() - i - 4)) {
+                boundaries.push_back(static_cast<std::uint32_t>(i + 4));
+            }
+        }
+        EXPECT_EQ(boundaries, testsupport::ReadIndex(Index("vm")));
+        std::size_t start = log.size() >= 2 && log[0] == 0xFF && log[1] == 0xFE ? 2 : 0;
+        EXPECT_EQ(boundaries.empty() ? start : boundaries.back(), log.size());
+        EXPECT_EQ(std::vector<std::string>{}, Leftovers(sandbox.logs));
+    }
+
+    void ExpectInvariant(bool appendFirst) {
+        if (appendFirst) {
+            ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"after", u"vm"));
+            told.push_back(u"after");
+        }
+        std::optional<std::vector<std::u16string>> read = Read();
+        ASSERT_TRUE(read.has_value());
+        for (const std::u16string& message : *read) {
+            EXPECT_EQ(1, std::count(read->begin(), read->end(), message)) << testsupport::Utf8(message);
+        }
+        auto at = read->begin();
+        for (const std::u16string& message : told) {
+            auto found = std::find(at, read->end(), message);
+            if (found == read->end()) {
+                EXPECT_TRUE(std::count(mayGo.begin(), mayGo.end(), message) == 1)
+                    << "lost or out of order: " << testsupport::Utf8(message);
+                continue;
+            }
+            at = found + 1;
+        }
+        ExpectStrictPair();
+    }
+
+    // Stops the scenario's operation after every file call in turn.
+    int Sweep(const Scenario& scenario) {
+        Reset();
+        scenario.setup(*this);
+        faults.CrashAfter(1 << 30);
+        scenario.operation(*this);
+        const int calls = faults.CrashCounted();
+        faults.Disarm();
+        for (int n = 0; n <= calls; ++n) {
+            for (std::uint32_t torn : {0u, 5u}) {
+                SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn);
+                Reset();
+                scenario.setup(*this);
+                faults.CrashAfter(n, torn);
+                scenario.operation(*this);
+                faults.Disarm();
+                scenario.retry();
+                ExpectInvariant(n % 2 == 1);
+                if (HasFailure()) return n;
+            }
+        }
+        return calls;
+    }
+
+    fs::path OwnerIndex() const { return Index("vm"); }
+
+    Faults faults;
+    std::vector<std::u16string> told;   // records whose call gave 0
+    std::vector<std::u16string> mayGo;  // records a prune may remove
+
+private:
+    std::unique_ptr<testsupport::ScopedPlatform> installed_;
+};
+
+// A prune that made its new pair and then stopped with the prune mutex held
+// elsewhere: appends go into the new pair.
+void PruneStoppedAfterFronts(CrashSweepTest& t) {
+    actlog::PairPaths paths(u"vm");
+    std::vector<std::uint32_t> index = testsupport::ReadIndex(t.OwnerIndex());
+    actlog::PruneMeasures m;
+    m.count = 2;
+    m.indexSize = static_cast<std::uint32_t>(4 * index.size());
+    m.cutOffset = index[1];
+    m.logSize = index.back();
+    ASSERT_TRUE(actlog::CreateFronts(paths, m));
+}
+
+const Scenario kScenarios[] = {
+    {"append to the main pair", [](CrashSweepTest&) {}, [](CrashSweepTest& t) { t.Append(u"new"); }},
+    {"append to a new pair", PruneStoppedAfterFronts,
+     [](CrashSweepTest& t) {
+         MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+         t.Append(u"new1");
+         t.Append(u"new2");
+     }},
+    {"recovery of a dead prune's new pair", PruneStoppedAfterFronts, [](CrashSweepTest& t) { t.Append(u"new"); }},
+    {"prune with appends while it fills", [](CrashSweepTest&) {},
+     [](CrashSweepTest& t) {
+         t.faults.FailOnlyPaths(u".activity.log.new");
+         t.faults.RunBeforeNth(Op::Open, 2, [&t] {
+             Faults::Exempt exempt;
+             t.Append(u"during1");
+             t.Append(u"during2");
+         });
+         t.Prune();
+     }},
+    {"rebuild", [](CrashSweepTest& t) { fs::remove(t.OwnerIndex()); }, [](CrashSweepTest&) { ReIndexLog(W(u"vm")); },
+     [] { ReIndexLog(W(u"vm")); }},
+    {"rename", [](CrashSweepTest&) {}, [](CrashSweepTest&) { VMUpdateLogFileNames(W(u"P"), W(u"vm")); }},
+};
+
+TEST_F(CrashSweepTest, EveryCrashPointKeepsEveryAcknowledgedRecord) {
+    int points = 0;
+    for (const Scenario& scenario : kScenarios) {
+        int calls = Sweep(scenario);
+        points += calls + 1;
+        if (HasFailure()) return;
+    }
+    std::printf("crash points swept: %d (each also with a torn write)\n", points);
+}
+
+TEST_F(CrashSweepTest, DiskFullCutsWritesBackAndNothingAcknowledgedGoes) {
+    for (std::uint64_t room = 0; room < 420; room += 7) {
+        SCOPED_TRACE(room);
+        Reset();
+        faults.DiskFullAfter(room);
+        Append(u"first");
+        Append(u"second");
+        Prune();
+        faults.Disarm();
+        ExpectInvariant(room % 2 == 1);
+        if (HasFailure()) return;
+    }
+}
+
+}  // namespace
