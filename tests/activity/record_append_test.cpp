@@ -100,38 +100,6 @@ TEST_F(RecordAppendTest, FirstRecordStartsAFreshIndex) {
     }
 }
 
-TEST_F(RecordAppendTest, NewPairTakesTheRecordWhilePresent) {
-    sandbox.CreateFullSyncMark();
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"main", u"vm01"), 0);
-    const std::vector<std::uint8_t> mainLog = ReadBytes(Log("vm01"));
-    const std::vector<std::uint8_t> mainIndex = ReadBytes(Index("vm01"));
-    const fs::path newLog = sandbox.logs / "vm01.activity.log.new";
-    const fs::path newIndex = sandbox.logs / "vm01.activity.idx.new";
-    WriteBytes(newLog, mainLog);
-    WriteBytes(newIndex, mainIndex);
-
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"during prune", u"vm01"), 0);
-    EXPECT_EQ(ReadBytes(Log("vm01")), mainLog);
-    EXPECT_EQ(ReadBytes(Index("vm01")), mainIndex);
-    std::vector<std::u16string> lines = testsupport::LogLines(newLog);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1].substr(kStampChars), u" -     Error: during prune\r\n");
-    EXPECT_EQ(ReadIndex(newIndex), (std::vector<std::uint32_t>{ReadIndex(Index("vm01"))[0],
-                                                               static_cast<std::uint32_t>(ReadBytes(newLog).size())}));
-    EXPECT_EQ(JournalLines().size(), 2u);
-}
-
-TEST_F(RecordAppendTest, EmptyNewLogGetsTheMarkButNewIndexIsNeverCreated) {
-    const fs::path newLog = sandbox.logs / "activity.log.new";
-    const fs::path newIndex = sandbox.logs / "activity.idx.new";
-    WriteBytes(newLog, {});
-    WriteBytes(newIndex, {});
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"abcd", nullptr), 0);
-    EXPECT_EQ(ReadBytes(newLog).size(), 82u);
-    EXPECT_EQ(ReadIndex(newIndex), std::vector<std::uint32_t>{82});
-    EXPECT_FALSE(Exists(Log()));
-}
-
 TEST_F(RecordAppendTest, OwnerNamesSelectFilesAndJournalField) {
     sandbox.CreateFullSyncMark();
     WriteBytes(sandbox.logs / "P.vm02.activity.log", {});

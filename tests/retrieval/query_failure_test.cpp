@@ -27,16 +27,16 @@ struct FailureRow {
 };
 
 // Call order of one query on a sound pair: read mutex, open index, open log,
-// index size, block, byte-order mark (seek, read), index read, entry array,
+// the tail check (both sizes, the index's last entry), index size, block, byte-order mark (seek, read), index read, entry array,
 // then per record one seek, one line buffer and one read. The record rows
 // fail on the second record, after the first has filled an entry.
 const FailureRow kRows[] = {
     {"read mutex not opened", Op::MutexOpen, 1, u"ReadLog", false},
     {"index not opened", Op::Open, 1, u".activity.idx", false},
     {"log not opened", Op::Open, 1, u".activity.log", false},
-    {"index size unknown", Op::Size, 1, u"", true},
+    {"index size unknown", Op::Size, 3, u"", true},
     {"no memory for the block", Op::Allocate, 1, u"", true},
-    {"index read fails", Op::Read, 1, u".activity.idx", true},
+    {"index read fails", Op::Read, 2, u".activity.idx", true},
     {"no memory for the array", Op::Allocate, 2, u"", false},
     {"no memory for the second line", Op::Allocate, 4, u"", true},
     {"second record not positioned", Op::Seek, 3, u".activity.log", true},
@@ -69,7 +69,7 @@ TEST_F(QueryFailureTest, EveryFailureReleasesAllAndDiscardsOnlyAnUnusableIndex) 
                 FaultInjectingPlatform faults;
                 testsupport::ScopedPlatform installed(faults);
                 faults.FailOnlyPaths(row.onlyPaths);
-                faults.FailNth(row.op, row.nth);
+                faults.FailNth(row.op, row.nth, row.op == Op::Open);
                 EXPECT_EQ(Query(job, page), -1);
             }
             EXPECT_EQ(page.entries, nullptr);

@@ -27,22 +27,24 @@ bool ReadExactly(platform::FileHandle file, unsigned char* buffer, std::uint32_t
 // Both files are opened while the read mutex is held, so they belong to the
 // same generation (a prune swaps them only under it). The mutex is released and
 // closed before this returns.
-bool OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+enum class PairOpen { Opened, NoMutex, NoFile };
+
+PairOpen OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     *index = {};
     *log = {};
     LogMutex readMutex(kReadMutexBase, owner);
-    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return false;
+    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return PairOpen::NoMutex;
 
     PathText logPath = ActivityPath(LogFile::Log, owner);
     PathText indexPath = ActivityPath(LogFile::Index, owner);
     platform::Platform& os = platform::Current();
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (!index->valid()) return false;
+    if (!index->valid()) return PairOpen::NoFile;
     *log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (log->valid()) return true;
+    if (log->valid()) return PairOpen::Opened;
     os.CloseFile(*index);
     *index = {};
-    return false;
+    return PairOpen::NoFile;
 }
 
 // Whether the log ends at the index's last entry (or holds no more than a
@@ -71,16 +73,20 @@ bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
     RecoverIfLeftovers(owner);
-    if (!OpenMainPairOnce(owner, index, log)) {
-        RecoverUnlocked(owner);
-        return OpenMainPairOnce(owner, index, log);
+    switch (OpenMainPairOnce(owner, index, log)) {
+        case PairOpen::NoMutex: return false;
+        case PairOpen::NoFile:
+            // A dead exchange may have left the pair under other names.
+            RecoverUnlocked(owner);
+            return OpenMainPairOnce(owner, index, log) == PairOpen::Opened;
+        case PairOpen::Opened: break;
     }
     if (TailMatches(*index, *log)) return true;
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
     RepairTailIfIdle(owner);
-    return OpenMainPairOnce(owner, index, log);
+    return OpenMainPairOnce(owner, index, log) == PairOpen::Opened;
 }
 
 bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
