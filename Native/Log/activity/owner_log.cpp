@@ -21,7 +21,7 @@ bool EndsWithNoCase(std::u16string_view text, std::u16string_view tail) noexcept
 // Whether the log with this stem may be `owner`'s: no other owner's index claims it.
 bool MayTake(std::u16string_view directory, std::u16string_view stem, std::u16string_view owner) noexcept {
     PathText claimant;
-    return !IndexedOwnerOfLog(directory, stem, claimant) || EqualNoCase(claimant.view(), owner);
+    return IndexedOwnerOfLog(directory, stem, claimant) != LogClaim::Claimed || EqualNoCase(claimant.view(), owner);
 }
 
 // The owner's part of a log name (its last owner.size() units before the suffix).
@@ -31,18 +31,23 @@ std::u16string_view OwnerPart(std::u16string_view name, std::u16string_view owne
 
 }  // namespace
 
-bool IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view stem, PathText& owner) noexcept {
+LogClaim IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view stem, PathText& owner) noexcept {
+    LogClaim claim = LogClaim::None;
     for (std::size_t from = 0; from < stem.size();) {
         std::u16string_view part = stem.substr(from);
-        if (FileExists(directory, part, kIndexSuffix) && (from == 0 || !FileExists(directory, part, kLogSuffix))) {
-            owner.Assign(part);
-            return true;
+        if (FileExists(directory, part, kIndexSuffix)) {
+            if (from == 0 || !FileExists(directory, part, kLogSuffix)) {
+                owner.Assign(part);
+                return LogClaim::Claimed;
+            }
+            if (claim == LogClaim::None) owner.Assign(part);
+            claim = LogClaim::Elsewhere;
         }
         std::size_t dot = stem.find(u'.', from);
         if (dot == std::u16string_view::npos) break;
         from = dot + 1;
     }
-    return false;
+    return claim;
 }
 
 OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view owner) noexcept {

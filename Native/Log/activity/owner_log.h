@@ -9,12 +9,16 @@
 
 namespace actlog {
 
-// The owner that the log "<stem>.activity.log" in `directory` belongs to by
-// its index: the longest of the stem and its parts after each '.' whose index
+// Which owner's index claims the log "<stem>.activity.log" in `directory`:
+// the longest of the stem and its parts after each '.' whose index
 // "<part>.activity.idx" exists. A shorter part whose own "<part>.activity.log"
-// exists is passed over: its index belongs to that log. False when no part has
-// an index (the log then belongs to whichever owner finds it first).
-bool IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view stem, PathText& owner) noexcept;
+// exists is passed over: its index belongs to that log.
+enum class LogClaim {
+    Claimed,    // `owner` receives the owner whose index claims the log
+    Elsewhere,  // only passed-over parts have an index; `owner` receives the longest
+    None,       // no part has an index: the log is whichever owner's finds it first
+};
+LogClaim IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view stem, PathText& owner) noexcept;
 
 enum class OwnerLogLookup {
     Found,   // the owner's log lies on disk

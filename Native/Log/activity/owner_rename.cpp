@@ -48,7 +48,8 @@ void RenameOwnerLog(const char16_t* prefix, const char16_t* owner) {
     // The moved log must stay the owner's: no other owner's index may claim
     // the new name.
     PathText claimant;
-    if (IndexedOwnerOfLog(directory, stem.view(), claimant) && !EqualNoCase(claimant.view(), present.spelling.view())) {
+    if (IndexedOwnerOfLog(directory, stem.view(), claimant) == LogClaim::Claimed &&
+        !EqualNoCase(claimant.view(), present.spelling.view())) {
         return;
     }
     platform::Current().MoveNoReplace(present.log.c_str(), target.c_str());

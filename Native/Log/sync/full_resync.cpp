@@ -198,7 +198,9 @@ bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
         return false;
     }
     std::u16string_view stem = fileName.substr(0, fileName.size() - kLogSuffix.size());
-    if (!IndexedOwnerOfLog(Module().logsDirectory.view(), stem, owner)) owner.Assign(stem);
+    // A log that only a passed-over index matches is named after it; it is
+    // not that owner's log, so the caller leaves it out.
+    if (IndexedOwnerOfLog(Module().logsDirectory.view(), stem, owner) == LogClaim::None) owner.Assign(stem);
     return true;
 }
 
