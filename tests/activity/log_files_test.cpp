@@ -19,6 +19,10 @@ protected:
         return fs::path(Utf8(actlog::ActivityPath(which, owner).view())).filename().string();
     }
     void Touch(const std::string& name) const { WriteBytes(sandbox.logs / name, {0xFF, 0xFE}); }
+    static std::string Lower(std::string text) {
+        for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        return text;
+    }
 };
 
 TEST_F(LogFilesTest, FileAndMutexNames) {
@@ -42,6 +46,8 @@ TEST_F(LogFilesTest, FileAndMutexNames) {
     fs::path log(Utf8(actlog::ActivityPath(LogFile::Log, u"vm01").view()));
     EXPECT_EQ(log.parent_path().lexically_normal(), sandbox.logs.lexically_normal());
     EXPECT_EQ(actlog::LogMutexName(actlog::kWriteMutexBase, u"vm01").view(), u"$$BrevantWriteLog$$vm01");
+    // Every spelling of an owner names one mutex.
+    EXPECT_EQ(actlog::LogMutexName(actlog::kPruneMutexBase, u"VM\u00C401").view(), u"$$BrevantPruneLog$$vm\u00E401");
     EXPECT_EQ(actlog::LogMutexName(actlog::kReadMutexBase, u"").view(), u"$$BrevantReadLog$$");
     EXPECT_EQ(actlog::LogMutexName(actlog::kSyncMutexBase, nullptr).view(), u"$$BrevantSyncLog$$");
 }
@@ -74,12 +80,13 @@ TEST_F(LogFilesTest, FindOwnerLogFile) {
     struct Row {
         std::vector<std::string> files;
         const char16_t* owner;
-        std::string expected;
+        std::string expected;       // empty: no log the owner may use
+        const char* spelled = "";   // the owner as its other files spell it where case counts; "" the caller's
     };
     const Row rows[] = {
         {{}, u"vm01", "vm01.activity.log"},
         {{"P.vm01.activity.log"}, u"vm01", "P.vm01.activity.log"},
-        {{"p.q.VM01.activity.log"}, u"vm01", "p.q.VM01.activity.log"},
+        {{"p.q.VM01.activity.log"}, u"vm01", "p.q.VM01.activity.log", "VM01"},
         // Another owner's log is never adopted.
         {{"xvm01.activity.log"}, u"vm01", "vm01.activity.log"},
         {{"P.xvm01.activity.log"}, u"vm01", "vm01.activity.log"},
@@ -90,23 +97,33 @@ TEST_F(LogFilesTest, FindOwnerLogFile) {
         {{"A.vm01.activity.log", "vm01.activity.log", "Z.vm01.activity.log"}, u"vm01", "vm01.activity.log"},
         // Other files of the owner do not count.
         {{"P.vm01.activity.log.new", "vm01.activity.idx"}, u"vm01", "vm01.activity.log"},
+        // A log belongs to the longest owner name with an index: vm.01's renamed log is not 01's.
+        {{"P.vm.01.activity.log", "vm.01.activity.idx"}, u"01", "01.activity.log"},
+        {{"Archive.01.activity.log", "P.vm.01.activity.log", "vm.01.activity.idx", "01.activity.idx"}, u"01",
+         "Archive.01.activity.log"},
+        // 01's log renamed with prefix vm: owner vm.01 may not take it, nor write beside it.
+        {{"vm.01.activity.log", "01.activity.idx"}, u"vm.01", ""},
+        {{"vm.01.activity.log", "01.activity.idx"}, u"01", "vm.01.activity.log"},
+        // vm.01 without its index keeps its log: 01's index belongs to 01's own log.
+        {{"vm.01.activity.log", "01.activity.log", "01.activity.idx"}, u"vm.01", "vm.01.activity.log"},
+        // Letter case: the owner's files follow its log on disk.
+        {{"vm01.activity.log"}, u"VM01", "vm01.activity.log", "vm01"},
     };
     for (const Row& row : rows) {
         fs::remove_all(sandbox.logs);
         fs::create_directories(sandbox.logs);
         for (const std::string& file : row.files) Touch(file);
-        EXPECT_EQ(NameOf(LogFile::Log, row.owner), row.expected) << row.files.size() << " files, " << row.expected;
-        // Only the log is looked up; the index keeps the plain owner name.
-        EXPECT_EQ(NameOf(LogFile::Index, row.owner), Utf8(row.owner) + ".activity.idx");
+        std::string expected = row.expected;
+        // Where names ignore case the caller's spelling is kept.
+        if (!actlog::platform::kCaseSensitiveNames && Lower(expected) == Lower(Utf8(row.owner)) + ".activity.log") {
+            expected = Utf8(row.owner) + ".activity.log";
+        }
+        EXPECT_EQ(NameOf(LogFile::Log, row.owner), expected) << row.files.size() << " files, " << row.expected;
+        std::string spelled = actlog::platform::kCaseSensitiveNames && *row.spelled ? row.spelled : Utf8(row.owner);
+        for (LogFile which : {LogFile::Index, LogFile::NewLog, LogFile::NewIndex, LogFile::RebuildIndex}) {
+            EXPECT_EQ(NameOf(which, row.owner), spelled + Utf8(actlog::ActivitySuffix(which))) << row.expected;
+        }
     }
-}
-
-TEST_F(LogFilesTest, FindOwnerLogFileLetterCase) {
-    Touch("vm01.activity.log");
-    // Where names tell case apart the path must name the file as it lies on
-    // disk; elsewhere the caller's spelling is kept.
-    EXPECT_EQ(NameOf(LogFile::Log, u"VM01"),
-              actlog::platform::kCaseSensitiveNames ? "vm01.activity.log" : "VM01.activity.log");
 }
 
 TEST_F(LogFilesTest, DiscardDamagedFile) {

@@ -212,6 +212,41 @@ TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {
                                                     u" -     Error: AutoUpdate: \r\n"}));
 }
 
+// Owner names and trace formats in unreadable or unterminated memory: the
+// failure result, no file touched, no fault.
+TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {
+    GuardedPage page;
+    auto* unterminated = reinterpret_cast<LOG_WCHAR*>(page.Readable() + page.Size() - 4 * sizeof(LOG_WCHAR));
+    for (int i = 0; i < 4; ++i) unterminated[i] = LOG_WCHAR('v');
+    const LogSystemTime date{2030, 1, 0, 1, 0, 0, 0, 0};
+    for (const LOG_WCHAR* owner : {Unreadable(), static_cast<const LOG_WCHAR*>(unterminated)}) {
+        ActivityEntry* entries = nullptr;
+        uint32_t returned = 0, total = 0;
+        const std::pair<const char*, std::function<int32_t()>> rows[] = {
+            {"VMLogActivity", [&] { return VMLogActivity(owner, 1, MSG_JOB_STARTED, W("x")); }},
+            {"VMJobLogActivity", [&] { return VMJobLogActivity(owner, 1, 2, MSG_JOB_STARTED, W("x")); }},
+            {"JobLogActivityEx", [&] { return CallJobLogActivityEx(owner, 1, 2, MSG_JOB_STARTED, W("x")); }},
+            {"GetLog", [&] { return GetLog(0, 10, &entries, &returned, &total, owner); }},
+            {"GetJobLog", [&] { return GetJobLog(2, 0, 10, &entries, &returned, &total, owner); }},
+            {"PruneLog", [&] { return PruneLog(&date, owner); }},
+            {"ReIndexLog", [&] { return ReIndexLog(owner); }},
+            // Always 0; nothing may move.
+            {"VMUpdateLogFileNames owner", [&] { return VMUpdateLogFileNames(W("P"), owner) - 1; }},
+            {"VMUpdateLogFileNames prefix", [&] { return VMUpdateLogFileNames(owner, W("vm01")) - 1; }},
+            {"TarnMgrUtlTrace", [&] {
+                 SetTarnMgrUtlDebug(1);
+                 TarnMgrUtlTrace(owner);
+                 SetTarnMgrUtlDebug(0);
+                 return -1;
+             }},
+        };
+        ASSERT_EQ(VMLogActivity(W("vm01"), 1, MSG_JOB_STARTED, W("x")), 0);
+        const std::vector<std::string> before = ListDir(sandbox.logs);
+        for (const auto& [name, call] : rows) EXPECT_EQ(call(), -1) << name;
+        EXPECT_EQ(ListDir(sandbox.logs), before);  // the trace log included
+    }
+}
+
 // A text that runs unterminated into an unreadable page keeps what was read.
 TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
     GuardedPage page;

@@ -49,6 +49,11 @@ TEST_F(OwnerRenameTest, PrefixThenAnotherThenSameInOtherCase) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"Q.vm01.activity.log", "vm01.activity.idx"}));
     ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"three", u"vm01"), 0);
     EXPECT_EQ(Records("Q.vm01.activity.log"), 3u);
+    // Another spelling reaches the same files.
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"four", u"VM01"), 0);
+    EXPECT_EQ(VMUpdateLogFileNames(W("R"), W("Vm01")), 0);
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"R.vm01.activity.log", "vm01.activity.idx"}));
+    EXPECT_EQ(ReadIndex(Index("vm01")).size(), 4u);
 }
 
 TEST_F(OwnerRenameTest, NullOrEmptyPrefixGivesLeadingDot) {
@@ -79,12 +84,18 @@ TEST_F(OwnerRenameTest, AnotherOwnersLogIsNeverMoved) {
     ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"x", u"xvm01"), 0);
     ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"y", u"vm.01"), 0);
     ASSERT_EQ(VMUpdateLogFileNames(W("P"), W("xvm01")), 0);
+    ASSERT_EQ(VMUpdateLogFileNames(W("P"), W("vm.01")), 0);
     const std::vector<std::string> before = Listing();
-    ASSERT_EQ(before, (std::vector<std::string>{"P.xvm01.activity.log", "vm.01.activity.idx", "vm.01.activity.log",
+    ASSERT_EQ(before, (std::vector<std::string>{"P.vm.01.activity.log", "P.xvm01.activity.log", "vm.01.activity.idx",
                                                  "xvm01.activity.idx"}));
     EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);  // would match P.xvm01 / xvm01 by suffix
-    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("01")), 0);    // vm.01 has an index of its own
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("01")), 0);    // P.vm.01 is vm.01's: its index claims it
     EXPECT_EQ(Listing(), before);
+    // Owner 01 starts a log of its own beside it and renames only that.
+    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"z", u"01"), 0);
+    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("01")), 0);
+    EXPECT_EQ(Records("P.vm.01.activity.log"), 1u);
+    EXPECT_EQ(Records("Q.01.activity.log"), 1u);
 }
 
 TEST_F(OwnerRenameTest, TargetThatNamesAnotherOwnerIsRefused) {

@@ -91,6 +91,12 @@ TEST(TextConvert, WildcardsMatchWithoutRegardToCase) {
     for (const Row& row : rows) {
         EXPECT_EQ(row.match, WildcardMatch(row.pattern, row.name));
     }
+    // The lower-case fold (mutex names) makes equal exactly what the comparison does.
+    for (char32_t u = 0; u <= 0xFFFF; ++u) {
+        const auto c = static_cast<char16_t>(u);
+        ASSERT_EQ(FoldCase(FoldLower(c)), FoldCase(c)) << static_cast<unsigned>(u);
+        ASSERT_EQ(FoldLower(FoldCase(c)), FoldLower(c)) << static_cast<unsigned>(u);
+    }
 }
 
 #ifndef _WIN32

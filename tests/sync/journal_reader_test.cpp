@@ -179,6 +179,34 @@ TEST_F(SyncReaderTest, DamagedRecordDropsTheBatchAndTheNextCallStartsOver) {
     }
 }
 
+// A record cut short by a failed write, with records written after it, is
+// passed over (as a skipped line); the collector is never stuck on it.
+TEST_F(SyncReaderTest, TornRecordInTheMiddleIsSkipped) {
+    const std::vector<std::uint8_t> cut = testsupport::Utf16Bytes(Record(AddLine(1)).substr(0, 30));
+    const std::vector<std::uint8_t> torn[] = {
+        cut,                                                       // cut in the line
+        std::vector<std::uint8_t>(cut.begin(), cut.end() - 1),     // cut at an odd byte
+        std::vector<std::uint8_t>(cut.begin(), cut.begin() + 10),  // cut in the length prefix
+        testsupport::Utf16Bytes(Record(u"PRUNE x\n\n")),           // no CR LF
+    };
+    for (const std::vector<std::uint8_t>& bad : torn) {
+        std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
+        for (const auto& part : {testsupport::Utf16Bytes(Record(AddLine(0))), bad,
+                                 testsupport::Utf16Bytes(Record(AddLine(2)))}) {
+            bytes.insert(bytes.end(), part.begin(), part.end());
+        }
+        testsupport::WriteBytes(HandOver(), bytes);
+        Batch first = Read(GetNextSyncLogs, 2);
+        Batch second = Read(GetNextSyncLogs, 2);
+        EXPECT_EQ(0, first.result);
+        EXPECT_EQ(1, second.result);
+        ASSERT_EQ(1u, first.entries.size());
+        ASSERT_EQ(1u, second.entries.size());
+        EXPECT_EQ(2, second.entries[0].job);
+        actlog::CloseSyncReadingPosition();
+    }
+}
+
 TEST_F(SyncReaderTest, BothReadersShareOneReadingPosition) {
     WriteLines(HandOver(), 0, 3);
     WriteLines(Full(), 100, 3);

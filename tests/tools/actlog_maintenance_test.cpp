@@ -73,35 +73,49 @@ TEST_F(MaintenanceTest, VerifyFindsDamageWithoutChangingAnything) {
     struct Case {
         const char* name;
         int entry;            // index entry to change, -1 for none
-        std::int64_t delta;   // added to it
+        std::int64_t delta;   // added to it; kDrop removes it
         std::string tail;     // appended to the log without an index entry
+        std::size_t cut;      // bytes then cut off the log's end
+        std::vector<std::string> files;  // left beside the pair
         const char* finding;  // expected in the report; null for a sound pair
     };
+    constexpr std::int64_t kDrop = 1 << 30;
     const std::vector<Case> cases = {
-        {"sound", -1, 0, "", nullptr},
-        {"entry inside a record", 0, -10, "", "does not end a record"},
-        {"unindexed record", -1, 0, "2009/03/05  13:00:00 - Info: late\r\n", "are not indexed"},
+        {"sound", -1, 0, "", 0, {}, nullptr},
+        {"entry inside a record", 0, -10, "", 0, {}, "does not end a record"},
+        {"unindexed record", -1, 0, "2009/03/05  13:00:00 - Info: late\r\n", 0, {}, "are not indexed"},
+        {"two records under one entry", 1, kDrop, "", 0, {}, "has no index entry"},
+        {"torn tail", -1, 0, "2009/03/05  13:00:00 - Info: la", 0, {}, "torn tail"},
+        {"odd byte", -1, 0, "x", 1, {}, "torn tail"},
+        {"abandoned new pair", -1, 0, "", 0, {"vm01.activity.log.new", "vm01.activity.idx.new"}, "new pair"},
+        {"leftover discard name", -1, 0, "", 0, {"vm01.activity.idx.old3"}, "left over"},
+        {"leftover rebuild file", -1, 0, "", 0, {"vm01.activity.idx.rex"}, "rebuild file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        fs::remove_all(sandbox.logs);
         WriteLogPair(LogFile("vm01"), IndexFile("vm01"), ThreeHours());
         std::vector<std::uint32_t> index = ReadIndex(IndexFile("vm01"));
         if (c.entry >= 0) {
-            auto& entry = index[static_cast<std::size_t>(c.entry)];
-            entry = static_cast<std::uint32_t>(entry + c.delta);
+            auto at = index.begin() + c.entry;
+            if (c.delta == kDrop) {
+                index.erase(at);
+            } else {
+                *at = static_cast<std::uint32_t>(*at + c.delta);
+            }
             std::vector<std::uint8_t> bytes;
             for (std::uint32_t value : index) {
                 for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
             }
             WriteBytes(IndexFile("vm01"), bytes);
         }
-        if (!c.tail.empty()) {
-            std::vector<std::uint8_t> log = ReadBytes(LogFile("vm01"));
-            std::vector<std::uint8_t> tail = Utf16Bytes(U16(std::string_view(c.tail)));
-            log.insert(log.end(), tail.begin(), tail.end());
-            WriteBytes(LogFile("vm01"), log);
-        }
-        const std::vector<std::uint8_t> logBefore = ReadBytes(LogFile("vm01"));
+        std::vector<std::uint8_t> log = ReadBytes(LogFile("vm01"));
+        std::vector<std::uint8_t> tail = Utf16Bytes(U16(std::string_view(c.tail)));
+        log.insert(log.end(), tail.begin(), tail.end());
+        log.resize(log.size() - c.cut);
+        WriteBytes(LogFile("vm01"), log);
+        for (const std::string& file : c.files) WriteBytes(sandbox.logs / file, {0xFF, 0xFE});
+        const std::vector<std::string> filesBefore = ListDir(sandbox.logs);
         const std::vector<std::uint8_t> indexBefore = ReadBytes(IndexFile("vm01"));
         RunResult run = Run({"verify", "--owner", "vm01"});
         if (c.finding == nullptr) {
@@ -111,9 +125,16 @@ TEST_F(MaintenanceTest, VerifyFindsDamageWithoutChangingAnything) {
             EXPECT_EQ(run.status, 1) << run.out;
             EXPECT_NE(run.out.find(c.finding), std::string::npos) << run.out;
         }
-        EXPECT_EQ(ReadBytes(LogFile("vm01")), logBefore);
+        EXPECT_EQ(ListDir(sandbox.logs), filesBefore);
+        EXPECT_EQ(ReadBytes(LogFile("vm01")), log);
         EXPECT_EQ(ReadBytes(IndexFile("vm01")), indexBefore);
     }
+    // The main pair moved aside by a prune that died: no log, but not sound.
+    fs::rename(LogFile("vm01"), sandbox.logs / "vm01.activity.log.old0");
+    fs::rename(IndexFile("vm01"), sandbox.logs / "vm01.activity.idx.old0");
+    RunResult all = Run({"verify", "--all"});
+    EXPECT_EQ(all.status, 1) << all.out;
+    EXPECT_NE(all.out.find("damage: vm01.activity.log.old0"), std::string::npos) << all.out;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "activity/log_files.h"
 
+#include "activity/owner_log.h"
 #include "frame/module.h"
+#include "platform/probed_text.h"
 #include "platform/text_convert.h"
 
 namespace actlog {
@@ -14,29 +16,9 @@ constexpr char16_t kIndexSuffix[] = u".activity.idx";
 constexpr std::size_t kLongestSuffix = sizeof(u".activity.idx.rex") / sizeof(char16_t) - 1;
 constexpr std::size_t kLongestMutexBase = sizeof(kPruneMutexBase) / sizeof(char16_t) - 1;
 
-bool EndsWithNoCase(std::u16string_view text, std::u16string_view tail) noexcept {
-    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
-}
-
 std::size_t FileNameStart(std::u16string_view path) noexcept {
     std::size_t pos = path.rfind(platform::kSeparator);
     return pos == std::u16string_view::npos ? 0 : pos + 1;
-}
-
-// Whether a directory entry found for the owner's log is that owner's log:
-// the exact name, or "<prefix>.<name>" whose stem has no index of its own
-// (which would make it another owner's log).
-enum class Candidate { Exact, Prefixed, Foreign };
-
-Candidate Classify(std::u16string_view found, std::u16string_view wanted, std::u16string_view directory) noexcept {
-    if (EqualNoCase(found, wanted)) return Candidate::Exact;
-    if (found.size() <= wanted.size() + 1 || !EndsWithNoCase(found, wanted)) return Candidate::Foreign;
-    if (found[found.size() - wanted.size() - 1] != u'.') return Candidate::Foreign;
-    std::u16string_view stem = found.substr(0, found.size() - (sizeof(kLogSuffix) / sizeof(char16_t) - 1));
-    PathText stemIndex(directory);
-    bool fits = stemIndex.Append(stem) && stemIndex.Append(kIndexSuffix);
-    if (!fits || platform::Current().Exists(stemIndex.c_str())) return Candidate::Foreign;
-    return Candidate::Prefixed;
 }
 
 }  // namespace
@@ -50,9 +32,13 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
 }
 
 bool OwnerNameAllowed(const char16_t* owner) noexcept {
-    if (!OwnerPresent(owner)) return true;
+    // The caller's pointer is probed before anything reads it; a name that is
+    // too long for any path is refused whether it is terminated or not.
+    std::size_t length = platform::ProbedTextLength(owner, kPathChars);
+    if (length == platform::kUnreadableText) return false;
+    if (length == 0) return true;
     std::size_t n = 0;
-    for (; owner[n] != 0; ++n) {
+    for (; n < length; ++n) {
         char16_t c = owner[n];
         if (c < 0x20 || c == 0x7F || c == u'/' || c == u'\\' || c == u':') return false;
         if (c >= 0xD800 && c <= 0xDBFF) {
@@ -78,25 +64,35 @@ const char16_t* ActivitySuffix(LogFile which) noexcept {
 }
 
 PathText ActivityPath(LogFile which, const char16_t* owner) noexcept {
-    PathText path(Module().logsDirectory.view());
+    std::u16string_view directory = Module().logsDirectory.view();
+    PathText path(directory);
     const char16_t* suffix = ActivitySuffix(which);
-    if (OwnerPresent(owner)) {
-        path.AppendZ(owner);
-        path.AppendZ(suffix);
-        if (which == LogFile::Log) {
-            FindOwnerLogFile(path.data(), kPathChars);
-            path.Recount();
-        }
-    } else {
+    if (!OwnerPresent(owner)) {
         path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
+        return path;
     }
+    std::u16string_view name(owner, TextLength(owner));
+    // Where names tell case apart, every file takes the spelling of the log.
+    if (which != LogFile::Log && !platform::kCaseSensitiveNames) {
+        path.Append(name);
+        path.AppendZ(suffix);
+        return path;
+    }
+    OwnerLogName found = LookUpOwnerLog(directory, name);
+    if (which == LogFile::Log) return found.log;
+    path.Append(found.spelling.view());
+    path.AppendZ(suffix);
     return path;
 }
 
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {
     PathText name;
     name.AppendZ(baseName);
-    if (OwnerPresent(owner)) name.AppendZ(owner);
+    // Folded, so that every spelling of an owner names one mutex; lower case
+    // keeps the usual names as they are.
+    if (OwnerPresent(owner)) {
+        for (const char16_t* c = owner; *c != 0; ++c) name.Append(platform::FoldLower(*c));
+    }
     return name;
 }
 
@@ -137,38 +133,15 @@ int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept {
     std::u16string_view whole(path, TextLength(path));
     std::size_t nameStart = FileNameStart(whole);
     std::u16string_view wanted = whole.substr(nameStart);
-    std::u16string_view directory = whole.substr(0, nameStart);
-
-    PathText pattern(directory);
-    pattern.Append(u'*');
-    if (!pattern.Append(wanted)) return 0;
-
-    platform::Platform& os = platform::Current();
-    char16_t found[kPathChars];
-    platform::SearchHandle search = os.FindFirst(pattern.c_str(), found, kPathChars);
-    if (!search.valid()) return 0;
-    PathText chosen;
-    bool haveChosen = false;
-    bool more = true;
-    while (more) {
-        std::u16string_view name(found, TextLength(found));
-        Candidate kind = Classify(name, wanted, directory);
-        if (kind == Candidate::Exact) {
-            // The caller's spelling is kept where the file system ignores case.
-            haveChosen = platform::kCaseSensitiveNames && name != wanted;
-            if (haveChosen) chosen.Assign(name);
-            break;
-        }
-        if (kind == Candidate::Prefixed && !haveChosen) {
-            chosen.Assign(name);
-            haveChosen = true;
-        }
-        more = os.FindNext(search, found, kPathChars);
+    std::u16string_view suffix = ActivitySuffix(LogFile::Log);
+    if (wanted.size() <= suffix.size() || !EqualNoCase(wanted.substr(wanted.size() - suffix.size()), suffix)) return 0;
+    OwnerLogName found = LookUpOwnerLog(whole.substr(0, nameStart), wanted.substr(0, wanted.size() - suffix.size()));
+    if (found.lookup == OwnerLogLookup::Taken) {
+        path[0] = 0;
+        return -1;
     }
-    os.FindClose(search);
-    // Adopt the prefixed name only when the whole path still fits.
-    if (haveChosen && nameStart + chosen.size() < capacity) {
-        for (std::size_t i = 0; i <= chosen.size(); ++i) path[nameStart + i] = chosen.c_str()[i];
+    if (found.lookup == OwnerLogLookup::Found && found.log.size() < capacity) {
+        for (std::size_t i = 0; i <= found.log.size(); ++i) path[i] = found.log.c_str()[i];
     }
     return 0;
 }

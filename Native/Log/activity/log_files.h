@@ -38,15 +38,19 @@ enum class LogFile {
 };
 
 // Logs directory + owner (when present) + the file's fixed suffix, cut at 259
-// characters. For LogFile::Log with a present owner the path is passed through
-// FindOwnerLogFile, so it names the owner's log as it lies on disk.
+// characters. For a present owner the log is looked up (LookUpOwnerLog): the
+// log path names the owner's log as it lies on disk, and is empty when the
+// plain name is another owner's log (every operation on it then fails).
+// Where file names tell letter case apart, all files of the owner take the
+// spelling of its log on disk, so that every spelling of an owner reaches one
+// set of files.
 PathText ActivityPath(LogFile which, const char16_t* owner) noexcept;
 
 // The fixed suffix of a file of the set (".activity.log", ...) and the
 // machine's name for it ("activity.log", ...).
 const char16_t* ActivitySuffix(LogFile which) noexcept;
 
-// Base name + owner suffix (the sync mutex takes no owner).
+// Base name + owner in lower case (the sync mutex takes no owner).
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept;
 
 // Opens (or creates) the named mutex base name + owner. Invalid when the OS
@@ -75,10 +79,10 @@ private:
     bool held_ = false;
 };
 
-// Makes `path` (an owner's log path) name the owner's log as it lies on disk:
-// the exact name in any letter case (the caller's spelling is kept), otherwise
-// one "<prefix>.<owner>.activity.log" whose stem is not an owner of its own.
-// Leaves the path as built when there is none. Always gives 0.
+// Makes `path` (an owner's log path "<directory><owner>.activity.log") name
+// the owner's log as LookUpOwnerLog finds it. Leaves the path as built when
+// there is none; 0. Empties the path and gives -1 when the plain name is
+// another owner's log.
 int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept;
 
 // Moves a damaged file to "<path>.old0" (.old1 ... .old9 when taken) and

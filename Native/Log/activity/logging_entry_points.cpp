@@ -19,9 +19,11 @@ using TemplateText = BoundedText<kTemplateChars>;
 
 const char16_t* Wide(const LOG_WCHAR* text) noexcept { return reinterpret_cast<const char16_t*>(text); }
 
-// Null when the name is empty, else the name as passed.
+// Null when the name is empty, else the name as passed. An unreadable name is
+// passed on unread; the owner check refuses it.
 const char16_t* NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
-    return owner != nullptr && owner[0] == 0 ? nullptr : Wide(owner);
+    if (owner == nullptr || !platform::Current().CanRead(owner, sizeof *owner)) return Wide(owner);
+    return owner[0] == 0 ? nullptr : Wide(owner);
 }
 
 bool LoadMessageString(std::uint32_t id, char16_t* buffer, int size) noexcept {

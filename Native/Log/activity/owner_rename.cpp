@@ -2,7 +2,9 @@
 
 #include "Log.h"
 #include "activity/log_files.h"
+#include "activity/owner_log.h"
 #include "frame/module.h"
+#include "platform/probed_text.h"
 
 namespace actlog {
 
@@ -19,32 +21,38 @@ std::u16string BuildPrefixedLogPath(std::u16string_view basePath, const char16_t
 }
 
 void RenameOwnerLog(const char16_t* prefix, const char16_t* owner) {
-    // The machine's log is never moved: nothing would look for it under a prefix.
-    if (!OwnerPresent(owner)) return;
-    // The new stem "<prefix>.<owner>" must be as safe as an owner name: the
-    // prefix is a caller's text and must not lead out of the Logs directory.
-    PathText stem;
-    bool fits = stem.AppendZ(prefix) && stem.Append(u'.') && stem.AppendZ(owner);
-    if (!fits || !OwnerNameAllowed(stem.c_str())) return;
+    // Both pointers are probed before they are read. The machine's log is
+    // never moved: nothing would look for it under a prefix.
+    if (!OwnerNameAllowed(owner) || !OwnerPresent(owner)) return;
+    if (platform::ProbedTextLength(prefix, kPathChars) == platform::kUnreadableText) return;
 
     LogMutex writeMutex(kWriteMutexBase, owner);
     if (!writeMutex.opened() || !writeMutex.Wait(platform::WaitTime::Infinite)) return;
 
-    PathText present = ActivityPath(LogFile::Log, owner);
-    PathText base(Module().logsDirectory.view());
+    // Only a log the owner may use is moved, under the name its files spell.
+    std::u16string_view directory = Module().logsDirectory.view();
+    OwnerLogName present = LookUpOwnerLog(directory, std::u16string_view(owner, TextLength(owner)));
+    if (present.lookup != OwnerLogLookup::Found) return;
+
+    // The new stem "<prefix>.<owner>" must be as safe as an owner name: the
+    // prefix is a caller's text and must not lead out of the Logs directory.
+    PathText stem;
+    bool fits = stem.AppendZ(prefix) && stem.Append(u'.') && stem.Append(present.spelling.view());
+    if (!fits || !OwnerNameAllowed(stem.c_str())) return;
+
+    PathText base(directory);
     base.AppendZ(ActivitySuffix(LogFile::Log) + 1);
-    std::u16string target = BuildPrefixedLogPath(base.view(), prefix, owner);
-    if (EqualNoCase(present.view(), target)) return;
+    std::u16string target = BuildPrefixedLogPath(base.view(), prefix, present.spelling.c_str());
+    if (EqualNoCase(present.log.view(), target)) return;
 
-    platform::Platform& os = platform::Current();
-    // A stem with an index of its own is another owner's name: a log moved
-    // there would be taken for that owner's log.
-    PathText stemIndex(Module().logsDirectory.view());
-    stemIndex.Append(stem.view());
-    stemIndex.AppendZ(ActivitySuffix(LogFile::Index));
-    if (os.Exists(stemIndex.c_str())) return;
-
-    os.MoveNoReplace(present.c_str(), target.c_str());
+    // The moved log must stay the owner's: no other owner's index may claim
+    // the new name.
+    PathText claimant;
+    if (IndexedOwnerOfLog(directory, stem.view(), claimant) == LogClaim::Claimed &&
+        !EqualNoCase(claimant.view(), present.spelling.view())) {
+        return;
+    }
+    platform::Current().MoveNoReplace(present.log.c_str(), target.c_str());
 }
 
 }  // namespace actlog

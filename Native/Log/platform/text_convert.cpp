@@ -160,6 +160,21 @@ char16_t FoldCase(char16_t c) noexcept {
     return c;
 }
 
+char16_t FoldLower(char16_t c) noexcept {
+    std::uint32_t u = c;
+    if (u < 0x80) return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + 0x20) : c;
+    if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char16_t>(u + 0x20);
+    if (u == 0x178) return u'\u00FF';
+    if ((u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177)) return static_cast<char16_t>(u | 1u);
+    if ((u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E)) {
+        return (u & 1u) != 0 ? static_cast<char16_t>(u + 1) : c;
+    }
+    if (u >= 0x391 && u <= 0x3A9 && u != 0x3A2) return static_cast<char16_t>(u + 0x20);
+    if (u >= 0x410 && u <= 0x42F) return static_cast<char16_t>(u + 0x20);
+    if (u >= 0x400 && u <= 0x40F) return static_cast<char16_t>(u + 0x50);
+    return c;
+}
+
 bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) noexcept {
     // Greedy match with one backtrack point (the last '*'), linear in practice.
     std::size_t p = 0, n = 0;

@@ -27,6 +27,10 @@ std::size_t Utf8FromUtf16Cut(std::u16string_view text, char* out, std::size_t ca
 // (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters).
 char16_t FoldCase(char16_t c) noexcept;
 
+// Lower-case form of a UTF-16 unit over the same letters: two units that
+// FoldCase makes equal give the same unit here too.
+char16_t FoldLower(char16_t c) noexcept;
+
 // Whether `name` matches `pattern` without regard to case; '*' stands for any
 // run of units (the empty one included), '?' for exactly one.
 bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) noexcept;

@@ -4,6 +4,7 @@
 #include "sync/full_resync.h"
 
 #include "activity/log_files.h"
+#include "activity/owner_log.h"
 #include "frame/module.h"
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"
@@ -37,12 +38,6 @@ bool IsOwnersLog(std::u16string_view fileName, const char16_t* owner) noexcept {
     found.Append(fileName);
     PathText resolved = ActivityPath(LogFile::Log, owner);
     return SameFileName(found.view(), resolved.view());
-}
-
-bool IndexExists(std::u16string_view owner) noexcept {
-    PathText name(owner);
-    PathText index = ActivityPath(LogFile::Index, name.c_str());
-    return platform::Current().Exists(index.c_str());
 }
 
 // After a log could not be read: what was written stays, as after a failed page.
@@ -203,17 +198,9 @@ bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
         return false;
     }
     std::u16string_view stem = fileName.substr(0, fileName.size() - kLogSuffix.size());
-    for (std::size_t from = 0; from < stem.size();) {
-        std::u16string_view candidate = stem.substr(from);
-        if (IndexExists(candidate)) {
-            owner.Assign(candidate);
-            return true;
-        }
-        std::size_t dot = stem.find(u'.', from);
-        if (dot == std::u16string_view::npos) break;
-        from = dot + 1;
-    }
-    owner.Assign(stem);
+    // A log that only a passed-over index matches is named after it; it is
+    // not that owner's log, so the caller leaves it out.
+    if (IndexedOwnerOfLog(Module().logsDirectory.view(), stem, owner) == LogClaim::None) owner.Assign(stem);
     return true;
 }
 

@@ -52,9 +52,9 @@ int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOw
                                 FullJournalWriter& journal) noexcept;
 
 // The owner whose log a file "<stem>.activity.log" of the Logs directory is:
-// the whole stem when its index exists, else the text after the first, the
-// second, ... '.' whose index exists, else the whole stem. False for a name
-// with an empty stem or without the suffix.
+// the one whose index claims it (IndexedOwnerOfLog), else the longest part of
+// the stem with an index of its own, else the whole stem.
+// False for a name with an empty stem or without the suffix.
 bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept;
 
 // "yyyy/mm/dd  hh:mm:ss " reduced in place to "yyyy/mm/dd hh:mm:ss": the run

@@ -13,10 +13,13 @@
 namespace actlog {
 namespace {
 
-// The journal being read, shared by both readers; used by one thread at a time.
+// The journal being read, shared by both readers, and the offset of its next
+// record; used by one thread at a time.
 platform::FileHandle g_readingPosition;
+std::uint64_t g_readingOffset = 0;
 
 constexpr std::uint32_t kPrefixBytes = 2 * JournalRecord::kPrefixChars;
+constexpr std::uint32_t kMaxLineBytes = 2 * JournalRecord::kMaxLineChars;
 
 // Path getter results, as the runtime's truncating copy reports them.
 constexpr std::int32_t kInvalidArgument = 22;
@@ -58,32 +61,87 @@ bool ReadFully(platform::FileHandle file, void* buffer, std::uint32_t count, std
     return true;
 }
 
-enum class LineOutcome { Parsed, Skipped, EndOfFile, Failed };
+enum class LineOutcome { Parsed, Skipped, EndOfFile, Damaged, Failed };
 
 // Reads one journal record into `entry` (which is all zeros on entry and stays
-// so unless the line parses). A failed or skipped line keeps no block.
-LineOutcome ReadOneLine(platform::FileHandle file, SyncLogEntry& entry) noexcept {
+// so unless the line parses); *used receives the record's bytes. A damaged,
+// failed or skipped line keeps no block.
+LineOutcome ReadOneLine(platform::FileHandle file, SyncLogEntry& entry, std::uint32_t* used) noexcept {
     char16_t prefix[JournalRecord::kPrefixChars + 1] = {};
     std::uint32_t got = 0;
     if (!ReadFully(file, prefix, kPrefixBytes, &got)) return LineOutcome::Failed;
     if (got == 0) return LineOutcome::EndOfFile;
-    if (got < kPrefixBytes) return LineOutcome::Failed;
+    if (got < kPrefixBytes) return LineOutcome::Damaged;
     std::int32_t length = WideToInt(prefix);
-    if (length <= 0) return LineOutcome::Failed;
+    if (length <= 0) return LineOutcome::Damaged;
 
     platform::Platform& os = platform::Current();
     std::uint32_t bytes = static_cast<std::uint32_t>(length);
     auto* block = static_cast<char16_t*>(os.Allocate(bytes));
     if (block == nullptr) return LineOutcome::Failed;
-    if (!ReadFully(file, block, bytes, &got) || got != bytes) {
+    bool read = ReadFully(file, block, bytes, &got);
+    if (!read || got != bytes) {
         os.Free(block);
-        return LineOutcome::Failed;
+        return read ? LineOutcome::Damaged : LineOutcome::Failed;
     }
+    *used = kPrefixBytes + bytes;
     int parsed = ParseJournalLine(block, bytes / 2, entry);
     if (parsed == 1) return LineOutcome::Parsed;
     entry = SyncLogEntry{};
     os.Free(block);
-    return parsed == 0 ? LineOutcome::Skipped : LineOutcome::Failed;
+    return parsed == 0 ? LineOutcome::Skipped : LineOutcome::Damaged;
+}
+
+// Whether the 11 units at `at` are a record prefix "%10d " announcing a line
+// the writer could have written; *bytes receives its length.
+bool WellFormedPrefix(const unsigned char* at, std::uint32_t* bytes) noexcept {
+    constexpr std::size_t kDigits = JournalRecord::kPrefixChars - 1;
+    for (std::size_t i = 0; i <= kDigits; ++i) {
+        if (at[2 * i + 1] != 0) return false;
+    }
+    std::uint32_t value = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = 0; i < kDigits; ++i) {
+        unsigned char c = at[2 * i];
+        if (c >= '0' && c <= '9') {
+            value = value > kMaxLineBytes ? value : value * 10 + (c - '0');
+            ++digits;
+        } else if (c != ' ' || digits > 0) {
+            return false;
+        }
+    }
+    if (at[2 * kDigits] != ' ' || digits == 0 || value < 4 || value > kMaxLineBytes || value % 2 != 0) return false;
+    *bytes = value;
+    return true;
+}
+
+// A record that does not end where its prefix says (a write cut short, with
+// later records behind it) is passed over: the next record is the first place
+// after its start where a well-formed prefix announces a line that ends with
+// CR LF. False when none follows: damage at the end is not passed over, since
+// the file may still be being written there. The file is left at `*next`.
+bool FindNextRecord(platform::FileHandle file, std::uint64_t start, std::uint64_t* next) noexcept {
+    constexpr std::uint32_t kRecordBytes = kPrefixBytes + kMaxLineBytes;
+    constexpr std::uint32_t kWindow = 2 * kRecordBytes;
+    platform::Platform& os = platform::Current();
+    std::uint64_t position = 0;
+    if (!os.Seek(file, static_cast<std::int64_t>(start + 1), platform::SeekFrom::Begin, &position)) return false;
+    auto* window = static_cast<unsigned char*>(os.Allocate(kWindow));
+    if (window == nullptr) return false;
+    std::uint32_t got = 0;
+    bool found = false;
+    if (ReadFully(file, window, kWindow, &got)) {
+        for (std::uint32_t at = 0; !found && at < kRecordBytes && at + kPrefixBytes <= got; ++at) {
+            std::uint32_t bytes = 0;
+            if (!WellFormedPrefix(window + at, &bytes)) continue;
+            std::uint32_t end = at + kPrefixBytes + bytes;
+            found = end <= got && window[end - 4] == '\r' && window[end - 3] == 0 && window[end - 2] == '\n' &&
+                    window[end - 1] == 0;
+            if (found) *next = start + 1 + at;
+        }
+    }
+    os.Free(window);
+    return found && os.Seek(file, static_cast<std::int64_t>(*next), platform::SeekFrom::Begin, &position);
 }
 
 // Copies the DataSync directory and a journal file name into a caller's buffer,
@@ -202,6 +260,7 @@ int ParseJournalLine(char16_t* block, std::uint32_t chars, SyncLogEntry& entry) 
 void CloseSyncReadingPosition() noexcept {
     if (g_readingPosition.valid()) platform::Current().CloseFile(g_readingPosition);
     g_readingPosition = {};
+    g_readingOffset = 0;
 }
 
 void FreeSyncLogEntries(SyncLogEntry* entries) noexcept {
@@ -234,6 +293,7 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
             unsigned char mark[2];
             std::uint32_t done = 0;
             os.Read(file, mark, 2, &done);
+            g_readingOffset = done;
         }
     }
 
@@ -248,7 +308,15 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
     std::uint32_t filled = 0;
     std::int32_t result = 0;
     for (std::uint32_t consumed = 0; consumed < count; ++consumed) {
-        LineOutcome outcome = ReadOneLine(g_readingPosition, array[filled]);
+        std::uint64_t start = g_readingOffset;
+        std::uint32_t used = 0;
+        LineOutcome outcome = ReadOneLine(g_readingPosition, array[filled], &used);
+        g_readingOffset = start + used;
+        if (outcome == LineOutcome::Damaged) {
+            // A damaged line with records behind it counts as a skipped line.
+            outcome = FindNextRecord(g_readingPosition, start, &g_readingOffset) ? LineOutcome::Skipped
+                                                                                   : LineOutcome::Failed;
+        }
         if (outcome == LineOutcome::Parsed) {
             ++filled;
         } else if (outcome == LineOutcome::EndOfFile) {

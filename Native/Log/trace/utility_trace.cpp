@@ -10,6 +10,7 @@
 #include "platform/bounded_text.h"
 #include "platform/message_format.h"
 #include "platform/platform.h"
+#include "platform/probed_text.h"
 #include "platform/wide_printf.h"
 
 namespace actlog {
@@ -116,10 +117,14 @@ extern "C" LOG_API void TarnMgrUtlLog(uint32_t messageId, ...) noexcept {
 extern "C" LOG_API void TarnMgrUtlTrace(const LOG_WCHAR* format, ...) noexcept {
     using namespace actlog;
     if (!TraceOn() || format == nullptr) return;
+    // A format in unreadable or unterminated memory writes nothing.
+    constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1) / 4;
+    const auto* text = reinterpret_cast<const char16_t*>(format);
+    if (platform::ProbedTextLength(text, kNoLimit) == platform::kUnreadableText) return;
     char16_t wide[kLineChars] = {};
     va_list args;
     va_start(args, format);
-    FormatWidePrintf(wide, kLineChars, reinterpret_cast<const char16_t*>(format), args);
+    FormatWidePrintf(wide, kLineChars, text, args);
     va_end(args);
     wide[kLineChars - 1] = 0;
     char narrow[kTextBytes] = {};

@@ -1,4 +1,5 @@
 // actlog owners / verify: read the Logs directory directly (read-only).
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -21,11 +22,12 @@ constexpr const char* kOwnersUsage =
 
 constexpr const char* kVerifyUsage =
     "usage: actlog verify [--owner N | --all]\n"
-    "Checks that an owner's index matches its log: every entry ends a record with\n"
-    "CR LF, every record begins with a time stamp, nothing follows the last indexed\n"
-    "record. Reports damage without changing anything; exit status 1 on damage.\n"
+    "Checks an owner's files strictly: every index entry ends a record, every record\n"
+    "has exactly one entry, the log ends with a whole record, and no new pair, rebuild\n"
+    "file or .old0-.old9 file is left behind. Names each problem without changing\n"
+    "anything; exit status 1 on any.\n"
     "  --owner N      log owner; default: the machine's own log\n"
-    "  --all          every log in the Logs directory\n";
+    "  --all          every log in the Logs directory, and leftovers of any owner\n";
 
 std::vector<std::uint8_t> ReadAll(const fs::path& path, bool& ok) {
     std::ifstream in(path, std::ios::binary);
@@ -55,32 +57,53 @@ int Owners(const std::vector<std::string>& args) {
     return kSuccess;
 }
 
-// Checks one owner; a log that is being appended to can show an unindexed tail
-// for a moment, so damage is confirmed by reading the pair again.
-bool VerifyOne(const OwnerFiles& files) {
-    const std::string who = DisplayOwner(files.owner) + " (" + PathText(files.log.filename()) + ")";
-    LogCheck check;
+std::vector<std::string> DirectoryNames(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        names.push_back(PathText(it->path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The problems of one owner's files. An append or a prune at work can show an
+// unindexed tail or a new pair for a moment, so damage is confirmed by
+// looking again.
+// `summary` receives the record count and size of a sound pair.
+std::vector<std::string> OwnerDamage(const OwnerFiles& files, std::string& summary) {
+    std::vector<std::string> damage;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        damage = StrayFiles(DirectoryNames(files.log.parent_path()), files.owner, PathText(files.log.filename()));
         bool indexOk = false, logOk = false;
         std::vector<std::uint8_t> index = ReadAll(files.index, indexOk);
         std::vector<std::uint8_t> log = ReadAll(files.log, logOk);
         if (!logOk) {
-            Print("damage: " + who + ": no log\n");
-            return false;
-        }
-        if (!indexOk) {
-            Print("damage: " + who + ": no index (`actlog reindex` rebuilds it)\n");
-            return false;
-        }
-        check = CheckLog(log, index);
-        if (check.damage.empty()) {
-            Print("ok: " + who + ": " + std::to_string(check.records) + " records, " + std::to_string(log.size()) +
-                  " bytes\n");
-            return true;
+            damage.insert(damage.begin(), "no log");
+        } else if (!indexOk) {
+            damage.insert(damage.begin(), "no index (`actlog reindex` rebuilds it)");
+        } else {
+            LogCheck check = CheckLog(log, index);
+            damage.insert(damage.begin(), check.damage.begin(), check.damage.end());
+            if (damage.empty()) {
+                summary = std::to_string(check.records) + " records, " + std::to_string(log.size()) + " bytes";
+                return {};
+            }
         }
     }
-    for (const std::string& problem : check.damage) Print("damage: " + who + ": " + problem + "\n");
+    return damage;
+}
+
+bool VerifyOne(const OwnerFiles& files) {
+    const std::string who = DisplayOwner(files.owner) + " (" + PathText(files.log.filename()) + ")";
+    std::string summary;
+    std::vector<std::string> damage = OwnerDamage(files, summary);
+    if (damage.empty()) {
+        Print("ok: " + who + ": " + summary + "\n");
+        return true;
+    }
+    for (const std::string& problem : damage) Print("damage: " + who + ": " + problem + "\n");
     return false;
 }
 
@@ -92,15 +115,27 @@ int Verify(const std::vector<std::string>& args) {
     std::vector<OwnerFiles> targets;
     if (options.Has("--all")) {
         targets = FindOwnerLogs(logs);
-        if (targets.empty()) {
-            Print("no activity logs in " + PathText(logs) + "\n");
-            return kSuccess;
-        }
     } else {
         targets.push_back(OwnerLog(logs, options.Value("--owner").value_or("")));
     }
     bool sound = true;
     for (const OwnerFiles& files : targets) sound = VerifyOne(files) && sound;
+    if (options.Has("--all")) {
+        // Leftovers of owners without a log (a prune that died inside its swap).
+        std::vector<std::string> claimed;
+        for (const OwnerFiles& files : targets) {
+            for (const std::string& stray :
+                 StrayFiles(DirectoryNames(logs), files.owner, PathText(files.log.filename()))) {
+                claimed.push_back(stray.substr(0, stray.find(':')));
+            }
+        }
+        for (const std::string& name : DirectoryNames(logs)) {
+            if (!IsStrayFile(name) || std::find(claimed.begin(), claimed.end(), name) != claimed.end()) continue;
+            Print("damage: " + name + ": left over, and no log of its owner\n");
+            sound = false;
+        }
+        if (targets.empty() && sound) Print("no activity logs in " + PathText(logs) + "\n");
+    }
     return sound ? kSuccess : kFailure;
 }
 

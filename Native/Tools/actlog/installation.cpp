@@ -62,16 +62,25 @@ std::vector<std::string> FileNames(const fs::path& dir) {
     return names;
 }
 
+// The library's rule: the longest part of the stem (the stem, then the text
+// after each '.') with an index, passing over a shorter part that has a log of
+// its own; else the longest part with an index at all; else the stem.
 std::string OwnerOfStem(std::string_view stem, const std::set<std::string>& lowerNames) {
-    auto hasIndex = [&](std::string_view owner) {
-        return lowerNames.count(Lower(std::string(owner) + ".activity.idx")) != 0;
+    auto has = [&](std::string_view owner, const char* suffix) {
+        return lowerNames.count(Lower(std::string(owner) + suffix)) != 0;
     };
-    if (hasIndex(stem)) return std::string(stem);
-    for (std::size_t dot = stem.find('.'); dot != std::string_view::npos; dot = stem.find('.', dot + 1)) {
-        std::string_view rest = stem.substr(dot + 1);
-        if (!rest.empty() && hasIndex(rest)) return std::string(rest);
+    std::string passedOver;
+    for (std::size_t from = 0; from < stem.size();) {
+        std::string_view part = stem.substr(from);
+        if (has(part, ".activity.idx")) {
+            if (from == 0 || !has(part, ".activity.log")) return std::string(part);
+            if (passedOver.empty()) passedOver = part;
+        }
+        std::size_t dot = stem.find('.', from);
+        if (dot == std::string_view::npos) break;
+        from = dot + 1;
     }
-    return std::string(stem);
+    return passedOver.empty() ? std::string(stem) : passedOver;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "log_check.h"
 
+#include "activity/record_bounds.h"
+
 namespace actlogtool {
 
 namespace {
@@ -11,22 +13,39 @@ std::uint32_t LoadLe32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
            static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
 }
 
-char16_t CharAt(const std::vector<std::uint8_t>& log, std::uint64_t offset) {
-    return static_cast<char16_t>(log[offset] | (log[offset + 1] << 8));
+// Why `end` (inside the log, after `start`) is no record boundary.
+std::string NotABoundary(const std::vector<std::uint8_t>& log, std::uint64_t start, std::uint64_t end) {
+    if ((end - start) % 2 != 0) return "odd length";
+    if (end - start < 4 || !actlog::IsLineEnd(log.data() + end - 4)) return "no CR LF before it";
+    return "a CR LF inside a message (no record starts after it)";
 }
 
-// The stamp that opens every record: "YYYY/MM/DD  hh:mm:ss - " (year blank-padded).
-bool StartsWithStamp(const std::vector<std::uint8_t>& log, std::uint64_t start, std::uint64_t end) {
-    static constexpr char kPattern[] = "9999/99/99  99:99:99 - ";
-    constexpr std::size_t kLength = sizeof kPattern - 1;
-    if (end - start < kLength * 2) return false;
-    for (std::size_t i = 0; i < kLength; ++i) {
-        char16_t c = CharAt(log, start + 2 * i);
-        char p = kPattern[i];
-        bool ok = p == '9' ? (c >= '0' && c <= '9') || (i < 3 && c == ' ') : c == static_cast<char16_t>(p);
-        if (!ok) return false;
-    }
-    return true;
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return out;
+}
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// The name without a discard ending ".old0" ... ".old9" (lower case); `discard` tells whether it had one.
+std::string WithoutDiscardEnding(std::string_view name, bool& discard) {
+    std::string lower = Lower(name);
+    discard = lower.size() > 5 && EndsWith(std::string_view(lower).substr(0, lower.size() - 1), ".old") &&
+              lower.back() >= '0' && lower.back() <= '9';
+    if (discard) lower.resize(lower.size() - 5);
+    return lower;
+}
+
+constexpr std::string_view kSetFiles[] = {"activity.log", "activity.idx", "activity.log.new", "activity.idx.new",
+                                          "activity.idx.rex"};
+
+std::string Problem(std::string_view file, bool discard) {
+    if (discard) return "left over from a discard or a prune swap";
+    if (EndsWith(file, ".rex")) return "rebuild file: a rebuild is running or died";
+    return "new pair: a prune is running or died";
 }
 
 }  // namespace
@@ -43,39 +62,82 @@ LogCheck CheckLog(const std::vector<std::uint8_t>& log, const std::vector<std::u
     check.records = static_cast<std::uint32_t>(index.size() / 4);
     const std::uint64_t size = log.size();
     const std::uint64_t first = size >= 2 && log[0] == 0xFF && log[1] == 0xFE ? 2 : 0;
+
+    // Every record end in the log, by the library's rule.
+    std::vector<std::uint64_t> bounds;
+    for (std::uint64_t at = first; at + 4 <= size; at += 2) {
+        if (actlog::IsLineEnd(log.data() + at) && actlog::IsBoundary(log.data() + at + 4, size - at - 4)) {
+            bounds.push_back(at + 4);
+        }
+    }
+    const std::uint64_t opening = (size - first) / 2 < actlog::kStampChars ? (size - first) / 2 : actlog::kStampChars;
+    if (size > first && !actlog::CouldStartRecord(log.data() + first, static_cast<std::size_t>(opening))) {
+        report("record 0 at offset " + std::to_string(first) + " does not begin with a time stamp");
+    }
+
     std::uint64_t start = first;
-    bool ordered = true;
+    std::size_t next = 0;  // the first boundary not yet matched with an entry
     for (std::uint32_t k = 0; k < check.records; ++k) {
         const std::uint64_t end = LoadLe32(index, std::size_t{k} * 4);
         const std::string where = "entry " + std::to_string(k) + " (offset " + std::to_string(end) + ")";
-        if (end < start + 4) {
-            report(where + " lies before the end of the previous record or leaves it under 4 bytes");
-            ordered = false;
+        if (end <= start) {
+            report(where + " lies at or before the end of the previous record");
             continue;
         }
         if (end > size) {
             report(where + " lies beyond the end of the log (" + std::to_string(size) + " bytes)");
-            ordered = false;
             continue;
         }
-        if ((end - start) % 2 != 0) {
-            report(where + " does not end a record: odd length");
-        } else if (CharAt(log, end - 4) != u'\r' || CharAt(log, end - 2) != u'\n') {
-            report(where + " does not end a record: no CR LF before it");
-        } else if (!StartsWithStamp(log, start, end)) {
-            report("record " + std::to_string(k) + " at offset " + std::to_string(start) +
-                   " does not begin with a time stamp (the entry before it points into a record)");
+        for (; next < bounds.size() && bounds[next] < end; ++next) {
+            report("record ending at offset " + std::to_string(bounds[next]) + " has no index entry (" + where +
+                   " spans it)");
+        }
+        if (next < bounds.size() && bounds[next] == end) {
+            ++next;
+        } else {
+            report(where + " does not end a record: " + NotABoundary(log, start, end));
         }
         start = end;
     }
-    if (ordered && start < size) {
-        report(std::to_string(size - start) + " bytes after offset " + std::to_string(start) +
-               " are not indexed");
+    if (next < bounds.size() && bounds[next] > start) {
+        const std::uint64_t from = start;
+        report(std::to_string(bounds.back() - from) + " bytes after offset " + std::to_string(from) + " (" +
+               std::to_string(bounds.size() - next) + " records) are not indexed");
+    }
+    const std::uint64_t whole = bounds.empty() ? first : bounds.back();
+    if (whole < size) {
+        report("torn tail: " + std::to_string(size - whole) + " bytes after offset " + std::to_string(whole) +
+               " are no whole record");
     }
     if (problems > kMaxReported) {
         check.damage.push_back("... and " + std::to_string(problems - kMaxReported) + " more");
     }
     return check;
+}
+
+bool IsStrayFile(std::string_view name) {
+    bool discard = false;
+    std::string file = WithoutDiscardEnding(name, discard);
+    for (std::string_view set : kSetFiles) {
+        bool named = file == set || EndsWith(file, "." + std::string(set));
+        if (named && (discard || EndsWith(set, ".new") || EndsWith(set, ".rex"))) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> StrayFiles(const std::vector<std::string>& names, std::string_view owner,
+                                    std::string_view logName) {
+    const std::string stem = owner.empty() ? std::string() : Lower(owner) + ".";
+    std::vector<std::string> found;
+    for (const std::string& name : names) {
+        if (!IsStrayFile(name)) continue;
+        bool discard = false;
+        std::string file = WithoutDiscardEnding(name, discard);
+        bool mine = discard && file == Lower(logName);
+        for (std::string_view set : kSetFiles) mine = mine || file == stem + std::string(set);
+        if (mine) found.push_back(name + ": " + Problem(file, discard));
+    }
+    return found;
 }
 
 }  // namespace actlogtool

@@ -1,10 +1,12 @@
-// Read-only consistency check of an activity log against its index: every
-// entry must end a record (a CR LF right before it), every record must begin
-// with a time stamp, and nothing may follow the last indexed record.
+// Read-only consistency check of an activity log against its index, by the
+// library's own record-boundary rule (activity/record_bounds.h): every index
+// entry ends a record, every record has exactly one entry, the log ends with a
+// whole record; and of the files an unfinished prune or rebuild leaves behind.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace actlogtool {
@@ -15,5 +17,15 @@ struct LogCheck {
 };
 
 LogCheck CheckLog(const std::vector<std::uint8_t>& log, const std::vector<std::uint8_t>& index);
+
+// Whether a file name is a leftover of some owner: a new pair
+// ("*.activity.log.new", "*.activity.idx.new"), a rebuild file
+// ("*.activity.idx.rex") or a discard name ("<file of the set>.old0" ... ".old9").
+bool IsStrayFile(std::string_view name);
+
+// The leftovers among `names` (the Logs directory's file names) that belong to
+// `owner` ("" the machine) whose log is `logName`, each as "<name>: <problem>".
+std::vector<std::string> StrayFiles(const std::vector<std::string>& names, std::string_view owner,
+                                    std::string_view logName);
 
 }  // namespace actlogtool
