@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,76 @@ TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {
     EXPECT_EQ(refused.total, 0u);
     EXPECT_TRUE(testsupport::Exists(Index()));
 }
+
+// Allocations above a limit fail, as in a process with little address space.
+class SmallAddressSpace : public testsupport::FaultInjectingPlatform {
+public:
+    void* Allocate(std::size_t bytes) override { return bytes > (1u << 20) ? nullptr : FaultInjectingPlatform::Allocate(bytes); }
+};
+
+TEST_F(PagedQueryTest, ArraysAreSizedByWhatIsReturnedNotByTheCount) {
+    AppendTen(u"vm01", [](int k) { return k % 2 == 0 ? 7u : 0u; });
+    SmallAddressSpace small;
+    testsupport::ScopedPlatform installed(small);
+    Page log;
+    ASSERT_EQ(GetLog(1, 0x7FFFFFFFu, &log.entries, &log.returned, &log.total, W(u"vm01")), 0);
+    EXPECT_EQ(Messages(log.entries), Recs({8, 7, 6, 5, 4, 3, 2, 1, 0}));
+    Page job;
+    ASSERT_EQ(GetJobLog(7, 1, 0x7FFFFFFFu, &job.entries, &job.returned, &job.total, W(u"vm01")), 0);
+    EXPECT_EQ(Messages(job.entries), Recs({6, 4, 2, 0}));
+    EXPECT_EQ(job.total, 5u);
+}
+
+#ifndef _WIN32
+// A sparse log just under 4 GiB: record 0 is the hole (zeros, then CR LF), the
+// nine real records lie past 2 GiB and end 16 bytes below 4 GiB. Every reader
+// reaches them, and a record 0 that long costs no memory (it has no text).
+TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
+    std::vector<std::u16string> lines;
+    for (int k = 1; k <= 9; ++k) {
+        lines.push_back(RecordLine(k % 3 == 0 ? 4 : 1, k % 2 == 0 ? 7u : 0u, Rec(k).substr(1), static_cast<std::uint16_t>(k)));
+    }
+    std::uint64_t tail = 0;
+    for (const auto& line : lines) tail += line.size() * 2;
+    const std::uint64_t firstEnd = 0xFFFFFFF0u - tail;
+    std::vector<std::uint32_t> entries = {static_cast<std::uint32_t>(firstEnd)};
+    {
+        std::ofstream log(Log("vm01"), std::ios::binary);
+        log.write("\xFF\xFE", 2);
+        log.seekp(static_cast<std::streamoff>(firstEnd - 4));
+        log.write("\r\0\n\0", 4);
+        for (const auto& line : lines) {
+            for (char16_t c : line) log.put(static_cast<char>(c & 0xFF)).put(static_cast<char>(c >> 8));
+            entries.push_back(static_cast<std::uint32_t>(log.tellp()));
+        }
+        ASSERT_TRUE(log.good());
+    }
+    WriteIndex(Index("vm01"), entries);
+
+    Page page;
+    ASSERT_EQ(GetLog(0, 0xFFFFFFFFu, &page.entries, &page.returned, &page.total, W(u"vm01")), 0);
+    EXPECT_EQ(Messages(page.entries), Recs({9, 8, 7, 6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(page.total, 10u);
+    Page job;
+    ASSERT_EQ(GetJobLog(7, 0, 10, &job.entries, &job.returned, &job.total, W(u"vm01")), 0);
+    EXPECT_EQ(Messages(job.entries), Recs({8, 6, 4, 2}));
+
+    WritePair(Log(), Index(), {});  // the machine's own log, exported first
+    ASSERT_EQ(MergeAllActiveLog2LogTransFull(), 0);
+    SyncLogEntry* full = nullptr;
+    std::uint32_t exported = 0;
+    EXPECT_GE(GetNextSyncLogsFull(100, &full, &exported), 0);
+    EXPECT_EQ(exported, 9u);
+    FreeSyncLog(full);
+
+    // Records 1 to 4 are older than second 5; the search never needs record 0.
+    LogSystemTime cutOff = testsupport::At(2024, 3, 5, 10, 20, 5);
+    EXPECT_EQ(PruneLog(&cutOff, W(u"vm01")), 5);
+    Page after;
+    ASSERT_EQ(GetLog(0, 10, &after.entries, &after.returned, &after.total, W(u"vm01")), 0);
+    EXPECT_EQ(Messages(after.entries), Recs({9, 8, 7, 6, 5}));
+}
+#endif
 
 TEST_F(PagedQueryTest, FreeLogAcceptsNullAndTerminatorOnlyArrays) {
     FreeLog(nullptr);

@@ -35,7 +35,7 @@ const DamageCase kDamage[] = {
     {"record without CR LF", [](auto& l, auto&) { l[1] = u"2024/03/05  10:20:01 -     Error: cut off"; }},
     {"record ending in LF alone", [](auto& l, auto&) { l[3] = u"2024/03/05  10:20:03 -     Error: x\n\n"; }},
     {"entry beyond the end of the log", [](auto&, auto& e) { e[4] += 200; }},
-    {"record starting at 2 GiB", [](auto&, auto& e) { e[3] = 0x80000000u, e[4] = 0x80000040u; }},
+    {"record starting at 2 GiB, past the log's end", [](auto&, auto& e) { e[3] = 0x80000000u, e[4] = 0x80000040u; }},
 };
 
 class QueryDamageTest : public SandboxTest {

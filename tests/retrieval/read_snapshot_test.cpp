@@ -33,19 +33,6 @@ TEST(ParseJobNumber, RecognisesOnlyTheExactJobField) {
     }
 }
 
-// Owns what OpenLogForRead hands out.
-struct Opened {
-    platform::FileHandle log;
-    std::uint32_t* block = reinterpret_cast<std::uint32_t*>(1);  // must be reset by the call
-    std::uint32_t size = 7;
-
-    explicit Opened(const char16_t* owner) { log = actlog::OpenLogForRead(&block, &size, owner); }
-    ~Opened() {
-        if (log.valid()) platform::Current().CloseFile(log);
-        if (block != nullptr && log.valid()) platform::Current().Free(block);
-    }
-};
-
 class ReadSnapshotTest : public SandboxTest {};
 
 TEST_F(ReadSnapshotTest, MissingIndexOrLogFailsWithoutTouchingFiles) {
@@ -59,10 +46,10 @@ TEST_F(ReadSnapshotTest, MissingIndexOrLogFailsWithoutTouchingFiles) {
             return names;
         };
         const auto before = files();
-        Opened opened(u"vm1");
-        EXPECT_FALSE(opened.log.valid());
-        EXPECT_EQ(opened.block, nullptr);
-        EXPECT_EQ(opened.size, 0u);
+        actlog::ReadSnapshot snapshot(u"vm1");
+        EXPECT_EQ(snapshot.status(), actlog::ReadResult::Failed);
+        EXPECT_FALSE(snapshot.log().valid());
+        EXPECT_EQ(snapshot.records(), 0u);
         EXPECT_EQ(files(), before);
     }
 }
@@ -75,11 +62,13 @@ TEST_F(ReadSnapshotTest, StartWordFollowsTheByteOrderMark) {
     for (const Case& c : cases) {
         WriteBytes(Log(), c.head);
         WriteBytes(Index(), {});
-        Opened opened(nullptr);
-        ASSERT_TRUE(opened.log.valid());
-        EXPECT_EQ(opened.block[0], c.start) << c.head.size() << " bytes";
+        actlog::ReadSnapshot snapshot(nullptr);
+        ASSERT_TRUE(snapshot.valid());
+        std::uint32_t word = 99;
+        ASSERT_EQ(snapshot.Words(0, 0, &word), actlog::ReadResult::Ok);
+        EXPECT_EQ(word, c.start) << c.head.size() << " bytes";
         // The check positions itself: a handle read from elsewhere gives the same answer.
-        EXPECT_EQ(actlog::LogHasByteOrderMark(opened.log), c.start == 2);
+        EXPECT_EQ(actlog::LogHasByteOrderMark(snapshot.log()), c.start == 2);
     }
 }
 

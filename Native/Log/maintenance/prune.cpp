@@ -32,75 +32,34 @@ int CompareStamp(const CutOff& cutOff, const unsigned char* record, std::uint32_
     return 0;
 }
 
-// The main pair as the search sees it. The bisection needs only about log2(n)
-// entries, so each is read where it lies instead of loading the whole index:
-// memory stays small whatever the index size, and the entries below the size
-// found at open never change while the pair is open.
-class SearchPair {
-public:
-    explicit SearchPair(const char16_t* owner) noexcept {
-        usable_ = OpenMainPair(owner, &index_, &log_) && UsableIndexSize(index_, &indexBytes_);
-        if (usable_) firstStart_ = LogHasByteOrderMark(log_) ? 2u : 0u;
+// Reads record k and compares it with the cut-off. The bisection needs only
+// about log2(n) records, so each probe reads just its two index words and its
+// line: memory stays small whatever the index size.
+ReadResult Probe(ReadSnapshot& pair, std::uint32_t k, const CutOff& cutOff, unsigned char* buffer, int* c) noexcept {
+    std::uint32_t words[2];
+    ReadResult result = pair.Words(k, 1, words);
+    if (result != ReadResult::Ok) return result;
+    std::uint32_t start = words[0];
+    std::uint32_t end = words[1];
+    if (end < start || end - start < 4 || end - start > kMaxRecordBytes || (end - start) % 2 != 0) {
+        return ReadResult::Damaged;
     }
-    ~SearchPair() {
-        platform::Platform& os = platform::Current();
-        if (index_.valid()) os.CloseFile(index_);
-        if (log_.valid()) os.CloseFile(log_);
-    }
-    SearchPair(const SearchPair&) = delete;
-    SearchPair& operator=(const SearchPair&) = delete;
-
-    bool opened() const noexcept { return log_.valid(); }
-    // Opened with an index of a size the format allows.
-    bool usable() const noexcept { return usable_; }
-    platform::FileHandle log() const noexcept { return log_; }
-    std::uint32_t records() const noexcept { return indexBytes_ / 4; }
-
-    // Record k spans [*start, *end); false when the entries cannot be read.
-    bool Span(std::uint32_t k, std::uint32_t* start, std::uint32_t* end) const noexcept {
-        unsigned char entries[8];
-        if (k == 0) {
-            *start = firstStart_;
-            if (!ReadAt(index_, 0, entries, 4)) return false;
-            *end = LoadLe32(entries);
-            return true;
-        }
-        if (!ReadAt(index_, std::uint64_t{k - 1} * 4, entries, 8)) return false;
-        *start = LoadLe32(entries);
-        *end = LoadLe32(entries + 4);
-        return true;
-    }
-
-private:
-    platform::FileHandle index_;
-    platform::FileHandle log_;
-    bool usable_ = false;
-    std::uint32_t indexBytes_ = 0;
-    std::uint32_t firstStart_ = 0;
-};
-
-// Reads record k and compares it with the cut-off; false when the span is damaged.
-bool Probe(const SearchPair& pair, std::uint32_t k, const CutOff& cutOff, unsigned char* buffer, int* c) noexcept {
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;
-    if (!pair.Span(k, &start, &end)) return false;
-    if (end < start || end - start < 4 || end - start > kMaxRecordBytes || (end - start) % 2 != 0) return false;
     std::uint32_t len = end - start;
-    if (!ReadAt(pair.log(), start, buffer, len)) return false;
+    result = pair.ReadLog(start, buffer, len);
+    if (result != ReadResult::Ok) return result;
     if (buffer[len - 4] != 0x0D || buffer[len - 3] != 0 || buffer[len - 2] != 0x0A || buffer[len - 1] != 0) {
-        return false;
+        return ReadResult::Damaged;
     }
     *c = CompareStamp(cutOff, buffer, len / 2);
-    return true;
+    return ReadResult::Ok;
 }
 
 // Counts the leading records stamped before the cut-off. Records stamped at the
 // cut-off's very second are kept, wherever the bisection ends.
 Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count) noexcept {
     *count = 0;
-    SearchPair pair(owner);
-    if (!pair.opened()) return Search::Failed;
-    if (!pair.usable()) return Search::Damaged;
+    ReadSnapshot pair(owner);
+    if (pair.status() != ReadResult::Ok) return pair.status() == ReadResult::Damaged ? Search::Damaged : Search::Failed;
     std::uint32_t n = pair.records();
     if (n == 0) return Search::Counted;
     unsigned char buffer[kMaxRecordBytes];
@@ -109,7 +68,8 @@ Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* co
     std::uint32_t mid = hi / 2;
     for (;;) {
         int c = 0;
-        if (!Probe(pair, mid, cutOff, buffer, &c)) return Search::Damaged;
+        ReadResult probed = Probe(pair, mid, cutOff, buffer, &c);
+        if (probed != ReadResult::Ok) return probed == ReadResult::Damaged ? Search::Damaged : Search::Failed;
         if (c > 0) {
             if (mid == hi) {
                 *count = mid + 1;

@@ -70,6 +70,11 @@ public:
     virtual bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) = 0;
     // Reads up to `count` bytes; *done receives the count delivered (0 at end of file).
     virtual bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    // Reads up to `count` bytes at `offset` (the file position is unspecified
+    // afterwards); *done receives the count delivered (short only at end of file).
+    // The default seeks and reads; a platform may read in one positioned call.
+    virtual bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                        std::uint32_t* done);
     // Writes `count` bytes at the file position; *done receives the count written.
     virtual bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
     // Sets the end of the file at the current position (grows with zero bytes).

@@ -6,20 +6,17 @@
 #include "activity/log_files.h"
 #include "frame/module.h"
 #include "retrieval/read_snapshot.h"
+#include "retrieval/record_walk.h"
 
 namespace actlog {
 namespace {
 
-constexpr std::uint32_t kAll = 0xFFFFFFFFu;
 // The label part that GetLog searches is at most this many characters.
 constexpr std::size_t kLabelPartChars = 128;
 // Severities in the order their labels are searched; the first found decides.
 constexpr std::uint32_t kLabelSearchOrder[kLabelCount] = {2, 1, 0, 5, 4, 3};
 // " JobXXXXXXXX - ": the message begins at the blank this many characters past the ':'.
 constexpr std::size_t kJobFieldOffset = 15;
-
-// An index entry is handed to the positioning call as a signed 32-bit distance.
-constexpr std::uint32_t kLargestStart = 0x7FFFFFFFu;
 
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
@@ -48,6 +45,27 @@ ActivityEntry* AllocateEntries(std::uint32_t slots) noexcept {
     return static_cast<ActivityEntry*>(memory);
 }
 
+// Makes room for one more entry in an array of *slots + 1 entries, up to
+// `limit` slots: the array grows with what a query returns, not with its count.
+bool Grow(ActivityEntry** entries, std::uint32_t* slots, std::uint32_t limit) noexcept {
+    std::uint32_t more = *slots < 32 ? 32 : *slots;
+    std::uint32_t wanted = limit - *slots < more ? limit : *slots + more;
+    ActivityEntry* larger = AllocateEntries(wanted);
+    if (larger == nullptr) return false;
+    std::memcpy(larger, *entries, static_cast<std::size_t>(*slots) * sizeof(ActivityEntry));
+    platform::Current().Free(*entries);
+    *entries = larger;
+    *slots = wanted;
+    return true;
+}
+
+// A record's line in a buffer of its own (platform Allocate), as an entry holds it.
+char16_t* KeepLine(const RecordText& record) noexcept {
+    void* line = platform::Current().Allocate(record.bytes);
+    if (line != nullptr) std::memcpy(line, record.text, record.bytes);
+    return static_cast<char16_t*>(line);
+}
+
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
     entry.severity = parts.severity;
     entry.jobNumber = parts.jobNumber;
@@ -55,15 +73,19 @@ void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
     entry.messageText = reinterpret_cast<LOG_WCHAR*>(parts.messageText);
 }
 
-// A record the index describes wrongly: nothing is handed out, and the index
-// leaves its name so that a rebuild writes it anew. The log is left alone.
-std::int32_t Fail(ReadSnapshot& snapshot, ActivityEntry** entries, std::uint32_t* returned,
-                  const char16_t* owner) noexcept {
+// Nothing is handed out. Only an index that describes its log wrongly leaves
+// its name (so that a rebuild writes it anew); a call the OS refused leaves
+// the files alone. The log is never touched.
+std::int32_t Fail(ReadSnapshot& snapshot, ReadResult result, ActivityEntry** entries,
+                  std::uint32_t* returned) noexcept {
     *returned = 0;
     FreeEntries(*entries);
     *entries = nullptr;
-    snapshot.Close();
-    DiscardDamagedFile(ActivityPath(LogFile::Index, owner).c_str());
+    if (result == ReadResult::Damaged) {
+        snapshot.DiscardIndex();
+    } else {
+        snapshot.Close();
+    }
     return -1;
 }
 
@@ -76,27 +98,6 @@ bool OutputsPresent(ActivityEntry** entries, std::uint32_t* returned, std::uint3
 }
 
 }  // namespace
-
-char16_t* ReadRecordLine(platform::FileHandle log, const std::uint32_t* block, std::uint32_t k) noexcept {
-    std::uint32_t begin = block[k];
-    std::uint32_t end = block[k + 1];
-    if (begin > kLargestStart || end < begin || end - begin < 4) return nullptr;
-    platform::Platform& os = platform::Current();
-    std::uint64_t position = 0;
-    if (!os.Seek(log, begin, platform::SeekFrom::Begin, &position) || position != begin) return nullptr;
-
-    std::uint32_t bytes = end - begin;
-    auto* line = static_cast<char16_t*>(os.Allocate(bytes));
-    if (line == nullptr) return nullptr;
-    std::uint32_t done = 0;
-    std::size_t chars = bytes / 2;
-    if (!os.Read(log, line, bytes, &done) || done != bytes || line[chars - 2] != u'\r' || line[chars - 1] != u'\n') {
-        os.Free(line);
-        return nullptr;
-    }
-    line[chars - 2] = 0;
-    return line;
-}
 
 bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
     parts = RecordParts{};
@@ -123,31 +124,35 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
                       std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return -1;
     ReadSnapshot snapshot(owner);
-    if (!snapshot.valid()) return -1;
+    if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
     if (n <= start) {
         *total = n;
         return 0;
     }
-    // The largest count means "as many as there are": no allocation beyond the page.
-    std::uint32_t slots = count == kAll ? n - start : count;
+    // No page holds more than the records below start (the largest count means
+    // "as many as there are"): the array is sized by what can be returned.
+    std::uint32_t slots = count < n - start ? count : n - start;
     ActivityEntry* array = AllocateEntries(slots);
     if (array == nullptr) return -1;
     *entries = array;
 
-    platform::Platform& os = platform::Current();
-    std::uint32_t filled = 0;
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
-    for (std::uint32_t k = n - start; k-- > 0 && filled < slots;) {
-        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
-        if (line == nullptr) return Fail(snapshot, entries, returned, owner);
+    RecordWalk walk(snapshot, n - start);
+    std::uint32_t filled = 0;
+    while (filled < slots) {
+        RecordText record;
+        ReadResult result = walk.Next(slots - filled, &record);
+        if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
+        if (record.text == nullptr) break;
         RecordParts parts;
-        if (SplitRecordLine(line, parts)) {
-            Fill(array[filled++], parts);
-        } else {
-            os.Free(line);
-        }
+        if (!SplitRecordLine(record.text, parts)) continue;
+        char16_t* line = KeepLine(record);
+        if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
+        parts.messageText = line + (parts.messageText - record.text);
+        parts.timeText = line;
+        Fill(array[filled++], parts);
     }
     *returned = filled;
     *total = n;
@@ -158,42 +163,44 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
                          std::uint32_t* returned, std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return -1;
     ReadSnapshot snapshot(owner);
-    if (!snapshot.valid()) return -1;
+    if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
-    std::uint32_t slots = count == kAll ? n : count;
-    ActivityEntry* array = AllocateEntries(slots);
-    if (array == nullptr) return -1;
-    *entries = array;
+    std::uint32_t limit = count < n ? count : n;
+    std::uint32_t slots = 0;
+    *entries = AllocateEntries(slots);
+    if (*entries == nullptr) return -1;
 
-    platform::Platform& os = platform::Current();
     std::uint32_t filled = 0;
     std::uint32_t matches = 0;
-    // Every record is read, whatever the page, so that the total counts every match.
-    for (std::uint32_t k = n; k-- > 0;) {
-        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
-        if (line == nullptr) return Fail(snapshot, entries, returned, owner);
-        char16_t* dash = FindChar(line, u'-');
-        char16_t* colon = nullptr;
-        std::uint32_t severity = 0;
-        if (dash != nullptr) {
-            *dash = 0;
-            // Unlike GetLog, the whole rest of the line is searched for a label.
-            severity = SeverityIn(ToEnd(dash + 1));
-            colon = FindChar(dash + 1, u':');
+    // Every record is read, whatever the page, so that the total counts every
+    // match; only the job field is looked at until a record is kept.
+    RecordWalk walk(snapshot, n);
+    for (;;) {
+        RecordText record;
+        ReadResult result = walk.Next(n, &record);
+        if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
+        if (record.text == nullptr) break;
+        char16_t* dash = FindChar(record.text, u'-');
+        if (dash == nullptr) continue;
+        char16_t* colon = FindChar(dash + 1, u':');
+        if (colon == nullptr || ParseJobNumber(colon + 1) != job) continue;
+        if (matches++ < start || filled == limit) continue;
+        if (filled == slots && !Grow(entries, &slots, limit)) {
+            return Fail(snapshot, ReadResult::Failed, entries, returned);
         }
-        bool matching = colon != nullptr && ParseJobNumber(colon + 1) == job;
-        if (matching && matches >= start && filled < slots) {
-            *colon = 0;
-            RecordParts parts;
-            parts.severity = severity;
-            parts.jobNumber = job;
-            parts.timeText = line;
-            parts.messageText = job == 0 ? colon + 1 : colon + kJobFieldOffset;
-            Fill(array[filled++], parts);
-        } else {
-            os.Free(line);
-        }
-        if (matching) ++matches;
+        char16_t* line = KeepLine(record);
+        if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
+        dash = line + (dash - record.text);
+        colon = line + (colon - record.text);
+        *dash = 0;
+        RecordParts parts;
+        // Unlike GetLog, the whole rest of the line is searched for a label.
+        parts.severity = SeverityIn(ToEnd(dash + 1));
+        *colon = 0;
+        parts.jobNumber = job;
+        parts.timeText = line;
+        parts.messageText = job == 0 ? colon + 1 : colon + kJobFieldOffset;
+        Fill((*entries)[filled++], parts);
     }
     *returned = filled;
     *total = matches;

@@ -1,4 +1,4 @@
-// Paged queries over a read snapshot, and the record reading they share with
+// Paged queries over a read snapshot, and the record splitting they share with
 // other readers of whole logs.
 #pragma once
 
@@ -9,14 +9,6 @@
 
 namespace actlog {
 
-// Reads record k (0 the oldest) of a read snapshot whose block holds more than k
-// entries into a new buffer (platform Allocate) of exactly the record's bytes,
-// and turns the carriage return of its line end into the terminator. Null when
-// the index describes the record wrongly (it starts at or beyond 2 GiB, is
-// shorter than 4 bytes, lacks CR LF) or it cannot be read; nothing stays
-// allocated then.
-char16_t* ReadRecordLine(platform::FileHandle log, const std::uint32_t* block, std::uint32_t k) noexcept;
-
 struct RecordParts {
     std::uint32_t severity = 0;
     std::uint32_t jobNumber = 0;
@@ -24,7 +16,7 @@ struct RecordParts {
     char16_t* messageText = nullptr;  // inside it, at the blank before the message
 };
 
-// Splits a line from ReadRecordLine in place the way GetLog does (the severity
+// Splits a record's line (RecordWalk) in place the way GetLog does (the severity
 // label is looked for only in the label part). False when the line has no "-",
 // or no ":" after it: such a record is dropped, not a failure.
 bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept;

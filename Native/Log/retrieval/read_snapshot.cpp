@@ -8,21 +8,9 @@
 namespace actlog {
 namespace {
 
-// The block holds the index entries exactly as stored (little-endian words).
+// Index words are read in place as stored (little-endian).
 static_assert(std::endian::native == std::endian::little, "index entries are read in place");
 
-// Reads exactly `count` bytes; a regular file delivers them in one call, the
-// loop only guards against a platform that hands them out in pieces.
-bool ReadExactly(platform::FileHandle file, unsigned char* buffer, std::uint32_t count) noexcept {
-    platform::Platform& os = platform::Current();
-    std::uint32_t got = 0;
-    while (got < count) {
-        std::uint32_t done = 0;
-        if (!os.Read(file, buffer + got, count - got, &done) || done == 0) return false;
-        got += done;
-    }
-    return true;
-}
 
 // Both files are opened while the read mutex is held, so they belong to the
 // same generation (a prune swaps them only under it). The mutex is released and
@@ -57,14 +45,9 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept 
     if (!os.FileSize(index, &indexSize) || !os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
-    std::uint64_t at = 0;
-    if (!os.Seek(index, static_cast<std::int64_t>(indexSize - 4), platform::SeekFrom::Begin, &at) ||
-        !ReadExactly(index, last, 4)) {
-        return true;
-    }
-    bool matches = LoadLe32(last) >= logSize;
-    os.Seek(index, 0, platform::SeekFrom::Begin, &at);
-    return matches;
+    std::uint32_t done = 0;
+    if (!os.ReadAt(index, indexSize - 4, last, 4, &done) || done != 4) return true;
+    return LoadLe32(last) >= logSize;
 }
 
 }  // namespace
@@ -89,57 +72,68 @@ bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::
     return OpenMainPairOnce(owner, index, log) == PairOpen::Opened;
 }
 
-bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
+ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
     std::uint64_t size = 0;
+    if (!platform::Current().FileSize(index, &size)) return ReadResult::Failed;
     // An index of 4 GiB or more lies outside the format (32-bit offsets).
-    if (!platform::Current().FileSize(index, &size) || size > 0xFFFFFFFFu || size % 4 != 0) return false;
+    if (size > 0xFFFFFFFFu || size % 4 != 0) return ReadResult::Damaged;
     *bytes = static_cast<std::uint32_t>(size);
-    return true;
+    return ReadResult::Ok;
 }
 
-platform::FileHandle OpenLogForRead(std::uint32_t** block, std::uint32_t* indexSize,
-                                    const char16_t* owner) noexcept {
-    if (block == nullptr || indexSize == nullptr) return {};
-    *block = nullptr;
-    *indexSize = 0;
-
-    platform::FileHandle index;
-    platform::FileHandle log;
-    if (!OpenMainPair(owner, &index, &log)) return {};
-
-    platform::Platform& os = platform::Current();
-    std::uint32_t bytes = 0;
-    bool usable = UsableIndexSize(index, &bytes);
-    if (usable) {
-        void* memory = os.Allocate(static_cast<std::size_t>(bytes) + 4);
-        if (memory != nullptr) {
-            *block = static_cast<std::uint32_t*>(memory);
-            (*block)[0] = LogHasByteOrderMark(log) ? 2u : 0u;
-            usable = ReadExactly(index, static_cast<unsigned char*>(memory) + 4, bytes);
-            if (usable) *indexSize = bytes;
-        } else {
-            usable = false;
-        }
+ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
+    if (!OpenMainPair(owner, &index_, &log_)) return;
+    status_ = UsableIndexSize(index_, &indexBytes_);
+    if (status_ != ReadResult::Ok) {
+        indexBytes_ = 0;
+        Close();
     }
-    os.CloseFile(index);
-    if (usable) return log;
+}
 
-    if (*block != nullptr) os.Free(*block);
-    *block = nullptr;
-    *indexSize = 0;
-    os.CloseFile(log);
+ReadResult ReadSnapshot::Words(std::uint32_t first, std::uint32_t count, std::uint32_t* words) noexcept {
+    if (status_ != ReadResult::Ok) return status_;
+    std::uint64_t from = first;
+    if (first == 0) {
+        if (firstWord_ < 0) firstWord_ = LogHasByteOrderMark(log_) ? 2 : 0;
+        words[0] = static_cast<std::uint32_t>(firstWord_);
+        ++words;
+    } else {
+        from = first - 1;
+        ++count;
+    }
+    if (count == 0) return ReadResult::Ok;
+    std::uint32_t bytes = count * 4;
+    std::uint32_t done = 0;
+    if (!platform::Current().ReadAt(index_, from * 4, words, bytes, &done)) return ReadResult::Failed;
+    return done == bytes ? ReadResult::Ok : ReadResult::Damaged;
+}
+
+ReadResult ReadSnapshot::ReadLog(std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
+    if (status_ != ReadResult::Ok) return status_;
+    std::uint32_t done = 0;
+    if (!platform::Current().ReadAt(log_, offset, buffer, count, &done)) return ReadResult::Failed;
+    return done == count ? ReadResult::Ok : ReadResult::Damaged;
+}
+
+void ReadSnapshot::Close() noexcept {
+    platform::Platform& os = platform::Current();
+    if (index_.valid()) os.CloseFile(index_);
+    if (log_.valid()) os.CloseFile(log_);
+    index_ = {};
+    log_ = {};
+    if (status_ == ReadResult::Ok) status_ = ReadResult::Failed;
+}
+
+void ReadSnapshot::DiscardIndex() noexcept {
+    Close();
     // Never repaired here: the index leaves its name so a rebuild can write it anew.
-    DiscardDamagedFile(ActivityPath(LogFile::Index, owner).c_str());
-    return {};
+    DiscardDamagedFile(ActivityPath(LogFile::Index, owner_).c_str());
 }
 
 bool LogHasByteOrderMark(platform::FileHandle log) noexcept {
-    platform::Platform& os = platform::Current();
-    std::uint64_t position = 1;
-    if (!os.Seek(log, 0, platform::SeekFrom::Begin, &position) || position != 0) return false;
     unsigned char mark[2] = {0, 0};
     std::uint32_t done = 0;
-    if (!os.Read(log, mark, 2, &done)) return false;
+    if (!platform::Current().ReadAt(log, 0, mark, 2, &done)) return false;
     return mark[0] == 0xFF && mark[1] == 0xFE;
 }
 

@@ -1,5 +1,6 @@
 // Read snapshots: an owner's log and index opened as a matching pair under the
-// read mutex, with the whole index loaded as one block.
+// read mutex. Index words are read where they lie, only those a reader needs,
+// so the cost of a page does not grow with the log.
 #pragma once
 
 #include <cstdint>
@@ -12,43 +13,50 @@ namespace actlog {
 // (both handles invalid) when either cannot be opened.
 bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept;
 
+// Failed: the OS refused a call (open, size, seek, read, memory); the files
+// may well be sound and are left alone. Damaged: the index describes the log
+// wrongly; its reader discards the index so that a rebuild writes it anew.
+enum class ReadResult { Ok, Failed, Damaged };
+
 // The index size, when the format allows it: a multiple of 4 below 4 GiB.
-bool UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept;
+ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept;
 
-// On success: the log's handle, *block = [start word, entries...] (platform
-// Allocate; the caller frees it with platform Free), *indexSize = index bytes.
-// On failure: an invalid handle, *block null, *indexSize 0; an unusable index
-// has been discarded.
-platform::FileHandle OpenLogForRead(std::uint32_t** block, std::uint32_t* indexSize,
-                                    const char16_t* owner) noexcept;
-
-// OpenLogForRead for one owner, closed and freed on scope exit (or by Close).
+// One owner's main pair, open for the length of a scope. The index size is
+// taken once at open; entries below it never change while the pair is open,
+// so every word read later belongs to the same snapshot. Record k (0 the
+// oldest) spans [word(k), word(k + 1)) of the log: word(0) is 2 when the log
+// begins with FF FE, else 0, and word(k + 1) is the index's entry k.
 class ReadSnapshot {
 public:
-    explicit ReadSnapshot(const char16_t* owner) noexcept : log_(OpenLogForRead(&block_, &indexSize_, owner)) {}
+    explicit ReadSnapshot(const char16_t* owner) noexcept;
     ~ReadSnapshot() { Close(); }
     ReadSnapshot(const ReadSnapshot&) = delete;
     ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
-    bool valid() const noexcept { return log_.valid(); }
+    // Ok when the pair is open; Damaged when the index size is unusable.
+    ReadResult status() const noexcept { return status_; }
+    bool valid() const noexcept { return status_ == ReadResult::Ok; }
     platform::FileHandle log() const noexcept { return log_; }
-    const std::uint32_t* block() const noexcept { return block_; }
-    std::uint32_t records() const noexcept { return indexSize_ / 4; }
-    // Record k spans [word(k), word(k + 1)).
-    std::uint32_t word(std::uint32_t k) const noexcept { return block_[k]; }
+    std::uint32_t records() const noexcept { return indexBytes_ / 4; }
 
-    void Close() noexcept {
-        platform::Platform& os = platform::Current();
-        if (block_ != nullptr) os.Free(block_);
-        block_ = nullptr;
-        if (log_.valid()) os.CloseFile(log_);
-        log_ = {};
-    }
+    // words[0 .. count] = word(first) .. word(first + count), with
+    // first + count <= records(). A short index read is damage.
+    ReadResult Words(std::uint32_t first, std::uint32_t count, std::uint32_t* words) noexcept;
+    // Reads log bytes [offset, offset + count); a short read (an entry past the
+    // log's end) is damage.
+    ReadResult ReadLog(std::uint64_t offset, void* buffer, std::uint32_t count) noexcept;
+
+    void Close() noexcept;
+    // Closes the pair and moves the index aside (DiscardDamagedFile).
+    void DiscardIndex() noexcept;
 
 private:
-    std::uint32_t* block_ = nullptr;
-    std::uint32_t indexSize_ = 0;
+    const char16_t* owner_;
+    ReadResult status_ = ReadResult::Failed;
+    platform::FileHandle index_;
     platform::FileHandle log_;
+    std::uint32_t indexBytes_ = 0;
+    std::int32_t firstWord_ = -1;  // word(0), read on first use
 };
 
 // True when the log begins with FF FE.

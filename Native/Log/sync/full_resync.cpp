@@ -8,6 +8,7 @@
 #include "frame/module.h"
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"
+#include "retrieval/record_walk.h"
 
 namespace actlog {
 namespace {
@@ -157,39 +158,40 @@ int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noe
 int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
                                 FullJournalWriter& journal) noexcept {
     // One snapshot for the whole log: every record it holds is exported exactly
-    // once, whatever is appended or pruned meanwhile.
+    // once, whatever is appended or pruned meanwhile. The lines are split where
+    // the walk read them; nothing is allocated per record.
     ReadSnapshot snapshot(owner);
-    if (!snapshot.valid()) return KeepAndFail(journal);
-
-    platform::Platform& os = platform::Current();
-    for (std::uint32_t k = snapshot.records(); k-- > 0;) {
-        char16_t* line = ReadRecordLine(snapshot.log(), snapshot.block(), k);
-        if (line == nullptr) {
-            // As GetLog does with a record its index describes wrongly.
-            snapshot.Close();
-            DiscardDamagedFile(ActivityPath(LogFile::Index, owner).c_str());
+    if (!snapshot.valid()) {
+        if (snapshot.status() == ReadResult::Damaged) snapshot.DiscardIndex();
+        return KeepAndFail(journal);
+    }
+    std::uint32_t n = snapshot.records();
+    RecordWalk walk(snapshot, n);
+    for (;;) {
+        RecordText record;
+        ReadResult result = walk.Next(n, &record);
+        if (result != ReadResult::Ok) {
+            // As GetLog does: only an index that describes its log wrongly goes.
+            if (result == ReadResult::Damaged) snapshot.DiscardIndex();
             return KeepAndFail(journal);
         }
+        if (record.text == nullptr) return 0;
         RecordParts parts;
-        if (SplitRecordLine(line, parts) && parts.severity != 0 && parts.severity != 3) {
-            ReduceTimeText(parts.timeText);
-            SyncLogEntry entry{};
-            entry.kindText = Wide(u"ADD");
-            entry.ownerName = Wide(journalOwner);
-            entry.severity = static_cast<std::int32_t>(parts.severity);
-            entry.jobNumber = static_cast<std::int32_t>(parts.jobNumber);
-            entry.timeText = Wide(parts.timeText);
-            entry.messageText = Wide(parts.messageText);
-            if (AppendSyncLogFull(journal, entry) != 0) {
-                os.Free(line);
-                snapshot.Close();
-                journal.Discard();
-                return 1;
-            }
+        if (!SplitRecordLine(record.text, parts) || parts.severity == 0 || parts.severity == 3) continue;
+        ReduceTimeText(parts.timeText);
+        SyncLogEntry entry{};
+        entry.kindText = Wide(u"ADD");
+        entry.ownerName = Wide(journalOwner);
+        entry.severity = static_cast<std::int32_t>(parts.severity);
+        entry.jobNumber = static_cast<std::int32_t>(parts.jobNumber);
+        entry.timeText = Wide(parts.timeText);
+        entry.messageText = Wide(parts.messageText);
+        if (AppendSyncLogFull(journal, entry) != 0) {
+            snapshot.Close();
+            journal.Discard();
+            return 1;
         }
-        os.Free(line);
     }
-    return 0;
 }
 
 bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {

@@ -113,6 +113,16 @@ bool PosixPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std
     return ok;
 }
 
+bool PosixPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                           std::uint32_t* done) {
+    *done = 0;
+    if (!file.valid() || offset > 0x7FFFFFFFFFFFFFFFull) return false;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    return TransferAll(count, done, [&](std::uint32_t at, std::uint32_t left) {
+        return ::pread(Descriptor(file), bytes + at, left, static_cast<off_t>(offset + at));
+    });
+}
+
 bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     if (done != nullptr) *done = 0;
     if (!file.valid()) return false;

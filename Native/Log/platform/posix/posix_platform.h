@@ -32,6 +32,8 @@ public:
     bool FileSize(FileHandle file, std::uint64_t* size) override;
     bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) override;
     bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                std::uint32_t* done) override;
     bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
     bool SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;

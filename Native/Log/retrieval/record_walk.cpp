@@ -1,0 +1,144 @@
+#include "retrieval/record_walk.h"
+
+namespace actlog {
+namespace {
+
+// The line end "\r\n" as stored (UTF-16LE).
+bool EndsWithLineEnd(const unsigned char* last4) noexcept {
+    return last4[0] == 0x0D && last4[1] == 0 && last4[2] == 0x0A && last4[3] == 0;
+}
+
+}  // namespace
+
+RecordWalk::~RecordWalk() {
+    platform::Platform& os = platform::Current();
+    if (words_ != nullptr) os.Free(words_);
+    if (span_ != nullptr) os.Free(span_);
+    if (whole_ != nullptr) os.Free(whole_);
+}
+
+bool RecordWalk::Reserve(unsigned char** buffer, std::uint32_t* capacity, std::uint32_t bytes) noexcept {
+    if (*capacity >= bytes) return true;
+    // A walk that outgrows its buffer once is likely to again: double it (up to the span limit).
+    std::uint64_t size = bytes;
+    if (size < std::uint64_t{*capacity} * 2) size = std::uint64_t{*capacity} * 2;
+    if (bytes <= kSpanBytes && size > kSpanBytes) size = kSpanBytes;
+    platform::Platform& os = platform::Current();
+    if (*buffer != nullptr) os.Free(*buffer);
+    *capacity = 0;
+    *buffer = static_cast<unsigned char*>(os.Allocate(static_cast<std::size_t>(size)));
+    if (*buffer == nullptr) return false;
+    *capacity = static_cast<std::uint32_t>(size);
+    return true;
+}
+
+ReadResult RecordWalk::LoadBlock(std::uint32_t ahead) noexcept {
+    std::uint32_t m = ahead < next_ ? ahead : next_;
+    if (m > kBlockRecords) m = kBlockRecords;
+    if (m == 0) m = 1;
+    blockLow_ = blockHigh_ = 0;
+    spanLow_ = spanHigh_ = 0;
+    auto** words = reinterpret_cast<unsigned char**>(&words_);
+    if (!Reserve(words, &wordCapacity_, (m + 1) * 4)) return ReadResult::Failed;
+    ReadResult result = snapshot_.Words(next_ - m, m, words_);
+    if (result == ReadResult::Ok) {
+        blockLow_ = next_ - m;
+        blockHigh_ = next_;
+    }
+    return result;
+}
+
+// Gathers record k and the older records of the block below it whose spans are
+// sound, share the parity of its start (so every line stays aligned for
+// char16_t) and fit kSpanBytes together, and reads them with one call.
+ReadResult RecordWalk::LoadSpan(std::uint32_t k) noexcept {
+    spanLow_ = spanHigh_ = 0;
+    std::uint32_t end = Word(k + 1);
+    std::uint32_t parity = Word(k) & 1u;
+    std::uint32_t j = k;
+    while (j > blockLow_) {
+        std::uint32_t begin = Word(j - 1);
+        std::uint32_t stop = Word(j);
+        if (stop < begin || stop - begin < 4 || (begin & 1u) != parity || end - begin > kSpanBytes) break;
+        --j;
+    }
+    std::uint32_t bytes = end - Word(j);
+    if (!Reserve(&span_, &spanCapacity_, bytes)) return ReadResult::Failed;
+    ReadResult result = snapshot_.ReadLog(Word(j), span_, bytes);
+    if (result == ReadResult::Ok) {
+        spanLow_ = j;
+        spanHigh_ = k + 1;
+    }
+    return result;
+}
+
+// A record longer than kSpanBytes cannot come from an append; it is read whole
+// only when its text runs past the first kSpanBytes (readers see a line only up
+// to its first NUL), so a damaged or sparse stretch costs no more memory.
+ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexcept {
+    std::uint32_t begin = Word(k);
+    std::uint32_t bytes = Word(k + 1) - begin;
+    std::uint32_t chars = bytes / 2;
+    unsigned char last[4];
+    ReadResult result = snapshot_.ReadLog(std::uint64_t{begin} + chars * 2 - 4, last, 4);
+    if (result != ReadResult::Ok) return result;
+    if (!EndsWithLineEnd(last)) return ReadResult::Damaged;
+
+    spanLow_ = spanHigh_ = 0;
+    if (!Reserve(&span_, &spanCapacity_, kSpanBytes)) return ReadResult::Failed;
+    result = snapshot_.ReadLog(begin, span_, kSpanBytes);
+    if (result != ReadResult::Ok) return result;
+    auto* head = reinterpret_cast<char16_t*>(span_);
+    std::uint32_t searched = chars - 2 < kSpanBytes / 2 ? chars - 2 : kSpanBytes / 2;
+    for (std::uint32_t i = 0; i < searched; ++i) {
+        if (head[i] == 0) {
+            record->text = head;
+            record->bytes = kSpanBytes;
+            next_ = k;
+            return ReadResult::Ok;
+        }
+    }
+    whole_ = static_cast<unsigned char*>(platform::Current().Allocate(bytes));
+    if (whole_ == nullptr) return ReadResult::Failed;
+    result = snapshot_.ReadLog(begin, whole_, bytes);
+    if (result != ReadResult::Ok) return result;
+    auto* text = reinterpret_cast<char16_t*>(whole_);
+    text[chars - 2] = 0;
+    record->text = text;
+    record->bytes = bytes;
+    next_ = k;
+    return ReadResult::Ok;
+}
+
+ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
+    *record = RecordText{};
+    if (whole_ != nullptr) {
+        platform::Current().Free(whole_);
+        whole_ = nullptr;
+    }
+    if (next_ == 0) return ReadResult::Ok;
+    std::uint32_t k = next_ - 1;
+    if (k < blockLow_ || k >= blockHigh_) {
+        ReadResult result = LoadBlock(ahead);
+        if (result != ReadResult::Ok) return result;
+    }
+    std::uint32_t begin = Word(k);
+    std::uint32_t end = Word(k + 1);
+    if (end < begin || end - begin < 4) return ReadResult::Damaged;
+    std::uint32_t bytes = end - begin;
+    if (bytes > kSpanBytes) return LoadLongRecord(k, record);
+    if (k < spanLow_ || k >= spanHigh_) {
+        ReadResult result = LoadSpan(k);
+        if (result != ReadResult::Ok) return result;
+    }
+    auto* text = reinterpret_cast<char16_t*>(span_ + (begin - Word(spanLow_)));
+    std::uint32_t chars = bytes / 2;
+    if (text[chars - 2] != u'\r' || text[chars - 1] != u'\n') return ReadResult::Damaged;
+    text[chars - 2] = 0;
+    record->text = text;
+    record->bytes = bytes;
+    next_ = k;
+    return ReadResult::Ok;
+}
+
+}  // namespace actlog

@@ -1,0 +1,61 @@
+// The records of a read snapshot, newest first, read in large blocks: the index
+// words of up to kBlockRecords records with one read, then the log bytes of as
+// many neighbouring records as fit kSpanBytes with one read.
+#pragma once
+
+#include <cstdint>
+
+#include "retrieval/read_snapshot.h"
+
+namespace actlog {
+
+// One record in the walk's own buffer, valid until the next call: its line
+// with the carriage return of the line end turned into the terminator.
+struct RecordText {
+    char16_t* text = nullptr;  // null once the oldest record is passed
+    // The bytes a copy must take: the record's length, or, for a record longer
+    // than kSpanBytes whose text ends early (a NUL in it), the part holding that end.
+    std::uint32_t bytes = 0;
+};
+
+class RecordWalk {
+public:
+    static constexpr std::uint32_t kBlockRecords = 16384;
+    static constexpr std::uint32_t kSpanBytes = 1u << 20;
+
+    // Walks the records below `below` (one past the newest to visit) down to record 0.
+    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below) noexcept : snapshot_(snapshot), next_(below) {}
+    ~RecordWalk();
+    RecordWalk(const RecordWalk&) = delete;
+    RecordWalk& operator=(const RecordWalk&) = delete;
+
+    // The next older record. `ahead` is how many records, this one included,
+    // the caller reads at least: no index word or log byte past them is read,
+    // so damage below a page stays unseen. Damaged: a span shorter than 4
+    // bytes or going backwards, an entry past the log's end, no CR LF at the end.
+    ReadResult Next(std::uint32_t ahead, RecordText* record) noexcept;
+
+private:
+    std::uint32_t Word(std::uint32_t k) const noexcept { return words_[k - blockLow_]; }
+    ReadResult LoadBlock(std::uint32_t ahead) noexcept;
+    ReadResult LoadSpan(std::uint32_t k) noexcept;
+    ReadResult LoadLongRecord(std::uint32_t k, RecordText* record) noexcept;
+    bool Reserve(unsigned char** buffer, std::uint32_t* capacity, std::uint32_t bytes) noexcept;
+
+    ReadSnapshot& snapshot_;
+    std::uint32_t next_;
+    // Words of records [blockLow_, blockHigh_): words_[i] = word(blockLow_ + i), one more at the end.
+    std::uint32_t* words_ = nullptr;
+    std::uint32_t wordCapacity_ = 0;  // bytes
+    std::uint32_t blockLow_ = 0;
+    std::uint32_t blockHigh_ = 0;
+    // Log bytes of records [spanLow_, spanHigh_) from word(spanLow_) on.
+    unsigned char* span_ = nullptr;
+    std::uint32_t spanCapacity_ = 0;
+    std::uint32_t spanLow_ = 0;
+    std::uint32_t spanHigh_ = 0;
+    // A record longer than kSpanBytes read whole.
+    unsigned char* whole_ = nullptr;
+};
+
+}  // namespace actlog
