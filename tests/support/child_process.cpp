@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +119,17 @@ int ChildProcess::Wait() {
     return exitCode_;
 }
 
+bool ChildProcess::Ended() {
+    if (!started()) return true;
+    return waited_ || WaitForSingleObject(reinterpret_cast<HANDLE>(handle_), 0) == WAIT_OBJECT_0;
+}
+
+void ChildProcess::Kill() {
+    if (!started() || waited_) return;
+    TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137);
+    Wait();
+}
+
 #else
 
 ChildProcess ChildProcess::Start(const fs::path& program, const std::vector<std::string>& args,
@@ -153,6 +165,21 @@ int ChildProcess::Wait() {
         waited_ = true;
     }
     return exitCode_;
+}
+
+bool ChildProcess::Ended() {
+    if (!started() || waited_) return true;
+    int status = 0;
+    if (waitpid(static_cast<pid_t>(handle_), &status, WNOHANG) != static_cast<pid_t>(handle_)) return false;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    waited_ = true;
+    return true;
+}
+
+void ChildProcess::Kill() {
+    if (!started() || waited_) return;
+    ::kill(static_cast<pid_t>(handle_), SIGKILL);
+    Wait();
 }
 
 #endif

@@ -25,6 +25,10 @@ public:
     bool started() const;
     // Waits and gives the exit code (-1 when it could not be waited for).
     int Wait();
+    // True once the process has ended (then Wait gives its code at once).
+    bool Ended();
+    // Ends the process at once (SIGKILL, TerminateProcess) and waits for it.
+    void Kill();
 
 private:
     long long handle_ = 0;  // pid or process handle
