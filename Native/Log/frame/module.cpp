@@ -98,7 +98,7 @@ int InitializeLogModuleAt(const char16_t* modulePath) noexcept {
             g_module.dataSyncDirectory.Assign(work.view());
             g_module.dataSyncDirectory.Append(Relative(u"DataSync").view());
             work.Append(Relative(u"Logs").view());
-            os.MakeDirectory(work.c_str());
+            if (kInstalledLogs[0] == 0) os.MakeDirectory(work.c_str());
         } else {
             PathText root(u"C:\\");
             work = root;

@@ -140,32 +140,52 @@ std::string ParamValue(const std::string& text) {
 }
 
 std::string SyslogMessage(const Record& record, const std::string& host) {
-    std::string text = "<" + std::to_string(kFacility * 8 + SyslogSeverity(record)) + ">1 ";
+    std::string text = "<";
+    text += std::to_string(kFacility * 8 + SyslogSeverity(record));
+    text += ">1 ";
     text += record.add ? Timestamp(record.time) : "-";
     text += " " + host + " actlog - " + (record.add ? "ADD" : "PRUNE");
     text += std::string(" [") + kSdId + " owner=\"" + ParamValue(record.owner) + "\"";
     if (record.add) {
-        text += " job=\"" + std::to_string(record.job) + "\" severity=\"" + std::to_string(record.severity) + "\"]";
-        text += " \xEF\xBB\xBF" + record.message;
+        text += " job=\"";
+        text += std::to_string(record.job);
+        text += "\" severity=\"";
+        text += std::to_string(record.severity);
+        text += "\"]";
+        text += " \xEF\xBB\xBF";
+        text += record.message;
     } else {
-        text += " before=\"" + Timestamp(record.time) + "\"]";
-        text += " \xEF\xBB\xBFrecords before " + record.time + " removed";
+        text += " before=\"";
+        text += Timestamp(record.time);
+        text += "\"]";
+        text += " \xEF\xBB\xBFrecords before ";
+        text += record.time;
+        text += " removed";
     }
     return text;
 }
 
 // The field names of `actlog show --json`, with the line's kind in front.
 std::string JsonLine(const Record& record) {
-    std::string text = "{\"kind\":" + JsonString(record.add ? "ADD" : "PRUNE") + ",\"time\":" + JsonString(record.time);
+    std::string text = "{\"kind\":";
+    text += JsonString(record.add ? "ADD" : "PRUNE");
+    text += ",\"time\":";
+    text += JsonString(record.time);
     if (record.add) {
-        text += ",\"severity\":" + std::to_string(record.severity) +
-                ",\"label\":" + JsonString(SeverityLabel(static_cast<uint32_t>(record.severity))) +
-                ",\"job\":" + std::to_string(record.job);
+        text += ",\"severity\":";
+        text += std::to_string(record.severity);
+        text += ",\"label\":";
+        text += JsonString(SeverityLabel(static_cast<uint32_t>(record.severity)));
+        text += ",\"job\":";
+        text += std::to_string(record.job);
     } else {
         text += ",\"severity\":null,\"label\":null,\"job\":null";
     }
-    text += ",\"owner\":" + (record.owner.empty() ? std::string("null") : JsonString(record.owner));
-    text += ",\"message\":" + (record.add ? JsonString(record.message) : std::string("null")) + "}\n";
+    text += ",\"owner\":";
+    text += record.owner.empty() ? std::string("null") : JsonString(record.owner);
+    text += ",\"message\":";
+    text += record.add ? JsonString(record.message) : std::string("null");
+    text += "}\n";
     return text;
 }
 
