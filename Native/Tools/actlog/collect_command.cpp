@@ -93,9 +93,10 @@ std::string PruneOwner(const SyncLogEntry& entry) {
     const LOG_WCHAR* rest = entry.timeText;
     while (*rest != 0) ++rest;
     ++rest;
-    if (rest[0] != u'-' || rest[1] != u' ') return {};
+    if (rest[0] != '-' || rest[1] != ' ') return {};
     WideView owner(rest + 2);
-    std::size_t cut = owner.rfind(u" -");
+    static constexpr LOG_WCHAR kEnd[] = {' ', '-', 0};
+    std::size_t cut = owner.rfind(kEnd);
     return Narrow(cut == WideView::npos ? owner : owner.substr(0, cut));
 }
 
