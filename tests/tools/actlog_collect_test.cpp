@@ -70,6 +70,7 @@ void WriteJournal(const fs::path& path, const std::vector<JournalLine>& lines) {
     WriteBytes(path, bytes);
 }
 
+#ifndef _WIN32
 // `count` lines from the machine and three owners, every severity, with a
 // PRUNE line every 1000 records.
 std::vector<JournalLine> ManyLines(int count, std::size_t padding = 0) {
@@ -87,6 +88,7 @@ std::vector<JournalLine> ManyLines(int count, std::size_t padding = 0) {
     }
     return lines;
 }
+#endif
 
 using CollectTest = ActlogTest;
 
