@@ -154,6 +154,10 @@ fs::path Sandbox::ModulePath() const { return bin / SharedLibraryName(); }
 
 void Sandbox::InstallSharedLibrary() const {
     fs::copy_file(ArtifactDir() / SharedLibraryName(), ModulePath(), fs::copy_options::overwrite_existing);
+#ifndef _WIN32
+    // Programs linked against the library load it by its SONAME.
+    fs::copy_file(ArtifactDir() / "libLog.so.1", bin / "libLog.so.1", fs::copy_options::overwrite_existing);
+#endif
 }
 
 void Sandbox::CreateFullSyncMark() const {

@@ -21,6 +21,31 @@ constexpr LanguageRow kLanguages[] = {
 };
 constexpr char16_t kEnglishLibrary[] = u"bvmsg.enu.dll";
 
+// Absolute directories a system-wide package bakes in at build time; empty
+// ones keep the directories beside the library.
+#ifdef LOG_INSTALLED_LOGS_DIR
+constexpr char16_t kInstalledLogs[] = u"" LOG_INSTALLED_LOGS_DIR;
+#else
+constexpr char16_t kInstalledLogs[] = u"";
+#endif
+#ifdef LOG_INSTALLED_DATASYNC_DIR
+constexpr char16_t kInstalledDataSync[] = u"" LOG_INSTALLED_DATASYNC_DIR;
+#else
+constexpr char16_t kInstalledDataSync[] = u"";
+#endif
+#ifdef LOG_INSTALLED_MESSAGES_DIR
+constexpr char16_t kInstalledMessages[] = u"" LOG_INSTALLED_MESSAGES_DIR;
+#else
+constexpr char16_t kInstalledMessages[] = u"";
+#endif
+
+// A baked-in directory with the separator at its end.
+PathText Installed(const char16_t* directory) {
+    PathText text(std::u16string_view(directory, TextLength(directory)));
+    text.Append(platform::kSeparator);
+    return text;
+}
+
 // "\..\Logs\" with the platform's separator.
 PathText Relative(std::u16string_view name) {
     PathText text;
@@ -73,7 +98,7 @@ int InitializeLogModuleAt(const char16_t* modulePath) noexcept {
             g_module.dataSyncDirectory.Assign(work.view());
             g_module.dataSyncDirectory.Append(Relative(u"DataSync").view());
             work.Append(Relative(u"Logs").view());
-            os.MakeDirectory(work.c_str());
+            if (kInstalledLogs[0] == 0) os.MakeDirectory(work.c_str());
         } else {
             PathText root(u"C:\\");
             work = root;
@@ -84,6 +109,14 @@ int InitializeLogModuleAt(const char16_t* modulePath) noexcept {
         g_module.utilityLogPath.Append(u"OrielMgrUtility.log");
         if (found) work.Truncate(cut);
     }
+    if (kInstalledLogs[0] != 0) {
+        g_module.logsDirectory = Installed(kInstalledLogs);
+        g_module.utilityLogPath.Assign(g_module.logsDirectory.view());
+        g_module.utilityLogPath.Append(u"OrielMgrUtility.log");
+        os.MakeDirectory(g_module.logsDirectory.c_str());
+    }
+    if (kInstalledDataSync[0] != 0) g_module.dataSyncDirectory = Installed(kInstalledDataSync);
+    if (kInstalledMessages[0] != 0) work.Assign(std::u16string_view(kInstalledMessages, TextLength(kInstalledMessages)));
     os.SetMutexDirectory(g_module.logsDirectory.c_str());
 
     if (g_module.messageLibrary.valid()) return 1;

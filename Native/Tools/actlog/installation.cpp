@@ -105,9 +105,22 @@ fs::path LibraryPath() {
 #endif
 }
 
-fs::path LogsDirectory() { return (LibraryPath().parent_path() / ".." / "Logs").lexically_normal(); }
+// A system-wide package bakes the same directories into the library and the tool.
+fs::path LogsDirectory() {
+#ifdef LOG_INSTALLED_LOGS_DIR
+    return fs::path(LOG_INSTALLED_LOGS_DIR);
+#else
+    return (LibraryPath().parent_path() / ".." / "Logs").lexically_normal();
+#endif
+}
 
-fs::path DataSyncDirectory() { return (LibraryPath().parent_path() / ".." / "DataSync").lexically_normal(); }
+fs::path DataSyncDirectory() {
+#ifdef LOG_INSTALLED_DATASYNC_DIR
+    return fs::path(LOG_INSTALLED_DATASYNC_DIR);
+#else
+    return (LibraryPath().parent_path() / ".." / "DataSync").lexically_normal();
+#endif
+}
 
 fs::path ProgramPath() {
 #ifdef _WIN32

@@ -1,5 +1,6 @@
 // Where the loaded library keeps its files: <library directory>/../Logs and
-// <library directory>/../DataSync, and which activity logs lie there. The tool
+// <library directory>/../DataSync (or the directories a system-wide package
+// baked in), and which activity logs lie there. The tool
 // reads these directories itself only to list and check files, never to write.
 #pragma once
 

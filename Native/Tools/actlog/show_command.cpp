@@ -141,8 +141,13 @@ int Run(const std::vector<std::string>& args) {
     if (page.result == 0) {
         printer.Print(page, page.returned, follow, true);
         if (!options.Has("--json") && !follow) {
-            Print("(" + std::to_string(page.returned) + " of " + std::to_string(page.total) +
-                  (query.job ? " records of job " + std::to_string(*query.job) : std::string(" records")) + ")\n");
+            // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict, wrongly) on "(" + std::string.
+            std::string summary = std::to_string(page.returned);
+            summary.insert(0, 1, '(');
+            summary += " of " + std::to_string(page.total);
+            summary += query.job ? " records of job " + std::to_string(*query.job) : std::string(" records");
+            summary += ")\n";
+            Print(summary);
         }
     }
     if (!follow) return kSuccess;
