@@ -53,6 +53,7 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept 
 }  // namespace
 
 bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+    if (!OwnerNameAllowed(owner)) return false;
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
     RecoverIfLeftovers(owner);

@@ -119,7 +119,9 @@ bool IsStrayFile(std::string_view name) {
     bool discard = false;
     std::string file = WithoutDiscardEnding(name, discard);
     for (std::string_view set : kSetFiles) {
-        bool named = file == set || EndsWith(file, "." + std::string(set));
+        std::string_view whole(file);
+        bool named = whole == set || (whole.size() > set.size() && EndsWith(whole, set) &&
+                                      whole[whole.size() - set.size() - 1] == '.');
         if (named && (discard || EndsWith(set, ".new") || EndsWith(set, ".rex"))) return true;
     }
     return false;
