@@ -94,13 +94,21 @@ std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition dispo
     std::uint64_t position = 0;
     // A low half of all ones is the platform's "invalid position" and counts as failure.
     if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
+        const std::uint64_t before = position;
         bool ready = true;
         if (position == 0) {
             static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
             ready = WriteAll(os, file, kBom, 2);
             position = 2;
         }
-        if (ready && WriteAll(os, file, bytes, count)) result = static_cast<std::int64_t>(position & kLow32);
+        if (ready && WriteAll(os, file, bytes, count)) {
+            result = static_cast<std::int64_t>(position & kLow32);
+        } else {
+            // A write that stopped part-way (a full disk) is cut back, so that
+            // no half line stands in front of the next one.
+            std::uint64_t at = 0;
+            if (os.Seek(file, static_cast<std::int64_t>(before), platform::SeekFrom::Begin, &at)) os.SetEndOfFile(file);
+        }
     }
     os.CloseFile(file);
     return result;
