@@ -85,15 +85,48 @@ void JournalRecord::Finish() noexcept {
     for (std::size_t i = 0; i < kPrefixChars; ++i) out[i] = prefix[i];
 }
 
+// A writer that died part-way through a line left a torn tail: the file is
+// cut back behind its last CR LF (or to its byte-order mark), so that the next
+// line starts at a line start on an even offset. Gives the new end.
+std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std::uint64_t end) noexcept {
+    // The longest journal record: the length prefix and a line of 4095 characters.
+    constexpr std::uint32_t kLongest = 2 * (JournalRecord::kPrefixChars + kLineChars);
+    unsigned char tail[kLongest];
+    std::uint64_t from = end > kLongest + 2 ? end - kLongest : 2;
+    std::uint32_t count = static_cast<std::uint32_t>(end - from);
+    std::uint32_t done = 0;
+    if (end <= 2 || !os.ReadAt(file, from, tail, count, &done) || done != count) return end;
+    std::uint32_t even = (end - from) % 2 == 0 ? count : count - 1;
+    if (even == count && even >= 4 && tail[even - 4] == 0x0D && tail[even - 3] == 0 && tail[even - 2] == 0x0A &&
+        tail[even - 1] == 0) {
+        return end;
+    }
+    std::uint64_t cut = from;
+    for (std::uint32_t i = even; i >= 4; i -= 2) {
+        if (tail[i - 4] == 0x0D && tail[i - 3] == 0 && tail[i - 2] == 0x0A && tail[i - 1] == 0) {
+            cut = from + i;
+            break;
+        }
+    }
+    std::uint64_t at = 0;
+    if (!os.Seek(file, static_cast<std::int64_t>(cut), platform::SeekFrom::Begin, &at) || !os.SetEndOfFile(file)) {
+        return end;
+    }
+    return cut;
+}
+
 std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
                                std::uint32_t count) noexcept {
     platform::Platform& os = platform::Current();
-    platform::FileHandle file = os.OpenFile(path, platform::Access::Write, disposition);
+    platform::FileHandle file = os.OpenFile(path, platform::Access::ReadWrite, disposition);
     if (!file.valid()) return -1;
     std::int64_t result = -1;
     std::uint64_t position = 0;
     // A low half of all ones is the platform's "invalid position" and counts as failure.
     if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
+        position = CutTornTail(os, file, position);
+        std::uint64_t start = 0;
+        os.Seek(file, static_cast<std::int64_t>(position), platform::SeekFrom::Begin, &start);
         const std::uint64_t before = position;
         bool ready = true;
         if (position == 0) {
