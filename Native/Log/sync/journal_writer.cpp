@@ -1,6 +1,7 @@
 // The live sync journal: file names, the journal record, the byte-order-mark
 // append shared with the record append, and the ADD and PRUNE writers.
 #include "activity/log_files.h"
+#include "activity/record_bounds.h"
 #include "activity/record_line.h"
 #include "frame/module.h"
 #include "sync/journal_files.h"
@@ -97,13 +98,10 @@ std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std
     std::uint32_t done = 0;
     if (end <= 2 || !os.ReadAt(file, from, tail, count, &done) || done != count) return end;
     std::uint32_t even = (end - from) % 2 == 0 ? count : count - 1;
-    if (even == count && even >= 4 && tail[even - 4] == 0x0D && tail[even - 3] == 0 && tail[even - 2] == 0x0A &&
-        tail[even - 1] == 0) {
-        return end;
-    }
+    if (even == count && even >= 4 && IsLineEnd(tail + even - 4)) return end;
     std::uint64_t cut = from;
     for (std::uint32_t i = even; i >= 4; i -= 2) {
-        if (tail[i - 4] == 0x0D && tail[i - 3] == 0 && tail[i - 2] == 0x0A && tail[i - 1] == 0) {
+        if (IsLineEnd(tail + i - 4)) {
             cut = from + i;
             break;
         }
