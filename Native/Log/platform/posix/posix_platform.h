@@ -35,6 +35,8 @@ public:
     bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                 std::uint32_t* done) override;
     bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    bool WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                 std::uint32_t* done) override;
     bool SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     bool CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
