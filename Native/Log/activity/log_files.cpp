@@ -63,24 +63,31 @@ const char16_t* ActivitySuffix(LogFile which) noexcept {
     return kLogSuffix;
 }
 
-PathText ActivityPath(LogFile which, const char16_t* owner) noexcept {
+PathText ActivityPath(LogFile which, const char16_t* owner) noexcept { return OwnerFiles(owner).Path(which); }
+
+PathText OwnerFiles::Path(LogFile which) noexcept {
     std::u16string_view directory = Module().logsDirectory.view();
     PathText path(directory);
     const char16_t* suffix = ActivitySuffix(which);
-    if (!OwnerPresent(owner)) {
+    if (!OwnerPresent(owner_)) {
         path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
         return path;
     }
-    std::u16string_view name(owner, TextLength(owner));
+    std::u16string_view name(owner_, TextLength(owner_));
     // Where names tell case apart, every file takes the spelling of the log.
     if (which != LogFile::Log && !platform::kCaseSensitiveNames) {
         path.Append(name);
         path.AppendZ(suffix);
         return path;
     }
-    OwnerLogName found = LookUpOwnerLog(directory, name);
-    if (which == LogFile::Log) return found.log;
-    path.Append(found.spelling.view());
+    if (!lookedUp_) {
+        OwnerLogName found = LookUpOwnerLog(directory, name);
+        log_ = found.log;
+        spelling_ = found.spelling;
+        lookedUp_ = true;
+    }
+    if (which == LogFile::Log) return log_;
+    path.Append(spelling_.view());
     path.AppendZ(suffix);
     return path;
 }

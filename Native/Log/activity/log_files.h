@@ -46,6 +46,20 @@ enum class LogFile {
 // set of files.
 PathText ActivityPath(LogFile which, const char16_t* owner) noexcept;
 
+// ActivityPath for several files of one owner's set, with one lookup of the
+// owner's log (made at the first path that needs it).
+class OwnerFiles {
+public:
+    explicit OwnerFiles(const char16_t* owner) noexcept : owner_(owner) {}
+    PathText Path(LogFile which) noexcept;
+
+private:
+    const char16_t* owner_;
+    bool lookedUp_ = false;
+    PathText log_;
+    PathText spelling_;
+};
+
 // The fixed suffix of a file of the set (".activity.log", ...) and the
 // machine's name for it ("activity.log", ...).
 const char16_t* ActivitySuffix(LogFile which) noexcept;

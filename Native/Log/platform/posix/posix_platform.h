@@ -75,15 +75,6 @@ public:
 // the old name. Never replaces an existing target.
 bool MoveByLink(const char* from, const char* to) noexcept;
 
-// Removals of files at least this large hand their last descriptor to the
-// reclaim worker (posix_reclaim.cpp).
-inline constexpr long long kReclaimLaterBytes = 32ll << 20;
-// Closes `descriptor`, the last one of a removed file (`info` from fstat), on
-// the reclaim worker, or at once when the worker cannot take it.
-void ReclaimLater(int descriptor, const struct stat& info) noexcept;
-// Returns once every descriptor handed to the worker is closed.
-void FinishReclaims() noexcept;
-
 // The file name under which the lock file of mutex `name` lives in .locks/:
 // letters, digits, '.', '-' and '_' as they are, every other UTF-16 unit as
 // "%XXXX"; a name whose escaped form is long keeps a prefix and adds a hash
