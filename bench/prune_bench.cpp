@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         std::string size = records == 8000000 ? "1 GiB" : std::to_string(records / 1000) + "K records";
         Report("PruneLog of " + size + ", deletion included", Median(prunes), "s",
                "cp of the surviving bytes + rm of a same-size copy of the old log", Median(copies), "ratio<=1.3");
-        Report("PruneLog of " + size + ", peak memory", peakKib / 1024.0, "MiB", "-", -1, "figure<=64");
+        Report("PruneLog of " + size + ", peak memory", static_cast<double>(peakKib) / 1024, "MiB", "-", -1, "figure<=64");
         // The rebuild of a pruned log's index.
         failed = FreshLog(argv[0], work, records) && std::system("sync") == 0 &&
                          Run(argv[0], work, "prune", records) == 0
