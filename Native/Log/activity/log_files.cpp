@@ -92,6 +92,19 @@ PathText OwnerFiles::Path(LogFile which) noexcept {
     return path;
 }
 
+PathText OwnerFiles::PlainLogPath() const noexcept {
+    if (!OwnerPresent(owner_)) return PathText();
+    PathText path(Module().logsDirectory.view());
+    if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) return PathText();
+    return path;
+}
+
+void OwnerFiles::FoundPlainLog(const PathText& log) noexcept {
+    log_ = log;
+    spelling_.Assign(std::u16string_view(owner_, TextLength(owner_)));
+    lookedUp_ = true;
+}
+
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {
     PathText name;
     name.AppendZ(baseName);

@@ -52,6 +52,12 @@ class OwnerFiles {
 public:
     explicit OwnerFiles(const char16_t* owner) noexcept : owner_(owner) {}
     PathText Path(LogFile which) noexcept;
+    // The path of the owner's log under its plain name, as the owner spells it
+    // (empty without an owner). For an owner whose name holds no '.', a file
+    // there is the owner's log (LookUpOwnerLog); FoundPlainLog records that
+    // the caller found it, in place of the lookup.
+    PathText PlainLogPath() const noexcept;
+    void FoundPlainLog(const PathText& log) noexcept;
 
 private:
     const char16_t* owner_;

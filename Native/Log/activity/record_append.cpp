@@ -47,12 +47,13 @@ int AppendToPair(PairEnds& pair, const LineText& line, bool mayReindex) noexcept
 
 // While a prune builds the new pair the record belongs there, behind the
 // reserved fronts. The new log is never created here: without it no prune runs.
-int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, bool* present,
-                    bool* recovered) noexcept {
+int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, ScopedFile& mainLog,
+                    bool* present, bool* recovered) noexcept {
     PathText newLog = files.Path(LogFile::NewLog);
     ScopedFile log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     *present = log.valid();
     if (!*present) return -1;
+    mainLog.Close();
     // A new pair whose prune mutex is free was left by a dead prune: it is
     // finished first, and the record goes to the main pair it leaves.
     log.Close();
@@ -69,9 +70,12 @@ int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& fil
     return AppendToPair(pair, line, false);
 }
 
-int AppendToMainPair(const LineText& line, OwnerFiles&& files) noexcept {
-    PathText mainLog = files.Path(LogFile::Log);
-    ScopedFile log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+// `log` is the main log when it is open already.
+int AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
+    if (!log.valid()) {
+        PathText mainLog = files.Path(LogFile::Log);
+        log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    }
     if (!log.valid()) return -1;
     PathText mainIndex = files.Path(LogFile::Index);
     ScopedFile index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
@@ -91,13 +95,22 @@ int AppendToMainPair(const LineText& line, OwnerFiles&& files) noexcept {
 int AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     // The paths are worked out under the mutex: an owner renaming holds the
     // same mutex, so the log cannot move between the lookup and the write.
-    // The owner's log is looked up once, and again after a recovery.
+    // The owner's log is looked up once, and again after a recovery. A log
+    // under the plain name of an owner without a '.' in it is the owner's:
+    // opening it answers the lookup.
     OwnerFiles files(owner);
+    ScopedFile mainLog;
+    if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
+        PathText plain = files.PlainLogPath();
+        mainLog = ScopedFile::Open(plain.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+        if (mainLog.valid()) files.FoundPlainLog(plain);
+    }
     bool newPair = false;
     bool recovered = false;
-    int result = AppendToNewPair(line, owner, files, &newPair, &recovered);
+    int result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
     if (newPair) return result;
-    result = recovered ? AppendToMainPair(line, OwnerFiles(owner)) : AppendToMainPair(line, std::move(files));
+    result = recovered ? AppendToMainPair(line, OwnerFiles(owner))
+                       : AppendToMainPair(line, std::move(files), std::move(mainLog));
     // A main pair that cannot take the record may be a dead prune's half-done
     // exchange (the index moved aside).
     if (result != 0 && RecoverUnderWrite(owner)) result = AppendToMainPair(line, OwnerFiles(owner));
