@@ -82,29 +82,15 @@ inline bool SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
 
 // Reads exactly `count` bytes at `offset`.
 inline bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
-    if (!SeekTo(file, offset)) return false;
-    auto* at = static_cast<unsigned char*>(buffer);
-    while (count > 0) {
-        std::uint32_t done = 0;
-        if (!platform::Current().Read(file, at, count, &done) || done == 0) return false;
-        at += done;
-        count -= done;
-    }
-    return true;
+    std::uint32_t done = 0;
+    return platform::Current().ReadAt(file, offset, buffer, count, &done) && done == count;
 }
 
 // Writes exactly `count` bytes at `offset`.
 inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
                     std::uint32_t count) noexcept {
-    if (!SeekTo(file, offset)) return false;
-    const auto* at = static_cast<const unsigned char*>(buffer);
-    while (count > 0) {
-        std::uint32_t done = 0;
-        if (!platform::Current().Write(file, at, count, &done) || done == 0) return false;
-        at += done;
-        count -= done;
-    }
-    return true;
+    std::uint32_t done = 0;
+    return platform::Current().WriteAt(file, offset, buffer, count, &done) && done == count;
 }
 
 }  // namespace actlog

@@ -26,6 +26,17 @@ bool Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::
     return Read(file, buffer, count, done);
 }
 
+bool Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                       std::uint32_t* done) {
+    *done = 0;
+    std::uint64_t at = 0;
+    if (offset > 0x7FFFFFFFFFFFFFFFull || !Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at) ||
+        at != offset) {
+        return false;
+    }
+    return Write(file, buffer, count, done);
+}
+
 bool Platform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
                          std::uint32_t count, std::uint32_t* done) {
     constexpr std::uint32_t kBufferBytes = 1u << 20;

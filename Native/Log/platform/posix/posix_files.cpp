@@ -135,6 +135,17 @@ bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t cou
     return ok && total == count;
 }
 
+bool PosixPlatform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                            std::uint32_t* done) {
+    *done = 0;
+    if (!file.valid() || offset > 0x7FFFFFFFFFFFFFFFull) return false;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    bool ok = TransferAll(count, done, [&](std::uint32_t at, std::uint32_t left) {
+        return ::pwrite(Descriptor(file), bytes + at, left, static_cast<off_t>(offset + at));
+    });
+    return ok && *done == count;
+}
+
 bool PosixPlatform::SetEndOfFile(FileHandle file) {
     if (!file.valid()) return false;
     off_t at = ::lseek(Descriptor(file), 0, SEEK_CUR);
