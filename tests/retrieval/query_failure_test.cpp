@@ -59,31 +59,6 @@ protected:
     std::vector<std::u16string> lines_;
 };
 
-TEST_F(QueryFailureTest, EveryFailureReleasesAllAndKeepsTheIndex) {
-    const auto log = ReadBytes(Log("vm1"));
-    const auto index = ReadBytes(Index("vm1"));
-    for (bool job : {false, true}) {
-        for (const FailureRow& row : kRows) {
-            SCOPED_TRACE(std::string(row.name) + (job ? " (GetJobLog)" : " (GetLog)"));
-            testsupport::WriteBytes(Index("vm1"), index);
-            Page page;
-            {
-                FaultInjectingPlatform faults;
-                testsupport::ScopedPlatform installed(faults);
-                faults.FailOnlyPaths(row.onlyPaths);
-                faults.FailNth(row.op, row.nth, row.op == Op::Open);
-                EXPECT_EQ(Query(job, page), -1);
-            }
-            EXPECT_EQ(page.entries, nullptr);
-            EXPECT_EQ(page.returned, 0u);
-            EXPECT_EQ(page.total, 0u);
-            EXPECT_EQ(ReadBytes(Index("vm1")), index);
-            EXPECT_FALSE(Exists(Index("vm1").string() + ".old0"));
-            EXPECT_EQ(ReadBytes(Log("vm1")), log);
-        }
-    }
-}
-
 TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
     for (auto result : {actlog::platform::WaitResult::Failed, actlog::platform::WaitResult::Abandoned}) {
         FaultInjectingPlatform faults;
