@@ -46,6 +46,16 @@ TEST_F(ReIndexTest, SmallLogs) {
     }
 }
 
+// More records than one pass of the scanner keeps.
+TEST_F(ReIndexTest, RebuildsALogOfManyRecords) {
+    std::vector<TestRecord> records(16500, {At(2024, 1, 1, 0, 0, 0), u"r"});
+    WriteLogPair(Log(), Index(), records);
+    const std::vector<std::uint8_t> written = ReadBytes(Index());
+    std::filesystem::remove(Index());
+    EXPECT_EQ(0, ReIndexLog(nullptr));
+    EXPECT_EQ(written, ReadBytes(Index()));
+}
+
 TEST_F(ReIndexTest, BusyPruneMutexGivesOne) {
     WriteLogPair(Log("vm"), Index("vm"), {{At(2024, 1, 1, 0, 0, 0), u"x"}});
     WriteLogPair(Log("other"), Index("other"), {{At(2024, 1, 1, 0, 0, 0), u"y"}});

@@ -200,6 +200,12 @@ TEST_F(PlatformFiles, PosixNamesThatAreNotUtf16FailCleanly) {
     EXPECT_FALSE(os.OpenFile(bad.c_str(), Access::Write, Disposition::CreateAlways).valid());
     EXPECT_FALSE(os.Exists(bad.c_str()));
     EXPECT_FALSE(os.MakeDirectory(bad.c_str()));
+    const std::u16string good = U16(dir) + u"/good", tooLong = U16(dir) + u"/" + std::u16string(5000, u'n');
+    WriteBytes(dir / "good", Bytes("x"));
+    EXPECT_FALSE(os.MoveNoReplace(good.c_str(), bad.c_str()));
+    EXPECT_FALSE(os.MoveNoReplace(bad.c_str(), good.c_str()));
+    EXPECT_FALSE(os.MoveNoReplace(good.c_str(), tooLong.c_str()));
+    std::filesystem::remove(dir / "good");
     EXPECT_TRUE(testsupport::ListDir(dir).empty());
 }
 #endif
