@@ -1,5 +1,5 @@
 // actlog collect: JSON lines, and (on Linux) delivery to a real rsyslog over
-// TCP, a collector killed half-way.
+// TCP and a local socket, a collector killed half-way.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -171,13 +171,12 @@ public:
         fs::create_directories(dir_ / "work");
         std::ofstream(dir_ / "rsyslog.conf")
             << "global(workDirectory=\"" << (dir_ / "work").string() << "\" maxMessageSize=\"64k\")\n"
-            << "module(load=\"imtcp\")\nmodule(load=\"imudp\")\nmodule(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+            << "module(load=\"imtcp\")\nmodule(load=\"imuxsock\" SysSock.Use=\"off\")\n"
             << "template(name=\"fields\" type=\"string\" string=\"%msgid%|%syslogseverity%|%app-name%|"
                "%timereported:::date-rfc3339%|%structured-data%|%msg%\\n\")\n"
             << "ruleset(name=\"in\") { action(type=\"omfile\" file=\"" << Output().string()
             << "\" template=\"fields\") }\n"
             << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << port_ << "\" ruleset=\"in\")\n"
-            << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << port_ << "\" ruleset=\"in\")\n"
             << "input(type=\"imuxsock\" socket=\"" << Socket().string() << "\" ruleset=\"in\" ratelimit.interval=\"0\" "
             << "useSpecialParser=\"off\" parseHostname=\"on\" ignoreTimestamp=\"off\")\n";
         Start();
@@ -203,7 +202,6 @@ public:
     void Signal(int signal) const { kill(pid_, signal); }
 
     std::string Tcp() const { return "tcp:127.0.0.1:" + std::to_string(port_); }
-    std::string Udp() const { return "udp:127.0.0.1:" + std::to_string(port_); }
     fs::path Socket() const { return dir_ / "log.sock"; }
     fs::path Output() const { return dir_ / "received.log"; }
 
@@ -259,12 +257,12 @@ protected:
     Rsyslog rsyslog{sandbox.root / "rsyslog"};
 };
 
-TEST_F(CollectRsyslogTest, EveryRecordArrivesWithItsFields) {
+TEST_F(CollectRsyslogTest, EveryRecordArrivesWithItsFieldsOverEachStream) {
     struct Case {
         std::string to;
         int records;
     };
-    for (const Case& c : {Case{rsyslog.Tcp(), 10000}}) {
+    for (const Case& c : {Case{rsyslog.Tcp(), 10000}, Case{"unix:" + rsyslog.Socket().string(), 1000}}) {
         SCOPED_TRACE(c.to);
         const std::size_t before = rsyslog.Received(0).size();
         std::vector<JournalLine> lines = ManyLines(c.records);
