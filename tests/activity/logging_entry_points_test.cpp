@@ -56,7 +56,6 @@ protected:
         }
         fs::remove(Journal());
     }
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
     // The lines of a log without their stamps.
     std::vector<std::u16string> Tails(std::string_view owner = {}) const {
         std::vector<std::u16string> tails;

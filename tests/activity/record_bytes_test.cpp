@@ -33,7 +33,6 @@ protected:
         SandboxTest::SetUp();
         sandbox.CreateFullSyncMark();
     }
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
 
     FaultInjectingPlatform faults;
     ScopedPlatform installed{faults};

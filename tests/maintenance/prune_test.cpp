@@ -19,7 +19,6 @@ using testsupport::ReadUtf16;
 
 class PruneTest : public testsupport::SandboxTest {
 protected:
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
     int JournalCount(const std::u16string& text) const {
         if (!testsupport::Exists(Journal())) return 0;
         std::u16string all = ReadUtf16(Journal());
