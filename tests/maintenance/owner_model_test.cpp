@@ -42,6 +42,11 @@ std::u16string Stamp(const LogSystemTime& t) {
 
 bool Before(const LogSystemTime& a, const LogSystemTime& b) { return Stamp(a) < Stamp(b); }
 
+std::u16string Lower(std::u16string text) {
+    for (char16_t& c : text) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c;
+    return text;
+}
+
 int32_t JobLogEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
     va_list args;
     va_start(args, id);
@@ -169,11 +174,7 @@ protected:
         const std::u16string prefix = given != nullptr ? given : u"";
         SCOPED_TRACE("rename to prefix " + testsupport::Utf8(prefix));
         EXPECT_EQ(0, VMUpdateLogFileNames(W(given), Owner()));
-        auto lower = [](std::u16string text) {
-            for (char16_t& c : text) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c | 0x20) : c;
-            return text;
-        };
-        if (!renamed_ || lower(prefix) != lower(prefix_)) prefix_ = prefix;
+        if (!renamed_ || Lower(prefix) != Lower(prefix_)) prefix_ = prefix;
         renamed_ = true;
     }
 
@@ -255,10 +256,21 @@ protected:
         const std::string log = renamed_ ? testsupport::Utf8(prefix_) + ".vm01.activity.log" : "vm01.activity.log";
         std::vector<std::string> files;
         for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
+#ifdef _WIN32
+            // Names differing only in case are one file here: a rebuild may spell it as its caller did.
+            if (name != ".locks") files.push_back(testsupport::Utf8(Lower(testsupport::U16(std::string_view(name)))));
+#else
             if (name != ".locks") files.push_back(name);
+#endif
         }
+#ifdef _WIN32
+        std::vector<std::string> expected = {testsupport::Utf8(Lower(testsupport::U16(std::string_view(log)))),
+                                             "vm01.activity.idx"};
+#else
         std::vector<std::string> expected = {log, "vm01.activity.idx"};
+#endif
         std::sort(expected.begin(), expected.end());
+        std::sort(files.begin(), files.end());
         EXPECT_EQ(files, expected);
         const std::vector<std::uint32_t> index = testsupport::ReadIndex(Index("vm01"));
         EXPECT_EQ(index.size(), model_.size());
