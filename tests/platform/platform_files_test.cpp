@@ -162,6 +162,10 @@ TEST_F(PlatformFiles, PosixSearchOrderIsExactThenShortestThenByUnit) {
                                                   std::to_string(i) + ".vm01.activity.log");
     for (const std::string& name : names) WriteBytes(dir / name, Bytes("x"));
     WriteBytes(dir / "vm01.activity.idx", Bytes("x"));
+    char16_t rootName[256];
+    SearchHandle root = os.FindFirst(u"/*", rootName, 256);  // the root directory itself
+    ASSERT_TRUE(root.valid());
+    os.FindClose(root);
 
     std::vector<std::u16string> expected;
     for (const std::string& name : names) {
