@@ -77,6 +77,9 @@ TEST_F(LogFilesTest, OwnerNameHardening) {
 }
 
 TEST_F(LogFilesTest, FindOwnerLogFile) {
+    char16_t none[] = u"x.activity.log";
+    EXPECT_EQ(0, actlog::FindOwnerLogFile(nullptr, 260));
+    EXPECT_EQ(0, actlog::FindOwnerLogFile(none, 0));
     struct Row {
         std::vector<std::string> files;
         const char16_t* owner;
@@ -122,34 +125,6 @@ TEST_F(LogFilesTest, FindOwnerLogFile) {
         std::string spelled = actlog::platform::kCaseSensitiveNames && *row.spelled ? row.spelled : Utf8(row.owner);
         for (LogFile which : {LogFile::Index, LogFile::NewLog, LogFile::NewIndex, LogFile::RebuildIndex}) {
             EXPECT_EQ(NameOf(which, row.owner), spelled + Utf8(actlog::ActivitySuffix(which))) << row.expected;
-        }
-    }
-}
-
-TEST_F(LogFilesTest, DiscardDamagedFile) {
-    struct Row {
-        int taken;  // discard names .old0 .. .old<taken-1> already in use
-        int result;
-    };
-    const Row rows[] = {{0, 1}, {2, 1}, {9, 1}, {10, 0}};
-    for (const Row& row : rows) {
-        fs::remove_all(sandbox.logs);
-        fs::create_directories(sandbox.logs);
-        fs::path damaged = sandbox.logs / "vm01.activity.idx";
-        WriteBytes(damaged, {1, 2, 3});
-        for (int i = 0; i < row.taken; ++i) WriteBytes(sandbox.logs / ("vm01.activity.idx.old" + std::to_string(i)), {9});
-
-        EXPECT_EQ(actlog::DiscardDamagedFile(U16(damaged).c_str()), row.result) << row.taken;
-        EXPECT_EQ(Exists(damaged), row.result == 0);
-        // The discard name that received the file is deleted at once; the
-        // ones taken before stay as they were.
-        std::vector<std::string> left = ListDir(sandbox.logs);
-        std::size_t expected = static_cast<std::size_t>(row.taken) + (row.result == 0 ? 1 : 0);
-        left.erase(std::remove(left.begin(), left.end(), ".locks"), left.end());
-        EXPECT_EQ(left.size(), expected) << row.taken;
-        for (int i = 0; i < row.taken; ++i) {
-            EXPECT_EQ(ReadBytes(sandbox.logs / ("vm01.activity.idx.old" + std::to_string(i))),
-                      std::vector<std::uint8_t>{9});
         }
     }
 }

@@ -56,7 +56,6 @@ protected:
         }
         fs::remove(Journal());
     }
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
     // The lines of a log without their stamps.
     std::vector<std::u16string> Tails(std::string_view owner = {}) const {
         std::vector<std::u16string> tails;
@@ -159,18 +158,6 @@ TEST_F(EntryPointTest, FaultingInsertLogsFallbackText) {
     }
 }
 
-TEST_F(EntryPointTest, TemplateWithoutText) {
-    EXPECT_EQ(JobLogActivity(2, 12, MSG_EMPTY), 0);
-    EXPECT_FALSE(Exists(Log()));
-    EXPECT_FALSE(Exists(Journal()));
-
-    ASSERT_EQ(LogActivity(2, MSG_EMPTY), 0);
-    ASSERT_EQ(VMJobLogActivity(W("vm01"), 2, 12, MSG_EMPTY), 0);
-    ASSERT_EQ(CallAutoupdateLogActivity(2, MSG_EMPTY), 0);
-    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -   Warning: \r\n", u" -   Warning: AutoUpdate: \r\n"}));
-    EXPECT_EQ(Tails("vm01"), std::vector<std::u16string>{u" -   Warning: Job0000000C - \r\n"});
-}
-
 TEST_F(EntryPointTest, MissingMessageIdWritesNothing) {
     const uint32_t missing = 4242;
     EXPECT_EQ(LogActivity(1, missing), -1);
@@ -189,20 +176,6 @@ TEST_F(EntryPointTest, NoMessageLibrary) {
     EXPECT_EQ(LogActivity(1, MSG_JOB_STARTED, W("x")), -1);
     EXPECT_EQ(AutoupdateLogActivityMSG(1, W("text")), -1);
     EXPECT_FALSE(Exists(bare.logs / "activity.log"));
-}
-
-TEST_F(EntryPointTest, OverLongTextsAreCut) {
-    const WideString longText(5000, LOG_WCHAR('x'));
-    ASSERT_EQ(LogActivity(1, MSG_PLAIN_TEXT, longText.c_str()), 0);
-    ASSERT_EQ(AutoupdateLogActivityMSG(1, longText.c_str()), 0);
-    ASSERT_EQ(CallAutoupdateLogActivity(1, MSG_PLAIN_TEXT, longText.c_str()), 0);
-    std::vector<std::u16string> tails = Tails();
-    ASSERT_EQ(tails.size(), 3u);
-    for (const std::u16string& tail : tails) {
-        EXPECT_EQ(tail.size() + kStampChars, 4095u);
-        EXPECT_EQ(tail.substr(tail.size() - 3), u"x\r\n");
-    }
-    EXPECT_EQ(ReadIndex(Index()), (std::vector<std::uint32_t>{2 + 8190, 2 + 2 * 8190, 2 + 3 * 8190}));
 }
 
 TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {

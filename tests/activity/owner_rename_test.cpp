@@ -32,40 +32,6 @@ protected:
     }
 };
 
-TEST_F(OwnerRenameTest, PrefixThenAnotherThenSameInOtherCase) {
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"one", u"vm01"), 0);
-    EXPECT_EQ(VMUpdateLogFileNames(W("P"), W("vm01")), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"P.vm01.activity.log", "vm01.activity.idx"}));
-
-    // The next append finds the log under its new name.
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"two", u"vm01"), 0);
-    EXPECT_EQ(Records("P.vm01.activity.log"), 2u);
-    EXPECT_EQ(ReadIndex(Index("vm01")).size(), 2u);
-
-    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"Q.vm01.activity.log", "vm01.activity.idx"}));
-    EXPECT_EQ(VMUpdateLogFileNames(W("Q"), W("vm01")), 0);
-    EXPECT_EQ(VMUpdateLogFileNames(W("q"), W("VM01")), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"Q.vm01.activity.log", "vm01.activity.idx"}));
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"three", u"vm01"), 0);
-    EXPECT_EQ(Records("Q.vm01.activity.log"), 3u);
-    // Another spelling reaches the same files.
-    ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"four", u"VM01"), 0);
-    EXPECT_EQ(VMUpdateLogFileNames(W("R"), W("Vm01")), 0);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"R.vm01.activity.log", "vm01.activity.idx"}));
-    EXPECT_EQ(ReadIndex(Index("vm01")).size(), 4u);
-}
-
-TEST_F(OwnerRenameTest, NullOrEmptyPrefixGivesLeadingDot) {
-    for (const LOG_WCHAR* prefix : {static_cast<const LOG_WCHAR*>(nullptr), W("")}) {
-        fs::remove_all(sandbox.logs);
-        fs::create_directories(sandbox.logs);
-        ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"one", u"vm01"), 0);
-        EXPECT_EQ(VMUpdateLogFileNames(prefix, W("vm01")), 0);
-        EXPECT_EQ(Listing(), (std::vector<std::string>{".vm01.activity.log", "vm01.activity.idx"}));
-    }
-}
-
 TEST_F(OwnerRenameTest, NothingMovesWhenTheMoveCannotBeMade) {
     // No log yet: nothing happens and the first append uses the plain name.
     EXPECT_EQ(VMUpdateLogFileNames(W("P"), W("vm01")), 0);

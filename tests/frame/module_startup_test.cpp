@@ -100,15 +100,6 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
     }
 }
 
-TEST_F(ModuleStartup, NullModulePathIsNoModulePath) {
-    RecordingPlatform os;
-    ScopedPlatform installed(os);
-    actlog::ResetLogModule();
-    EXPECT_EQ(actlog::InitializeLogModuleAt(nullptr), 0);
-    EXPECT_EQ(LogsOf(), u"");
-    EXPECT_TRUE(os.madeDirectories.empty());
-}
-
 TEST_F(ModuleStartup, LanguageTable) {
     struct Row {
         std::uint16_t language;
@@ -181,16 +172,6 @@ TEST_F(LabelsTest, NoMessageLibraryLeavesEmptyLabels) {
     for (std::uint32_t severity : {0u, 1u, 5u}) EXPECT_EQ(Label(severity), u"");
     LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
-}
-
-TEST_F(LabelsTest, AnAlreadyLoadedLibraryIsKept) {
-    ASSERT_EQ(Restart(1033), 1);
-    int loads = os.Calls(Op::LoadLibrary);
-    os.SetLanguage(1031);
-    // Start-up again without a reset: directories are worked out anew, the library stays.
-    EXPECT_EQ(actlog::InitializeLogModuleAt(U16(sandbox.ModulePath()).c_str()), 1);
-    EXPECT_EQ(os.Calls(Op::LoadLibrary), loads);
-    EXPECT_EQ(Label(0), u"General");
 }
 
 TEST_F(LabelsTest, JobLoadString) {

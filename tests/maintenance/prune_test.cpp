@@ -19,7 +19,6 @@ using testsupport::ReadUtf16;
 
 class PruneTest : public testsupport::SandboxTest {
 protected:
-    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
     int JournalCount(const std::u16string& text) const {
         if (!testsupport::Exists(Journal())) return 0;
         std::u16string all = ReadUtf16(Journal());
@@ -33,91 +32,6 @@ protected:
         WriteLogPair(Log(owner), Index(owner), records);
     }
 };
-
-struct PruneCase {
-    const char* name;
-    LogSystemTime date;
-    int removed;
-    std::vector<std::u16string> left;
-};
-
-TEST_F(PruneTest, RemovesRecordsStrictlyOlderThanTheDate) {
-    const PruneCase cases[] = {
-        {"11:30", At(2024, 5, 1, 11, 30, 0), 2, {u"rec2"}},
-        {"10:30", At(2024, 5, 1, 10, 30, 0), 1, {u"rec1", u"rec2"}},
-        {"09:00", At(2024, 5, 1, 9, 0, 0), 0, {u"rec0", u"rec1", u"rec2"}},
-        {"13:00", At(2024, 5, 1, 13, 0, 0), 3, {}},
-        {"at 11:00 exactly", At(2024, 5, 1, 11, 0, 0), 1, {u"rec1", u"rec2"}},
-    };
-    for (const PruneCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove(Journal());
-        WriteHours("vm1", {10, 11, 12});
-        std::vector<std::uint8_t> before = ReadBytes(Log("vm1"));
-        EXPECT_EQ(c.removed, PruneLog(&c.date, W(u"vm1")));
-        std::vector<std::u16string> lines = Lines(Log("vm1"));
-        ASSERT_EQ(c.left.size(), lines.size());
-        for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(1, CountMessage({lines[i]}, c.left[i]));
-        EXPECT_EQ(LineEndOffsets(Log("vm1")), ReadIndex(Index("vm1")));
-        if (c.removed == 0) {
-            EXPECT_EQ(before, ReadBytes(Log("vm1")));
-        }
-        EXPECT_EQ(c.removed > 0 ? 1 : 0, JournalCount(u"PRUNE 2024/05/01 "));
-        EXPECT_TRUE(Leftovers(sandbox.logs).empty());
-    }
-    // The journal names the date as passed, owner included.
-    EXPECT_EQ(1, JournalCount(u"PRUNE 2024/05/01 11:00:00 - vm1 - "));
-}
-
-TEST_F(PruneTest, PrunedLogStartsWithTheFirstSurvivorWithoutMark) {
-    // 182 bytes: mark + 40 + 50 characters; entries 82 and 182.
-    std::vector<TestRecord> records = {{At(2024, 1, 1, 0, 0, 0), std::u16string(40 - 36, u'a')},
-                                       {At(2024, 1, 2, 0, 0, 0), std::u16string(50 - 36, u'b')}};
-    ASSERT_EQ(40u, Line(records[0]).size());
-    WriteLogPair(Log(), Index(), records);
-    ASSERT_EQ((std::vector<std::uint32_t>{82, 182}), ReadIndex(Index()));
-    std::vector<std::uint8_t> whole = ReadBytes(Log());
-    std::vector<std::uint8_t> second(whole.begin() + 82, whole.end());
-
-    LogSystemTime date = At(2024, 1, 1, 12, 0, 0);
-    EXPECT_EQ(1, PruneLog(&date, nullptr));
-    EXPECT_EQ(second, ReadBytes(Log()));
-    EXPECT_EQ(std::vector<std::uint32_t>{100}, ReadIndex(Index()));
-
-    // An append to the pruned log continues its offsets.
-    ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"after", nullptr));
-    EXPECT_EQ(LineEndOffsets(Log()), ReadIndex(Index()));
-}
-
-TEST_F(PruneTest, RemovingEveryRecordLeavesAnEmptyPairThatTheNextAppendStartsAfresh) {
-    WriteHours("", {1, 2, 3, 4});
-    LogSystemTime later = At(2030, 1, 1, 0, 0, 0);
-    EXPECT_EQ(4, PruneLog(&later, nullptr));
-    EXPECT_EQ(0u, ReadBytes(Log()).size());
-    EXPECT_EQ(0u, ReadBytes(Index()).size());
-    EXPECT_EQ(0, PruneLog(&later, nullptr));  // nothing left: no second PRUNE line
-    EXPECT_EQ(1, JournalCount(u"PRUNE "));
-
-    ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"fresh", nullptr));
-    std::vector<std::uint8_t> log = ReadBytes(Log());
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(0xFF, log[0]);
-    EXPECT_EQ((std::vector<std::uint32_t>{static_cast<std::uint32_t>(log.size())}), ReadIndex(Index()));
-}
-
-TEST_F(PruneTest, CountsAnyNumberOfRecordsByBisection) {
-    // Every prefix length of a longer log, so that the search ends on both sides.
-    for (unsigned keep = 0; keep <= 9; ++keep) {
-        SCOPED_TRACE(keep);
-        std::vector<TestRecord> records;
-        for (unsigned i = 0; i < 9; ++i) records.push_back({At(2024, 3, 1, 8, i, 0), u"m" + std::u16string(1, char16_t(u'0' + i))});
-        WriteLogPair(Log("vm"), Index("vm"), records, keep % 2 == 0);
-        LogSystemTime date = At(2024, 3, 1, 8, 9 - keep, 0);
-        EXPECT_EQ(static_cast<int>(9 - keep), PruneLog(&date, W(u"vm")));
-        EXPECT_EQ(keep, Lines(Log("vm")).size());
-        EXPECT_EQ(LineEndOffsets(Log("vm")), ReadIndex(Index("vm")));
-    }
-}
 
 TEST_F(PruneTest, YearsBelowOneThousandCompareInOrder) {
     std::vector<TestRecord> records = {{At(99, 1, 1, 0, 0, 0), u"y99"},

@@ -304,6 +304,20 @@ TEST(MessageFormat, Utf8Conversions) {
     EXPECT_EQ(CallNarrow("%1!S!", {P(u"\u00e9\U0001F600")}).narrow, "\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(CallWide(u"%1!S!", {P("\xC3\xA9\xF0\x9F\x98\x80")}).wide, u"\u00e9\U0001F600");
     EXPECT_EQ(CallWide(u"%1!S!", {P("a\xFF" "b\xC3")}).wide, u"a\uFFFDb\uFFFD");
+    // A bad sequence gives one U+FFFD for its longest valid start, then decoding goes on.
+    const struct {
+        const char* utf8;
+        const char16_t* utf16;
+    } rows[] = {
+        {"\xED\x9F\xBF|", u"\uD7FF|"},
+        {"\xED\xA0\x80|", u"\uFFFD\uFFFD\uFFFD|"},
+        {"\xF0\x90\x80\x80|", u"\U00010000|"},
+        {"\xF0\x8F\xBF\xBF|", u"\uFFFD\uFFFD\uFFFD\uFFFD|"},
+        {"\xF4\x90\x80\x80|", u"\uFFFD\uFFFD\uFFFD\uFFFD|"},
+        {"\xE2\x82|", u"\uFFFD|"},
+        {"\xC3x", u"\uFFFDx"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(CallWide(u"%1!S!", {P(row.utf8)}).wide, row.utf16) << row.utf8;
     // Width and precision count UTF-16 units, not bytes.
     EXPECT_EQ(CallNarrow("%1!3s!|%1!.1s!", {P("\xC3\xA9")}).narrow, "  \xC3\xA9|\xC3\xA9");
     EXPECT_EQ(CallNarrow("a\xC3\xA9", {}, 3).narrow, "a");

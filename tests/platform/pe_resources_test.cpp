@@ -153,26 +153,6 @@ TEST(PeResources, AnImageCutAnywhereNeverReadsPastItsEnd) {
     }
 }
 
-TEST(PeResources, ReadsTheBuiltMessageLibraries) {
-    struct Row {
-        const char* file;
-        std::uint32_t id;
-        const char16_t* text;
-    };
-    const Row rows[] = {
-        {"bvmsg.enu.dll", 543, u"AutoUpdate:"},
-        {"bvmsg.grm.dll", 1005, u"Volume %1 gepr\u00fcft: %2!d! Dateien."},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.file) + " " + std::to_string(row.id));
-        Bytes bytes = testsupport::ReadBytes(testsupport::ArtifactDir() / row.file);
-        ASSERT_FALSE(bytes.empty());
-        EXPECT_EQ(std::u16string(row.text), Lookup(bytes, row.id));
-        EXPECT_EQ(u"", Lookup(bytes, 999)) << "an unused id of a present block";
-        EXPECT_EQ(std::nullopt, Lookup(bytes, 4000));
-    }
-}
-
 // LoadString semantics of the native platform on a real message library.
 TEST(PlatformStrings, LoadStringCountsCutsAndTerminates) {
     auto& os = actlog::platform::Native();

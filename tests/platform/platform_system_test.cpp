@@ -58,43 +58,6 @@ TEST(PlatformSystem, ModulePathNamesTheFileThatHoldsTheCode) {
     EXPECT_EQ(std::u16string(cut), whole.substr(0, 7));
 }
 
-// Every cut keeps whole characters, is terminated and is as long as the room allows.
-TEST(PlatformSystem, NarrowFromWideCutsToWholeCharacters) {
-    Platform& os = Native();
-    const char16_t text[] = u"ab\u00e9c\u20ac\U0001F600d";
-    char full[64];
-    std::size_t fullLength = os.NarrowFromWide(text, full, sizeof full);
-    ASSERT_EQ(std::strlen(full), fullLength);
-    ASSERT_GE(fullLength, 7u);
-    for (std::size_t capacity = 1; capacity <= fullLength + 1; ++capacity) {
-        SCOPED_TRACE(capacity);
-        char out[64];
-        std::memset(out, 'x', sizeof out);
-        std::size_t n = os.NarrowFromWide(text, out, capacity);
-        ASSERT_LT(n, capacity);
-        EXPECT_EQ(out[n], '\0');
-        EXPECT_EQ(std::string(out, n), std::string(full, n));
-        // The next character would not have fitted.
-        if (n < fullLength) {
-            std::size_t consumed = 0;
-            std::size_t units = 0;
-            while (consumed < n) {
-                char16_t one[3] = {text[units], 0, 0};
-                if (one[0] >= 0xD800 && one[0] <= 0xDBFF) one[1] = text[units + 1];
-                char bytes[8];
-                consumed += os.NarrowFromWide(one, bytes, sizeof bytes);
-                units += one[1] != 0 ? 2 : 1;
-            }
-            EXPECT_EQ(consumed, n) << "a character was split";
-            char16_t next[3] = {text[units], 0, 0};
-            if (next[0] >= 0xD800 && next[0] <= 0xDBFF) next[1] = text[units + 1];
-            char bytes[8];
-            EXPECT_GT(n + os.NarrowFromWide(next, bytes, sizeof bytes), capacity - 1);
-        }
-    }
-    EXPECT_EQ(os.NarrowFromWide(text, nullptr, 0), 0u);
-}
-
 #ifdef _WIN32
 // A Win32 mutex whose owning thread ends is handed to the next waiter as
 // abandoned, owned by it; Linux has no such state (a dead holder just releases).

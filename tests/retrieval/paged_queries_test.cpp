@@ -45,46 +45,6 @@ struct PageCase {
     std::vector<std::u16string> messages;
 };
 
-TEST_F(PagedQueryTest, GetLogPagesNewestFirst) {
-    AppendTen(u"vm01");
-    const PageCase cases[] = {
-        {2, 3, true, Recs({7, 6, 5})},
-        {0, 3, true, Recs({9, 8, 7})},
-        {8, 5, true, Recs({1, 0})},
-        {9, 1, true, Recs({0})},
-        {3, 0xFFFFFFFFu, true, Recs({6, 5, 4, 3, 2, 1, 0})},
-        {0, 0, true, {}},
-        {10, 3, false, {}},
-        {0xFFFFFFFFu, 3, false, {}},
-    };
-    for (const PageCase& c : cases) {
-        SCOPED_TRACE("start " + std::to_string(c.start) + " count " + std::to_string(c.count));
-        Page page;
-        ASSERT_EQ(GetLog(c.start, c.count, &page.entries, &page.returned, &page.total, W(u"vm01")), 0);
-        EXPECT_EQ(page.entries != nullptr, c.array);
-        EXPECT_EQ(Messages(page.entries), c.messages);
-        EXPECT_EQ(page.returned, c.messages.size());
-        EXPECT_EQ(page.total, 10u);
-    }
-}
-
-TEST_F(PagedQueryTest, EmptyIndexGivesNoArrayFromGetLogAndATerminatorFromGetJobLog) {
-    testsupport::WriteBytes(Log(), {0xFF, 0xFE});
-    testsupport::WriteBytes(Index(), {});
-    Page log;
-    EXPECT_EQ(GetLog(0, 5, &log.entries, &log.returned, &log.total, nullptr), 0);
-    EXPECT_EQ(log.entries, nullptr);
-    EXPECT_EQ(log.returned, 0u);
-    EXPECT_EQ(log.total, 0u);
-
-    Page job;
-    EXPECT_EQ(GetJobLog(0, 0, 5, &job.entries, &job.returned, &job.total, W(u"")), 0);
-    ASSERT_NE(job.entries, nullptr);
-    EXPECT_EQ(job.entries[0].timeText, nullptr);
-    EXPECT_EQ(job.returned, 0u);
-    EXPECT_EQ(job.total, 0u);
-}
-
 TEST_F(PagedQueryTest, RecordThatDoesNotSplitIsDroppedButStillCountsForStart) {
     std::vector<std::u16string> lines;
     for (int k = 0; k < 10; ++k) lines.push_back(RecordLine(2, 0, Rec(k).substr(1), static_cast<std::uint16_t>(k)));
@@ -113,51 +73,6 @@ TEST_F(PagedQueryTest, RecordThatDoesNotSplitIsDroppedButStillCountsForStart) {
     ASSERT_EQ(GetJobLog(0, 0, 20, &job.entries, &job.returned, &job.total, nullptr), 0);
     EXPECT_EQ(Messages(job.entries), Recs({9, 7, 6, 5, 4, 2, 1, 0}));
     EXPECT_EQ(job.total, 8u);
-}
-
-TEST_F(PagedQueryTest, GetJobLogPagesTheMatchesAndCountsThemAll) {
-    AppendTen(u"vm01", [](int k) { return k == 9 || k == 5 || k == 4 || k == 1 ? 7u : k % 2 == 0 ? 0u : 0x70u; });
-    const PageCase cases[] = {
-        {1, 2, true, Recs({5, 4})},
-        {0, 0, true, {}},
-        {0, 0xFFFFFFFFu, true, Recs({9, 5, 4, 1})},
-        {3, 5, true, Recs({1})},
-        {4, 5, true, {}},
-    };
-    for (const PageCase& c : cases) {
-        SCOPED_TRACE("start " + std::to_string(c.start) + " count " + std::to_string(c.count));
-        Page page;
-        ASSERT_EQ(GetJobLog(7, c.start, c.count, &page.entries, &page.returned, &page.total, W(u"vm01")), 0);
-        ASSERT_NE(page.entries, nullptr);
-        EXPECT_EQ(Messages(page.entries), c.messages);
-        EXPECT_EQ(page.returned, c.messages.size());
-        EXPECT_EQ(page.total, 4u);
-        for (const Got& got : Entries(page.entries)) EXPECT_EQ(got.jobNumber, 7u);
-    }
-    Page none;
-    ASSERT_EQ(GetJobLog(0, 0, 20, &none.entries, &none.returned, &none.total, W(u"vm01")), 0);
-    EXPECT_EQ(Messages(none.entries), Recs({8, 6, 2, 0}));
-    EXPECT_EQ(none.total, 4u);
-}
-
-TEST_F(PagedQueryTest, EntriesSplitIntoStampJobAndMessage) {
-    WritePair(Log(), Index(),
-              {RecordLine(1, 0, u"plain", 5), RecordLine(4, 255, u"with job", 7), RecordLine(5, 0, u"a - b: c", 9)});
-    const std::vector<Got> expected = {
-        {5, 0, u"2024/03/05  10:20:09 ", u" a - b: c"},
-        {4, 255, u"2024/03/05  10:20:07 ", u" with job"},
-        {1, 0, u"2024/03/05  10:20:05 ", u" plain"},
-    };
-    Page page;
-    ASSERT_EQ(GetLog(0, 10, &page.entries, &page.returned, &page.total, nullptr), 0);
-    EXPECT_EQ(Entries(page.entries), expected);
-
-    Page job;
-    ASSERT_EQ(GetJobLog(255, 0, 10, &job.entries, &job.returned, &job.total, nullptr), 0);
-    EXPECT_EQ(Entries(job.entries), std::vector<Got>{expected[1]});
-    Page noJob;
-    ASSERT_EQ(GetJobLog(0, 0, 10, &noJob.entries, &noJob.returned, &noJob.total, nullptr), 0);
-    EXPECT_EQ(Entries(noJob.entries), (std::vector<Got>{expected[0], expected[2]}));
 }
 
 TEST_F(PagedQueryTest, SeverityComesBackFromItsLabel) {
@@ -206,23 +121,6 @@ TEST_F(PagedQueryTest, WithoutMessageLibraryEveryEntryHasSeverityTwo) {
         EXPECT_EQ(log.entries[i].severity, 2u);
         EXPECT_EQ(job.entries[i].severity, 2u);
     }
-}
-
-TEST_F(PagedQueryTest, LogWithoutByteOrderMarkStartsAtZero) {
-    WritePair(Log(), Index(), {RecordLine(1, 0, u"first"), RecordLine(1, 0, u"second")}, false);
-    Page page;
-    ASSERT_EQ(GetLog(0, 5, &page.entries, &page.returned, &page.total, nullptr), 0);
-    EXPECT_EQ(Messages(page.entries), (std::vector<std::u16string>{u" second", u" first"}));
-}
-
-TEST_F(PagedQueryTest, OwnerLogUnderAPrefixedNameIsRead) {
-    WritePair(sandbox.logs / "P.vm01.activity.log", Index("vm01"), {RecordLine(3, 0, u"renamed")});
-    Page page;
-    ASSERT_EQ(GetLog(0, 5, &page.entries, &page.returned, &page.total, W(u"vm01")), 0);
-    EXPECT_EQ(Messages(page.entries), std::vector<std::u16string>{u" renamed"});
-    // Other owners and the machine see nothing of it.
-    Page machine;
-    EXPECT_EQ(GetLog(0, 5, &machine.entries, &machine.returned, &machine.total, nullptr), -1);
 }
 
 TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {

@@ -103,18 +103,4 @@ TEST_F(QueryDamageTest, StaleDiscardNameIsClearedAndLaterQueriesFail) {
     EXPECT_EQ(again.entries, nullptr);
 }
 
-TEST_F(QueryDamageTest, IndexOfSixBytesFailsBothQueries) {
-    for (bool jobQuery : {false, true}) {
-        WritePair(Log("vm1"), Index("vm1"), FiveLines());
-        testsupport::WriteBytes(Index("vm1"), {4, 0, 0, 0, 8, 0});
-        auto log = ReadBytes(Log("vm1"));
-        Page page;
-        std::int32_t result = jobQuery ? GetJobLog(0, 0, 5, &page.entries, &page.returned, &page.total, W(u"vm1"))
-                                       : GetLog(0, 5, &page.entries, &page.returned, &page.total, W(u"vm1"));
-        EXPECT_EQ(result, -1);
-        EXPECT_EQ(page.entries, nullptr);
-        ExpectDiscarded(log);
-    }
-}
-
 }  // namespace

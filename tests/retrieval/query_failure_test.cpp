@@ -18,33 +18,6 @@ using testsupport::ReadBytes;
 using testsupport::SandboxTest;
 using Op = FaultInjectingPlatform::Op;
 
-struct FailureRow {
-    const char* name;
-    Op op;
-    int nth;
-    const char16_t* onlyPaths;
-};
-
-// Call order of one query on a sound pair: read mutex, open index, open log,
-// the tail check (both sizes, the index's last word), index size, entry array, index words buffer, byte-order mark, index words,
-// records buffer, the records in one read, then a buffer for each line kept
-// (GetJobLog grows its array before the first). None of these failures is
-// damage: the index stays.
-const FailureRow kRows[] = {
-    {"read mutex not opened", Op::MutexOpen, 1, u"ReadLog"},
-    {"index not opened", Op::Open, 1, u".activity.idx"},
-    {"log not opened", Op::Open, 1, u".activity.log"},
-    {"index size unknown", Op::Size, 3, u""},
-    {"no memory for the array", Op::Allocate, 1, u""},
-    {"no memory for the index words", Op::Allocate, 2, u""},
-    {"index words not positioned", Op::Seek, 2, u".activity.idx"},
-    {"index words not read", Op::Read, 2, u".activity.idx"},
-    {"no memory for the records", Op::Allocate, 3, u""},
-    {"records not positioned", Op::Seek, 2, u".activity.log"},
-    {"records not read", Op::Read, 2, u".activity.log"},
-    {"no memory for a kept line", Op::Allocate, 5, u""},
-};
-
 class QueryFailureTest : public SandboxTest {
 protected:
     void SetUp() override {
@@ -58,31 +31,6 @@ protected:
     }
     std::vector<std::u16string> lines_;
 };
-
-TEST_F(QueryFailureTest, EveryFailureReleasesAllAndKeepsTheIndex) {
-    const auto log = ReadBytes(Log("vm1"));
-    const auto index = ReadBytes(Index("vm1"));
-    for (bool job : {false, true}) {
-        for (const FailureRow& row : kRows) {
-            SCOPED_TRACE(std::string(row.name) + (job ? " (GetJobLog)" : " (GetLog)"));
-            testsupport::WriteBytes(Index("vm1"), index);
-            Page page;
-            {
-                FaultInjectingPlatform faults;
-                testsupport::ScopedPlatform installed(faults);
-                faults.FailOnlyPaths(row.onlyPaths);
-                faults.FailNth(row.op, row.nth, row.op == Op::Open);
-                EXPECT_EQ(Query(job, page), -1);
-            }
-            EXPECT_EQ(page.entries, nullptr);
-            EXPECT_EQ(page.returned, 0u);
-            EXPECT_EQ(page.total, 0u);
-            EXPECT_EQ(ReadBytes(Index("vm1")), index);
-            EXPECT_FALSE(Exists(Index("vm1").string() + ".old0"));
-            EXPECT_EQ(ReadBytes(Log("vm1")), log);
-        }
-    }
-}
 
 TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
     for (auto result : {actlog::platform::WaitResult::Failed, actlog::platform::WaitResult::Abandoned}) {

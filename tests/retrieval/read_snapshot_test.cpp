@@ -72,4 +72,15 @@ TEST_F(ReadSnapshotTest, StartWordFollowsTheByteOrderMark) {
     }
 }
 
+// A whole record no index entry covers is a dead writer's: the reader indexes it.
+TEST_F(ReadSnapshotTest, ReaderIndexesARecordBehindAnEmptyIndex) {
+    WritePair(Log(), Index(), {RecordLine(1, 0, u"unindexed")});
+    const std::vector<std::uint32_t> entries = testsupport::ReadIndex(Index());
+    WriteIndex(Index(), {});
+    Page page;
+    ASSERT_EQ(GetLog(0, 5, &page.entries, &page.returned, &page.total, nullptr), 0);
+    EXPECT_EQ(page.total, 1u);
+    EXPECT_EQ(testsupport::ReadIndex(Index()), entries);
+}
+
 }  // namespace

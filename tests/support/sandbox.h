@@ -72,6 +72,7 @@ protected:
     Sandbox sandbox;
     fs::path Log(std::string_view owner = {}) const;       // <Logs>/[owner.]activity.log
     fs::path Index(std::string_view owner = {}) const;     // <Logs>/[owner.]activity.idx
+    fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
 };
 
 }  // namespace testsupport

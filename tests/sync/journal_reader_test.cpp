@@ -69,6 +69,8 @@ TEST(ParseJournalLine, LinesOfEveryShape) {
         // Fields that would start past the end of the line never point outside it.
         {"ADD ending at --", u"ADD --\r\n", 0, {}},
         {"ADD job dash at end", u"ADD -- o -- 1 - -\r\n", 0, {}},
+        {"ADD ending after the severity", u"ADD 2024/05/01 10:00:00 -- o -- 1\r\n", 0, {}},
+        {"ADD job field at the end", u"ADD 2024/05/01 10:00:00 -- o -- 1 - \r\n", 0, {}},
         {"no CR LF", u"ADD 2024/05/01 10:00:00 -- o -- 1 - Job0 - m\n\n", -1, {}},
     };
     for (const LineCase& c : cases) {

@@ -65,14 +65,6 @@ TEST_F(SyncFaultTest, ReaderFailureDropsTheBatchAndClosesThePosition) {
     }
 }
 
-TEST_F(SyncFaultTest, ReaderThatCannotOpenStaysClosed) {
-    WriteJournal(HandOver(), Record(AddLine(0)));
-    testsupport::ScopedPlatform installed(faults);
-    faults.FailNth(Op::Open, 1);
-    EXPECT_EQ(-1, Read(GetNextSyncLogs, 2).result);
-    EXPECT_EQ(1, Read(GetNextSyncLogs, 2).result);
-}
-
 TEST_F(SyncFaultTest, SwitchFailures) {
     testsupport::ScopedPlatform installed(faults);
     WriteJournal(Sync("activity_sync.log"), Record(AddLine(0)));
@@ -110,22 +102,6 @@ protected:
         WriteJournal(Sync("activity_sync.log"), Record(AddLine(0)));
     }
 };
-
-TEST_F(ResyncFaultTest, SyncMutexFailures) {
-    testsupport::ScopedPlatform installed(faults);
-    faults.FailNth(Op::MutexOpen, 1);
-    EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
-    EXPECT_TRUE(Exists(Sync("activity_sync.log")));
-    for (WaitResult wait : {WaitResult::Failed, WaitResult::Abandoned}) {
-        faults.OverrideWait(1, wait);
-        EXPECT_EQ(0, MergeAllActiveLog2LogTransFull());
-        EXPECT_TRUE(Exists(Sync("activity_sync.log")));
-        EXPECT_FALSE(Exists(Full()));
-    }
-    EXPECT_EQ(0, MergeAllActiveLog2LogTransFull());
-    EXPECT_FALSE(Exists(Sync("activity_sync.log")));
-    EXPECT_TRUE(Exists(Full()));
-}
 
 struct ResyncRow {
     const char* name;
@@ -175,15 +151,6 @@ TEST_F(ResyncFaultTest, UnreadableRecordsStopTheRunAndKeepEarlierLogs) {
         if (batch.result != 0) break;
     }
     EXPECT_EQ((std::vector<std::u16string>{u" main2", u" main1", u" main0"}), messages);
-}
-
-TEST_F(ResyncFaultTest, NoMemoryForTheWriteBufferLeavesNoJournal) {
-    testsupport::ScopedPlatform installed(faults);
-    // Index words, records, then the write buffer.
-    faults.FailNth(Op::Allocate, 3);
-    EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
-    EXPECT_FALSE(Exists(Full()));
-    EXPECT_TRUE(Exists(Index()));
 }
 
 }  // namespace

@@ -48,7 +48,6 @@ protected:
         SandboxTest::TearDown();
     }
     fs::path Sync(const char* name) const { return sandbox.dataSync / name; }
-    fs::path Journal() const { return Sync("activity_sync.log"); }
     fs::path HandOver() const { return Sync("activity_sync_trans.log"); }
     fs::path Full() const { return Sync("activity_sync_trans_full.log"); }
 };

@@ -60,29 +60,6 @@ TEST_F(LogShowTest, ShowJsonGivesOneObjectPerRecordNewestFirst) {
                                               " " + stamp.substr(12, 8));
 }
 
-TEST_F(LogShowTest, ShowPagesNewestFirstAndSelectsJobs) {
-    std::vector<std::u16string> records;
-    for (int k = 0; k < 10; ++k) {
-        records.push_back(RecordLine("2009/03/05  07:08:0" + std::to_string(k), "Info", "record " + std::to_string(k),
-                                     k % 3 == 0 ? 7 : 0));
-    }
-    WriteLogPair(LogFile(), IndexFile(), records);
-
-    RunResult page = Run({"show", "--start", "2", "--count", "3"});
-    ASSERT_EQ(page.status, 0) << page.err;
-    std::vector<std::string> lines = Lines(page.out);
-    ASSERT_EQ(lines.size(), 5u) << page.out;  // header, three rows, count line
-    EXPECT_NE(lines[1].find("record 7"), std::string::npos);
-    EXPECT_NE(lines[3].find("record 5"), std::string::npos);
-    EXPECT_EQ(lines[4], "(3 of 10 records)");
-    RunResult job = Run({"show", "--job", "7", "--json"});
-    ASSERT_EQ(job.status, 0) << job.err;
-    std::vector<std::string> jobLines = Lines(job.out);
-    ASSERT_EQ(jobLines.size(), 4u);  // records 9, 6, 3, 0
-    EXPECT_EQ(ParseJsonObject(jobLines[0])->at("message").text, "record 9");
-    EXPECT_EQ(ParseJsonObject(jobLines[3])->at("message").text, "record 0");
-}
-
 TEST_F(LogShowTest, FollowPrintsRecordsAsTheyArrive) {
     ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "before"}).status, 0);
     const fs::path output = sandbox.root / "follow.txt";

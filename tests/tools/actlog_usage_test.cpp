@@ -19,6 +19,8 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
         {{"log", "--id", "1005", "C:", "many"}, "'many' for insert %2"},
         {{"prune", "--before", "2024-02-30 25:00:00"}, "'2024-02-30 25:00:00' for --before"},
         {{"sync", "read", "--batch", "0"}, "--batch"},
+        {{"collect", "--to", "ftp:host:1"}, "ftp:host:1"},
+        {{"collect", "--once", "--interval", "5"}, "--interval"},
     };
     for (const Case& c : cases) {
         std::string joined;

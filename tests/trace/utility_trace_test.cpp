@@ -104,15 +104,6 @@ TEST_F(UtilityTraceTest, UnreadableInsertGivesTheFallbackText) {
     EXPECT_EQ(UtilityText(), Line("message id is 0x000003ea in LogActivity"));
 }
 
-TEST_F(UtilityTraceTest, LongTextsStayOnOneLineAndAreCut) {
-    SetTarnMgrUtlDebug(1);
-    std::basic_string<LOG_WCHAR> fits(4071, LW('a'));
-    std::basic_string<LOG_WCHAR> tooLong(5000, LW('b'));
-    TarnMgrUtlTrace(LW("%s"), fits.c_str());
-    TarnMgrUtlTrace(LW("%s"), tooLong.c_str());
-    EXPECT_EQ(UtilityText(), Line(std::string(4071, 'a')) + Line(std::string(4071, 'b')));
-}
-
 // The log is a text-mode file: a line feed inside the text is written as the
 // platform's line end too (CR LF on Windows), however long the text.
 TEST_F(UtilityTraceTest, LineFeedsInTheTextBecomeLineEnds) {
@@ -124,16 +115,6 @@ TEST_F(UtilityTraceTest, LineFeedsInTheTextBecomeLineEnds) {
     std::string manyEnds;
     for (int i = 0; i < 4071; ++i) manyEnds += end;
     EXPECT_EQ(UtilityText(), Line("two" + end + "lines") + Line(manyEnds));
-}
-
-TEST_F(UtilityTraceTest, UnwritableLogStillEchoes) {
-    SetTarnMgrUtlDebug(1);
-    clock.FailNth(FaultInjectingPlatform::Op::Open, 1, true);
-    testing::internal::CaptureStdout();
-    TarnMgrUtlLog(MSG_JOB_STARTED, "nightly");
-    TarnMgrUtlTrace(LW("x"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Job nightly started.\n");
-    EXPECT_FALSE(testsupport::Exists(UtilityLog()));
 }
 
 }  // namespace

@@ -274,12 +274,19 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) {
         ReindexMain(paths);
     }
-    os.RemoveFile(paths.newIndex.c_str());
+    // Without an index in place the new one stays for the next recovery: an
+    // old index restored beside the new log would not match it.
+    if (os.Exists(paths.index.c_str())) os.RemoveFile(paths.newIndex.c_str());
     return true;
 }
 
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
     platform::Platform& os = platform::Current();
+    // A main pair moved aside by a failed exchange comes back first; while it
+    // cannot, the new pair stays for the next recovery to finish the prune.
+    RestoreFromOld0(paths.index);
+    RestoreFromOld0(paths.log);
+    if (!os.Exists(paths.log.c_str())) return false;
     {
         ScopedFile newLog, newIndex;
         PairEnds from;
@@ -336,12 +343,9 @@ void RecoverHeld(const char16_t* owner) noexcept {
     if (newLog && newIndex) {
         FinishPrune(paths);
     } else if (newIndex) {
-        // The exchange died between its two moves into place.
-        BackupName old;
-        NameOld(old, paths.index, u'0');
-        if (!os.Exists(paths.index.c_str()) && os.Exists(old.c_str())) {
-            os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str());
-        }
+        // The exchange stopped between its two moves into place: the log in
+        // place is the new one, and this is its index.
+        if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) return;
         os.RemoveFile(paths.newIndex.c_str());
     } else if (newLog) {
         // Its records were carried back already, or its index never made.
