@@ -352,7 +352,7 @@ TEST_F(PlatformFiles, PosixChildForkedDuringAReclaimHoldsNothingAndRemoves) {
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        bool removed = os.RemoveFile(At("child").c_str());
+        bool removed = os.RemoveFile(At("child").c_str()).ok();
         actlog::platform::posix::FinishReclaims();
         ::_exit(removed && RemovedFilesHeld() == 0 ? 0 : 1);
     }

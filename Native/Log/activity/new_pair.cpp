@@ -32,7 +32,8 @@ void RestoreFromOld0(const PathText& path) noexcept {
     if (os.Exists(path.c_str())) return;
     BackupName old;
     NameOld(old, path, u'0');
-    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str());
+    // Best effort: a backup that cannot move back stays for the next recovery.
+    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str()).Ignore();
 }
 
 void RemoveOlds(const PathText& path) noexcept {
@@ -40,7 +41,8 @@ void RemoveOlds(const PathText& path) noexcept {
     BackupName old;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         NameOld(old, path, digit);
-        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str());
+        // A backup that stays is removed by a later recovery.
+        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str()).Ignore();
     }
 }
 
@@ -161,8 +163,9 @@ bool PreparationDied(const PairPaths& paths) noexcept {
 // its appended records go back to the main pair.
 void FinishPrune(const PairPaths& paths) noexcept {
     if (PreparationDied(paths)) {
-        platform::Current().RemoveFile(paths.newIndex.c_str());
-        platform::Current().RemoveFile(paths.newLog.c_str());
+        // Leftovers that stay are found and dropped again by the next recovery.
+        platform::Current().RemoveFile(paths.newIndex.c_str()).Ignore();
+        platform::Current().RemoveFile(paths.newLog.c_str()).Ignore();
         return;
     }
     Front front;
@@ -212,8 +215,9 @@ bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
              (m.survivingEntries() == 0 || WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4));
     }
     if (!ok) {
-        platform::Current().RemoveFile(paths.newIndex.c_str());
-        platform::Current().RemoveFile(paths.newLog.c_str());
+        // Leftovers that stay are found and dropped again by the next recovery.
+        platform::Current().RemoveFile(paths.newIndex.c_str()).Ignore();
+        platform::Current().RemoveFile(paths.newLog.c_str()).Ignore();
     }
     return ok;
 }
@@ -257,19 +261,22 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     if (os.Exists(paths.newLog.c_str())) {
         if (os.Exists(paths.index.c_str()) && !MoveAside(paths.index, &backups->index)) return false;
         if (os.Exists(paths.log.c_str()) && !MoveAside(paths.log, &backups->log)) {
-            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            // Undo as far as it goes; recovery puts a lone backup back.
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
             return false;
         }
         if (!os.MoveNoReplace(paths.newLog.c_str(), paths.log.c_str())) {
-            if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str());
-            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            // As above: undo as far as it goes.
+            if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str()).Ignore();
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
             return false;
         }
     }
     if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) {
         ReindexMain(paths);
     }
-    os.RemoveFile(paths.newIndex.c_str());
+    // A new index left behind is dropped by the next recovery.
+    os.RemoveFile(paths.newIndex.c_str()).Ignore();
     return true;
 }
 
@@ -315,9 +322,10 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
             at += count;
         }
     }
-    // The new index goes first: a new log without it is dropped by recovery.
-    os.RemoveFile(paths.newIndex.c_str());
-    os.RemoveFile(paths.newLog.c_str());
+    // The new index goes first: a new log without it is dropped by recovery,
+    // which also retries a removal that fails here.
+    os.RemoveFile(paths.newIndex.c_str()).Ignore();
+    os.RemoveFile(paths.newLog.c_str()).Ignore();
     return true;
 }
 
@@ -325,7 +333,8 @@ void RecoverHeld(const char16_t* owner) noexcept {
     platform::Platform& os = platform::Current();
     PairPaths paths(owner);
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
-    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str());
+    // A rebuild index that stays is replaced by the next rebuild.
+    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str()).Ignore();
     bool newLog = os.Exists(paths.newLog.c_str());
     bool newIndex = os.Exists(paths.newIndex.c_str());
     if (newLog && newIndex) {
@@ -335,12 +344,13 @@ void RecoverHeld(const char16_t* owner) noexcept {
         BackupName old;
         NameOld(old, paths.index, u'0');
         if (!os.Exists(paths.index.c_str()) && os.Exists(old.c_str())) {
-            os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str());
+            // Without it the main log is reindexed when next read.
+            os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str()).Ignore();
         }
-        os.RemoveFile(paths.newIndex.c_str());
+        os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
     } else if (newLog) {
         // Its records were carried back already, or its index never made.
-        os.RemoveFile(paths.newLog.c_str());
+        os.RemoveFile(paths.newLog.c_str()).Ignore();  // dropped again by the next recovery
     }
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);

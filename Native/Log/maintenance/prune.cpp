@@ -9,6 +9,7 @@
 #include "maintenance/prune_swap.h"
 #include "retrieval/read_snapshot.h"
 #include "sync/journal_files.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -130,7 +131,7 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
 
 extern "C" LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* owner) noexcept {
     try {
-        return actlog::Prune(date, reinterpret_cast<const char16_t*>(owner));
+        return actlog::Prune(date, actlog::FromExport(owner));
     } catch (...) {
         return -1;
     }

@@ -69,8 +69,9 @@ int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept
     write.Release();
     // The old pair goes after the mutexes: deleting a large log takes a while.
     platform::Platform& os = platform::Current();
-    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str());
-    if (!backups.log.empty()) os.RemoveFile(backups.log.c_str());
+    // The prune has succeeded; a backup that stays is removed by recovery.
+    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str()).Ignore();
+    if (!backups.log.empty()) os.RemoveFile(backups.log.c_str()).Ignore();
     return static_cast<int>(count);
 }
 

@@ -5,6 +5,7 @@
 #include "activity/log_files.h"
 #include "activity/new_pair.h"
 #include "maintenance/index_scan.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -54,7 +55,8 @@ int ReIndex(const char16_t* owner) noexcept {
     }
     // An index that appeared meanwhile keeps its place.
     if (scanned && os.MoveNoReplace(rebuildPath.c_str(), indexPath.c_str())) return 0;
-    os.RemoveFile(rebuildPath.c_str());
+    // The next rebuild creates it anew.
+    os.RemoveFile(rebuildPath.c_str()).Ignore();
     return scanned ? 0 : -1;
 }
 
@@ -63,7 +65,7 @@ int ReIndex(const char16_t* owner) noexcept {
 
 extern "C" LOG_API int32_t ReIndexLog(const LOG_WCHAR* owner) noexcept {
     try {
-        return actlog::ReIndex(reinterpret_cast<const char16_t*>(owner));
+        return actlog::ReIndex(actlog::FromExport(owner));
     } catch (...) {
         return -1;
     }

@@ -7,6 +7,7 @@
 #include "frame/module.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -69,8 +70,8 @@ char16_t* KeepLine(const RecordText& record) noexcept {
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
     entry.severity = parts.severity;
     entry.jobNumber = parts.jobNumber;
-    entry.timeText = reinterpret_cast<LOG_WCHAR*>(parts.timeText);
-    entry.messageText = reinterpret_cast<LOG_WCHAR*>(parts.messageText);
+    entry.timeText = ToExport(parts.timeText);
+    entry.messageText = ToExport(parts.messageText);
 }
 
 // Nothing is handed out. Only an index that describes its log wrongly leaves
@@ -218,12 +219,12 @@ void FreeEntries(ActivityEntry* entries) noexcept {
 
 extern "C" LOG_API int32_t GetLog(uint32_t start, uint32_t count, ActivityEntry** entries, uint32_t* returned,
                                   uint32_t* total, const LOG_WCHAR* owner) noexcept {
-    return actlog::QueryLog(start, count, entries, returned, total, reinterpret_cast<const char16_t*>(owner));
+    return actlog::QueryLog(start, count, entries, returned, total, actlog::FromExport(owner));
 }
 
 extern "C" LOG_API int32_t GetJobLog(uint32_t job, uint32_t start, uint32_t count, ActivityEntry** entries,
                                      uint32_t* returned, uint32_t* total, const LOG_WCHAR* owner) noexcept {
-    return actlog::QueryJobLog(job, start, count, entries, returned, total, reinterpret_cast<const char16_t*>(owner));
+    return actlog::QueryJobLog(job, start, count, entries, returned, total, actlog::FromExport(owner));
 }
 
 extern "C" LOG_API void FreeLog(ActivityEntry* entries) noexcept { actlog::FreeEntries(entries); }

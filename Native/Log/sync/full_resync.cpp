@@ -9,6 +9,7 @@
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -16,10 +17,6 @@ namespace {
 constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 constexpr std::u16string_view kLogSuffix = u".activity.log";
 
-LOG_WCHAR* Wide(const char16_t* text) noexcept {
-    return reinterpret_cast<LOG_WCHAR*>(const_cast<char16_t*>(text));
-}
-const char16_t* Text(const LOG_WCHAR* text) noexcept { return reinterpret_cast<const char16_t*>(text); }
 
 bool WriteAll(platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
     std::uint32_t done = 0;
@@ -54,9 +51,12 @@ std::int32_t MergeAll() noexcept {
 
     platform::Platform& os = platform::Current();
     const ModuleValues& module = Module();
-    if (!os.Exists(module.dataSyncDirectory.c_str())) os.MakeDirectory(module.dataSyncDirectory.c_str());
+    // A directory that cannot be made shows when the journal is opened.
+    if (!os.Exists(module.dataSyncDirectory.c_str())) os.MakeDirectory(module.dataSyncDirectory.c_str()).Ignore();
     for (SyncFile file : {SyncFile::Full, SyncFile::HandOver, SyncFile::Journal}) {
-        os.RemoveFile(SyncFilePath(file).c_str());
+        // Mostly not there; one that stays is caught by the full journal's
+        // own open, which creates it anew.
+        os.RemoveFile(SyncFilePath(file).c_str()).Ignore();
     }
 
     FullJournalWriter journal;
@@ -135,22 +135,23 @@ void FullJournalWriter::Close() noexcept {
 void FullJournalWriter::Discard() noexcept {
     Close();
     used_ = 0;
-    platform::Current().RemoveFile(path_.c_str());
+    // A journal that stays is replaced by the next run, which creates it anew.
+    platform::Current().RemoveFile(path_.c_str()).Ignore();
 }
 
 int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noexcept {
     JournalRecord record;
-    record.AppendZ(Text(entry.kindText));
+    record.AppendZ(FromExport(entry.kindText));
     record.Append(u" ");
-    record.AppendZ(Text(entry.timeText));
+    record.AppendZ(FromExport(entry.timeText));
     record.Append(u" -- ");
-    record.AppendZ(Text(entry.ownerName));
+    record.AppendZ(FromExport(entry.ownerName));
     record.Append(u" -- ");
     record.AppendSigned32(static_cast<std::uint32_t>(entry.severity));
     record.Append(u" - Job");
     record.AppendSigned32(static_cast<std::uint32_t>(entry.jobNumber));
     record.Append(u" - ");
-    record.AppendZ(Text(entry.messageText));
+    record.AppendZ(FromExport(entry.messageText));
     record.Finish();
     return journal.Add(record) ? 0 : -1;
 }
@@ -180,12 +181,12 @@ int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOw
         if (!SplitRecordLine(record.text, parts) || parts.severity == 0 || parts.severity == 3) continue;
         ReduceTimeText(parts.timeText);
         SyncLogEntry entry{};
-        entry.kindText = Wide(u"ADD");
-        entry.ownerName = Wide(journalOwner);
+        entry.kindText = ToExport(u"ADD");
+        entry.ownerName = ToExport(journalOwner);
         entry.severity = static_cast<std::int32_t>(parts.severity);
         entry.jobNumber = static_cast<std::int32_t>(parts.jobNumber);
-        entry.timeText = Wide(parts.timeText);
-        entry.messageText = Wide(parts.messageText);
+        entry.timeText = ToExport(parts.timeText);
+        entry.messageText = ToExport(parts.messageText);
         if (AppendSyncLogFull(journal, entry) != 0) {
             snapshot.Close();
             journal.Discard();

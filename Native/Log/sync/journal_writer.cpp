@@ -109,7 +109,8 @@ std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition dispo
 int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
     platform::Platform& os = platform::Current();
     const PathText& directory = Module().dataSyncDirectory;
-    if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str());
+    // A directory that cannot be made shows when the journal is opened.
+    if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str()).Ignore();
     PathText path = SyncFilePath(which);
     return AppendFileWithBom(path.c_str(), platform::Disposition::OpenAlways, record.data(), record.ByteCount()) ==
                    -1

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/probed_text.h"
 #include "platform/wide_printf.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -71,7 +72,8 @@ void AppendUtilityLine(const char* text) noexcept {
     }
     entry.Append(platform::kTextLineEnd);
     std::uint32_t written = 0;
-    os.Write(file, entry.c_str(), static_cast<std::uint32_t>(entry.size()), &written);
+    // The trace reports nothing to its caller: a line that cannot be written is lost.
+    os.Write(file, entry.c_str(), static_cast<std::uint32_t>(entry.size()), &written).Ignore();
     os.CloseFile(file);
 }
 
@@ -119,7 +121,7 @@ extern "C" LOG_API void TarnMgrUtlTrace(const LOG_WCHAR* format, ...) noexcept {
     if (!TraceOn() || format == nullptr) return;
     // A format in unreadable or unterminated memory writes nothing.
     constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1) / 4;
-    const auto* text = reinterpret_cast<const char16_t*>(format);
+    const auto* text = FromExport(format);
     if (platform::ProbedTextLength(text, kNoLimit) == platform::kUnreadableText) return;
     char16_t wide[kLineChars] = {};
     va_list args;
