@@ -39,6 +39,8 @@ public:
     }
 
     bool valid() const noexcept { return file_.valid(); }
+    // Why the open failed (Ok for an open file).
+    Status status() const noexcept { return file_.status; }
     platform::FileHandle get() const noexcept { return file_; }
     void Close() noexcept {
         if (file_.valid()) platform::Current().CloseFile(file_);

@@ -57,9 +57,11 @@ ReadResult Probe(ReadSnapshot& pair, std::uint32_t k, const CutOff& cutOff, unsi
 
 // Counts the leading records stamped before the cut-off. Records stamped at the
 // cut-off's very second are kept, wherever the bisection ends.
-Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count) noexcept {
+// *cause receives why the log could not be read.
+Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count, Status* cause) noexcept {
     *count = 0;
     ReadSnapshot pair(owner);
+    *cause = pair.cause();
     if (pair.status() != ReadResult::Ok) return pair.status() == ReadResult::Damaged ? Search::Damaged : Search::Failed;
     std::uint32_t n = pair.records();
     if (n == 0) return Search::Counted;
@@ -88,22 +90,26 @@ Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* co
     }
 }
 
-// -1 on failure; otherwise the count (0 when nothing is older).
-int Count(const char16_t* owner, const CutOff& cutOff) noexcept {
+// -1 on failure (*cause says why); otherwise the count (0 when nothing is older).
+int Count(const char16_t* owner, const CutOff& cutOff, Status* cause) noexcept {
     std::uint32_t count = 0;
-    switch (CountOlder(owner, cutOff, &count)) {
+    switch (CountOlder(owner, cutOff, &count, cause)) {
         case Search::Counted: return static_cast<int>(count);
-        case Search::Failed: return -1;
+        case Search::Failed:
+            if (*cause) *cause = Status::Fail(Code::Io, Op::Read);
+            return -1;
         case Search::Damaged: break;
     }
+    *cause = Status::Fail(Code::Damaged, Op::CheckIndex);
     // The log is left alone; the index goes until ReIndexLog rebuilds it.
     PathText index = ActivityPath(LogFile::Index, owner);
     DiscardDamagedFile(index.c_str());
     return -1;
 }
 
+// The export's result; a failure has set the caller's last-error value.
 int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
-    if (date == nullptr) return -1;
+    if (date == nullptr) return ExportResult(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
     CutOff cutOff;
     AppendStamp(cutOff, *date, u"  ");
     // The search runs under the prune mutex when it can be had, so that no
@@ -115,12 +121,14 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     // A dead prune's files are dealt with before counting: finishing it
     // changes which records the main pair holds.
     if (held) RecoverUnderPrune(owner);
-    int count = Count(owner, cutOff);
-    if (count <= 0) return count;
-    if (!held) return -1;
+    Status cause;
+    int count = Count(owner, cutOff, &cause);
+    if (count < 0) return ExportResult(cause);
+    if (count == 0) return 0;
+    if (!held) return ExportResult(Status::Fail(Code::Busy, Op::LockMutex));
     int removed = RemoveOldestRecordsHeld(static_cast<std::uint32_t>(count), owner);
     prune.Release();  // the sync mutex is never taken under a prune mutex
-    if (removed < 0) return -1;
+    if (removed < 0) return ExportResult(Status::Fail(Code::Io, Op::Write));
     LogSystemTime copy = *date;
     SyncLogPrune(&copy, owner);
     return removed;
@@ -133,6 +141,6 @@ extern "C" LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* 
     try {
         return actlog::Prune(date, actlog::FromExport(owner));
     } catch (...) {
-        return -1;
+        return actlog::ExportResult(actlog::Status::Fail(actlog::Code::NoMemory, actlog::Op::Allocate));
     }
 }
