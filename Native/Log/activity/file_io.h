@@ -1,5 +1,5 @@
-// Small helpers for maintenance: scoped file handles and heap chunks, and
-// positioned reads and writes that must deliver every byte.
+// The file toolkit: scoped file handles and heap chunks, reads and writes
+// that must deliver every byte, and the byte-order mark of UTF-16 files.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,9 @@ namespace actlog {
 // Maintenance never holds a whole log or index in memory: copies and scans go
 // through buffers of this size.
 inline constexpr std::uint32_t kChunkBytes = 4u << 20;
+// The low 32 bits of a file offset: the activity and journal formats keep
+// offsets as 32-bit unsigned values.
+inline constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 // Index entries gathered before one write.
 inline constexpr std::uint32_t kEntryBlock = 16384;
 
@@ -82,31 +85,37 @@ inline bool SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
            at == offset;
 }
 
-// Reads exactly `count` bytes at `offset`.
+// Reads exactly `count` bytes at `offset`; a file that ends first fails.
 inline bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
-    if (!SeekTo(file, offset)) return false;
-    auto* at = static_cast<unsigned char*>(buffer);
-    while (count > 0) {
-        std::uint32_t done = 0;
-        if (!platform::Current().Read(file, at, count, &done) || done == 0) return false;
-        at += done;
-        count -= done;
-    }
-    return true;
+    std::uint32_t done = 0;
+    return platform::Current().ReadAt(file, offset, buffer, count, &done) && done == count;
+}
+
+// Writes all `count` bytes at the file position (the platform's Write fails a
+// short write).
+inline Status WriteAll(platform::FileHandle file, const void* buffer, std::uint32_t count) noexcept {
+    std::uint32_t done = 0;
+    return platform::Current().Write(file, buffer, count, &done);
 }
 
 // Writes exactly `count` bytes at `offset`.
 inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
                     std::uint32_t count) noexcept {
-    if (!SeekTo(file, offset)) return false;
-    const auto* at = static_cast<const unsigned char*>(buffer);
-    while (count > 0) {
-        std::uint32_t done = 0;
-        if (!platform::Current().Write(file, at, count, &done) || done == 0) return false;
-        at += done;
-        count -= done;
-    }
-    return true;
+    return SeekTo(file, offset) && WriteAll(file, buffer, count);
+}
+
+// Opens a UTF-16 text file for appending at its end: seeks there and writes
+// the byte-order mark FF FE first when the file is empty. *position receives
+// where the next bytes go. A low half of all ones is the platform's "invalid
+// position" and fails.
+inline Status SeekEndPastMark(platform::FileHandle file, std::uint64_t* position) noexcept {
+    static constexpr unsigned char kMark[2] = {0xFF, 0xFE};
+    Status status = platform::Current().Seek(file, 0, platform::SeekFrom::End, position);
+    if (!status) return status;
+    if ((*position & kLow32) == kLow32) return Status::Fail(Code::InvalidArgument, Op::Seek);
+    if (*position != 0) return Status::Ok();
+    *position = 2;
+    return WriteAll(file, kMark, 2);
 }
 
 }  // namespace actlog

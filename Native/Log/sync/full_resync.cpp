@@ -3,6 +3,7 @@
 // then each owner's in directory order.
 #include "sync/full_resync.h"
 
+#include "activity/file_io.h"
 #include "activity/log_files.h"
 #include "activity/owner_log.h"
 #include "frame/module.h"
@@ -14,14 +15,7 @@
 namespace actlog {
 namespace {
 
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 constexpr std::u16string_view kLogSuffix = u".activity.log";
-
-
-bool WriteAll(platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
-    std::uint32_t done = 0;
-    return platform::Current().Write(file, bytes, count, &done) && done == count;
-}
 
 bool SameFileName(std::u16string_view a, std::u16string_view b) noexcept {
     return platform::kCaseSensitiveNames ? a == b : EqualNoCase(a, b);
@@ -120,11 +114,9 @@ bool FullJournalWriter::Write(const void* bytes, std::uint32_t count) noexcept {
         file_ = os.OpenFile(path_.c_str(), platform::Access::Write, platform::Disposition::OpenAlways);
         if (!file_.valid()) return false;
         std::uint64_t position = 0;
-        if (!os.Seek(file_, 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return false;
-        static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
-        if (position == 0 && !WriteAll(file_, kBom, 2)) return false;
+        if (!SeekEndPastMark(file_, &position)) return false;
     }
-    return WriteAll(file_, bytes, count);
+    return static_cast<bool>(WriteAll(file_, bytes, count));
 }
 
 void FullJournalWriter::Close() noexcept {

@@ -1,5 +1,6 @@
 // The live sync journal: file names, the journal record, the byte-order-mark
 // append shared with the record append, and the ADD and PRUNE writers.
+#include "activity/file_io.h"
 #include "activity/log_files.h"
 #include "activity/record_line.h"
 #include "frame/module.h"
@@ -7,13 +8,6 @@
 
 namespace actlog {
 namespace {
-
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
-
-bool WriteAll(platform::Platform& os, platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
-    std::uint32_t done = 0;
-    return os.Write(file, bytes, count, &done) && done == count;
-}
 
 // Runs `work` under the sync mutex (infinite wait); -1 when the mutex cannot
 // be opened or the wait fails.
@@ -87,23 +81,11 @@ void JournalRecord::Finish() noexcept {
 
 std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
                                std::uint32_t count) noexcept {
-    platform::Platform& os = platform::Current();
-    platform::FileHandle file = os.OpenFile(path, platform::Access::Write, disposition);
+    ScopedFile file = ScopedFile::Open(path, platform::Access::Write, disposition);
     if (!file.valid()) return -1;
-    std::int64_t result = -1;
     std::uint64_t position = 0;
-    // A low half of all ones is the platform's "invalid position" and counts as failure.
-    if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
-        bool ready = true;
-        if (position == 0) {
-            static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
-            ready = WriteAll(os, file, kBom, 2);
-            position = 2;
-        }
-        if (ready && WriteAll(os, file, bytes, count)) result = static_cast<std::int64_t>(position & kLow32);
-    }
-    os.CloseFile(file);
-    return result;
+    if (!SeekEndPastMark(file.get(), &position) || !WriteAll(file.get(), bytes, count)) return -1;
+    return static_cast<std::int64_t>(position & kLow32);
 }
 
 int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {

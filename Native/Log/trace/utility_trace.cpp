@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "Log.h"
+#include "activity/file_io.h"
 #include "frame/module.h"
 #include "platform/bounded_text.h"
 #include "platform/message_format.h"
@@ -58,7 +59,7 @@ void AppendUtilityLine(const char* text) noexcept {
     if (n > room) n = WholeCharacters(text, room);
     line.Append(std::string_view(text, n));
 
-    platform::FileHandle file = os.OpenFile(path.c_str(), platform::Access::Append, platform::Disposition::OpenAlways);
+    ScopedFile file = ScopedFile::Open(path.c_str(), platform::Access::Append, platform::Disposition::OpenAlways);
     if (!file.valid()) return;
     // The log is a text-mode file: every line feed, those inside the text
     // included, is written as the platform's line end.
@@ -71,10 +72,8 @@ void AppendUtilityLine(const char* text) noexcept {
         }
     }
     entry.Append(platform::kTextLineEnd);
-    std::uint32_t written = 0;
     // The trace reports nothing to its caller: a line that cannot be written is lost.
-    os.Write(file, entry.c_str(), static_cast<std::uint32_t>(entry.size()), &written).Ignore();
-    os.CloseFile(file);
+    WriteAll(file.get(), entry.c_str(), static_cast<std::uint32_t>(entry.size())).Ignore();
 }
 
 void IdText(BoundedText8<kTextBytes>& text, const char* before, std::uint32_t id, const char* after) noexcept {
