@@ -218,6 +218,62 @@ TEST_F(CrashSweepTest, EveryCrashPointKeepsEveryAcknowledgedRecord) {
     std::printf("crash points swept: %d (each also with a torn write)\n", points);
 }
 
+// Reads a journal to its end in batches of 7; false when a batch fails.
+bool ReadsToTheEnd(std::int32_t (*next)(std::uint32_t, SyncLogEntry**, std::uint32_t*), int* lines) {
+    for (int batch = 0; batch < 1000; ++batch) {
+        SyncLogEntry* entries = nullptr;
+        std::uint32_t returned = 0;
+        std::int32_t result = next(7, &entries, &returned);
+        if (result == -1) return false;
+        *lines += static_cast<int>(returned);
+        FreeSyncLog(entries);
+        if (result == 1) return true;
+    }
+    return false;
+}
+
+// The journal writers, the hand-over and the full resynchronisation stopped
+// at every call: the journals stay readable to their end afterwards.
+TEST_F(CrashSweepTest, JournalsStayReadableAfterEveryCrashPoint) {
+    sandbox.CreateFullSyncMark();
+    const std::function<void()> operations[] = {
+        [this] { Append(u"journaled"); },
+        [this] { Prune(); },
+        [] { SwitchSyncLog4Trans(); },
+        [] { MergeAllActiveLog2LogTransFull(); },
+    };
+    for (const auto& operation : operations) {
+        for (int n = 0;; ++n) {
+            SCOPED_TRACE(testing::Message() << "operation " << (&operation - operations) << ", crash after " << n);
+            Reset();
+            fs::remove(sandbox.dataSync / "activity_sync.log");
+            fs::remove(sandbox.dataSync / "activity_sync_trans.log");
+            Append(u"before");
+            faults.CrashAfter(n, 5);
+            operation();
+            bool done = faults.CrashCounted() <= n;
+            faults.Disarm();
+            // A resynchronisation that died is run again by its caller.
+            if (&operation == &operations[3]) MergeAllActiveLog2LogTransFull();
+            Append(u"after");
+            // A hand-over left in place is read first; the journal follows.
+            int lines = 0;
+            for (int round = 0; round < 2; ++round) {
+                SwitchSyncLog4Trans();
+                if (!testsupport::Exists(sandbox.dataSync / "activity_sync_trans.log")) break;
+                EXPECT_TRUE(ReadsToTheEnd(GetNextSyncLogs, &lines));
+                fs::remove(sandbox.dataSync / "activity_sync_trans.log");
+            }
+            // A resynchronisation replaces the live journal by the full one.
+            if (testsupport::Exists(sandbox.dataSync / "activity_sync_trans_full.log")) {
+                EXPECT_TRUE(ReadsToTheEnd(GetNextSyncLogsFull, &lines));
+            }
+            EXPECT_GE(lines, &operation == &operations[3] ? 1 : 2);
+            if (HasFailure() || done) break;
+        }
+    }
+}
+
 TEST_F(CrashSweepTest, DiskFullCutsWritesBackAndNothingAcknowledgedGoes) {
     for (std::uint64_t room = 0; room < 420; room += 7) {
         SCOPED_TRACE(room);

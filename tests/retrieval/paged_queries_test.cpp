@@ -300,6 +300,12 @@ TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
     EXPECT_EQ(exported, 9u);
     FreeSyncLog(full);
 
+    // The log ends 16 bytes below 4 GiB: a record would pass the 32-bit
+    // offsets, so the append fails and changes nothing.
+    EXPECT_EQ(-1, actlog::AppendActivityRecord(1, 0, u"one too many", u"vm01"));
+    EXPECT_EQ(fs::file_size(Log("vm01")), 0xFFFFFFF0u);
+    EXPECT_EQ(testsupport::ReadIndex(Index("vm01")), entries);
+
     // Records 1 to 4 are older than second 5; the search never needs record 0.
     LogSystemTime cutOff = testsupport::At(2024, 3, 5, 10, 20, 5);
     EXPECT_EQ(PruneLog(&cutOff, W(u"vm01")), 5);

@@ -20,7 +20,8 @@ protected:
     ScopedPlatform installed{faults};
 };
 
-TEST_F(JournalWriterFaultTest, FailuresLeaveOnlyWhatWasWritten) {
+// A failed write is cut back: no half line is left for the next one to follow.
+TEST_F(JournalWriterFaultTest, FailuresLeaveNothingBehind) {
     LogSystemTime t{};
     t.wYear = 2009;
     t.wMonth = 2;
@@ -38,7 +39,8 @@ TEST_F(JournalWriterFaultTest, FailuresLeaveOnlyWhatWasWritten) {
         {"journal not opened", [&] { faults.FailNth(Op::Open, 1); }, false, {}},
         {"journal not positioned", [&] { faults.FailNth(Op::Seek, 1); }, true, {}},
         {"mark not written", [&] { faults.FailNth(Op::Write, 1); }, true, {}},
-        {"record not written", [&] { faults.FailNth(Op::Write, 2); }, true, {0xFF, 0xFE}},
+        {"record not written", [&] { faults.FailNth(Op::Write, 2); }, true, {}},
+        {"record written part-way", [&] { faults.FailWritePartially(2, 10); }, true, {}},
     };
     for (const Row& row : rows) {
         fs::remove(Journal());

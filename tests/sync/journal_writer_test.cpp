@@ -123,8 +123,14 @@ TEST_F(JournalWriterTest, OverLongMessageIsCutAndKeepsLineEnd) {
 TEST_F(JournalWriterTest, AppendFileWithBomOffsets) {
     fs::path empty = sandbox.logs / "empty.bin";
     WriteBytes(empty, {});
+    const std::vector<std::uint8_t> line = {0xFF, 0xFE, 'x', 0, 0x0D, 0, 0x0A, 0};
     fs::path holding = sandbox.logs / "holding.bin";
-    WriteBytes(holding, {1, 2, 3, 4, 5});
+    WriteBytes(holding, line);
+    // A line that a dead writer left half-written is cut off first.
+    fs::path torn = sandbox.logs / "torn.bin";
+    std::vector<std::uint8_t> tornBytes = line;
+    tornBytes.insert(tornBytes.end(), {'y', 0, 'z'});
+    WriteBytes(torn, tornBytes);
     fs::path missing = sandbox.logs / "missing.bin";
     const char16_t data[] = u"ab";
 
@@ -138,7 +144,8 @@ TEST_F(JournalWriterTest, AppendFileWithBomOffsets) {
     const Row rows[] = {
         {missing, Disposition::OpenExisting, -1, {}},
         {empty, Disposition::OpenExisting, 2, {0xFF, 0xFE, 'a', 0, 'b', 0}},
-        {holding, Disposition::OpenAlways, 5, {1, 2, 3, 4, 5, 'a', 0, 'b', 0}},
+        {holding, Disposition::OpenAlways, 8, {0xFF, 0xFE, 'x', 0, 0x0D, 0, 0x0A, 0, 'a', 0, 'b', 0}},
+        {torn, Disposition::OpenAlways, 8, {0xFF, 0xFE, 'x', 0, 0x0D, 0, 0x0A, 0, 'a', 0, 'b', 0}},
         {missing, Disposition::OpenAlways, 2, {0xFF, 0xFE, 'a', 0, 'b', 0}},
     };
     for (const Row& row : rows) {

@@ -15,6 +15,8 @@ inline constexpr std::uint32_t kChunkBytes = 4u << 20;
 // The low 32 bits of a file offset: the activity and journal formats keep
 // offsets as 32-bit unsigned values.
 inline constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+// UTF-16 little-endian byte-order mark, the first two bytes of every text file.
+inline constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 // Index entries gathered before one write.
 inline constexpr std::uint32_t kEntryBlock = 16384;
 
@@ -109,13 +111,12 @@ inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void*
 // where the next bytes go. A low half of all ones is the platform's "invalid
 // position" and fails.
 inline Status SeekEndPastMark(platform::FileHandle file, std::uint64_t* position) noexcept {
-    static constexpr unsigned char kMark[2] = {0xFF, 0xFE};
     Status status = platform::Current().Seek(file, 0, platform::SeekFrom::End, position);
     if (!status) return status;
     if ((*position & kLow32) == kLow32) return Status::Fail(Code::InvalidArgument, Op::Seek);
     if (*position != 0) return Status::Ok();
     *position = 2;
-    return WriteAll(file, kMark, 2);
+    return WriteAll(file, kByteOrderMark, 2);
 }
 
 }  // namespace actlog

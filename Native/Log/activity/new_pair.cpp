@@ -9,8 +9,10 @@ namespace {
 using platform::Access;
 using platform::Disposition;
 
+// "<path>.oldN"; empty for an empty path (a log name another owner claims).
 void NameOld(BackupName& name, const PathText& path, char16_t digit) noexcept {
     name.Clear();
+    if (path.empty()) return;
     name.Append(path.view());
     name.Append(u".old");
     name.Append(digit);
@@ -29,7 +31,7 @@ bool MoveAside(const PathText& path, BackupName* backup) noexcept {
 // Puts a main file back from ".old0" when it is missing.
 void RestoreFromOld0(const PathText& path) noexcept {
     platform::Platform& os = platform::Current();
-    if (os.Exists(path.c_str())) return;
+    if (path.empty() || os.Exists(path.c_str())) return;
     BackupName old;
     NameOld(old, path, u'0');
     // Best effort: a backup that cannot move back stays for the next recovery.
@@ -38,6 +40,7 @@ void RestoreFromOld0(const PathText& path) noexcept {
 
 void RemoveOlds(const PathText& path) noexcept {
     platform::Platform& os = platform::Current();
+    if (path.empty()) return;
     BackupName old;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         NameOld(old, path, digit);

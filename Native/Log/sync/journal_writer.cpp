@@ -2,6 +2,7 @@
 // append shared with the record append, and the ADD and PRUNE writers.
 #include "activity/file_io.h"
 #include "activity/log_files.h"
+#include "activity/record_bounds.h"
 #include "activity/record_line.h"
 #include "frame/module.h"
 #include "sync/journal_files.h"
@@ -79,13 +80,56 @@ void JournalRecord::Finish() noexcept {
     for (std::size_t i = 0; i < kPrefixChars; ++i) out[i] = prefix[i];
 }
 
+// A writer that died part-way through a line left a torn tail: the file is
+// cut back behind its last CR LF (or to its byte-order mark), so that the next
+// line starts at a line start on an even offset. Gives the new end.
+std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std::uint64_t end) noexcept {
+    // The longest journal record: the length prefix and a line of 4095 characters.
+    constexpr std::uint32_t kLongest = 2 * (JournalRecord::kPrefixChars + kLineChars);
+    unsigned char tail[kLongest];
+    std::uint64_t from = end > kLongest + 2 ? end - kLongest : 2;
+    std::uint32_t count = static_cast<std::uint32_t>(end - from);
+    std::uint32_t done = 0;
+    if (end <= 2 || !os.ReadAt(file, from, tail, count, &done) || done != count) return end;
+    std::uint32_t even = (end - from) % 2 == 0 ? count : count - 1;
+    if (even == count && even >= 4 && IsLineEnd(tail + even - 4)) return end;
+    std::uint64_t cut = from;
+    for (std::uint32_t i = even; i >= 4; i -= 2) {
+        if (IsLineEnd(tail + i - 4)) {
+            cut = from + i;
+            break;
+        }
+    }
+    std::uint64_t at = 0;
+    if (!os.Seek(file, static_cast<std::int64_t>(cut), platform::SeekFrom::Begin, &at) || !os.SetEndOfFile(file)) {
+        return end;
+    }
+    return cut;
+}
+
 std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
                                std::uint32_t count) noexcept {
-    ScopedFile file = ScopedFile::Open(path, platform::Access::Write, disposition);
+    platform::Platform& os = platform::Current();
+    ScopedFile file = ScopedFile::Open(path, platform::Access::ReadWrite, disposition);
     if (!file.valid()) return -1;
     std::uint64_t position = 0;
-    if (!SeekEndPastMark(file.get(), &position) || !WriteAll(file.get(), bytes, count)) return -1;
-    return static_cast<std::int64_t>(position & kLow32);
+    // A low half of all ones is the platform's "invalid position" and counts as failure.
+    if (!os.Seek(file.get(), 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return -1;
+    position = CutTornTail(os, file.get(), position);
+    if (!SeekTo(file.get(), position)) return -1;
+    const std::uint64_t before = position;
+    Status written;
+    if (position == 0) {
+        written = WriteAll(file.get(), kByteOrderMark, 2);
+        position = 2;
+    }
+    if (written) written = WriteAll(file.get(), bytes, count);
+    if (written) return static_cast<std::int64_t>(position & kLow32);
+    // A write that stopped part-way (a full disk) is cut back, so that no half
+    // line stands in front of the next one; a cut that fails is left to the
+    // next append, which cuts a torn tail before it writes.
+    if (SeekTo(file.get(), before)) os.SetEndOfFile(file.get()).Ignore();
+    return -1;
 }
 
 int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
