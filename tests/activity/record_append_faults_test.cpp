@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "activity/record_append.h"
 #include "support/fault_platform.h"
 #include "support/log_files_helpers.h"

@@ -12,7 +12,7 @@
 #include "support/sandbox.h"
 
 #include "Log.h"
-#include "activity/log_files.h"
+#include "files/log_files.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
-#include "activity/record_line.h"
+#include "files/record_line.h"
 #include "frame/module.h"
 #include "platform/message_format.h"
 #include "platform/export_text.h"

@@ -1,8 +1,8 @@
 #include "activity/owner_rename.h"
 
 #include "Log.h"
-#include "activity/log_files.h"
-#include "activity/owner_log.h"
+#include "files/log_files.h"
+#include "files/owner_log.h"
 #include "frame/module.h"
 #include "platform/probed_text.h"
 #include "platform/export_text.h"

@@ -1,8 +1,8 @@
 #include "maintenance/prune_swap.h"
 
-#include "activity/file_io.h"
-#include "activity/new_pair.h"
-#include "activity/pair_tail.h"
+#include "files/file_io.h"
+#include "files/new_pair.h"
+#include "files/pair_tail.h"
 
 namespace actlog {
 namespace {

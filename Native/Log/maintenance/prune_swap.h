@@ -1,6 +1,6 @@
 // The prune file swap: removes the oldest records of an owner's main pair by
 // building a shortened new pair beside it while writers keep appending, then
-// exchanging the two (see activity/new_pair.h for the steps and their
+// exchanging the two (see files/new_pair.h for the steps and their
 // recovery after a crash).
 #pragma once
 

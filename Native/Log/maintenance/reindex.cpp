@@ -2,8 +2,8 @@
 // the line ends of its log in two passes; the second, under the write mutex,
 // picks up what was appended during the first.
 #include "Log.h"
-#include "activity/log_files.h"
-#include "activity/new_pair.h"
+#include "files/log_files.h"
+#include "files/new_pair.h"
 #include "maintenance/index_scan.h"
 #include "platform/export_text.h"
 

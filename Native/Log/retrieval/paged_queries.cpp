@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "frame/module.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"

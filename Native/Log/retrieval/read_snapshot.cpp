@@ -2,8 +2,8 @@
 
 #include <bit>
 
-#include "activity/log_files.h"
-#include "activity/new_pair.h"
+#include "files/log_files.h"
+#include "files/new_pair.h"
 
 namespace actlog {
 namespace {

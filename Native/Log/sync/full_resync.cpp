@@ -3,9 +3,9 @@
 // then each owner's in directory order.
 #include "sync/full_resync.h"
 
-#include "activity/file_io.h"
-#include "activity/log_files.h"
-#include "activity/owner_log.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/owner_log.h"
 #include "frame/module.h"
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"

@@ -6,9 +6,9 @@
 #include <climits>
 #include <cstring>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "frame/module.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 #include "platform/export_text.h"
 
 namespace actlog {

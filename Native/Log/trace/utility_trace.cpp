@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "Log.h"
-#include "activity/file_io.h"
+#include "files/file_io.h"
 #include "frame/module.h"
 #include "platform/bounded_text.h"
 #include "platform/message_format.h"

@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "platform/bounded_text.h"
 
 namespace actlog {

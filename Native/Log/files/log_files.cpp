@@ -1,6 +1,6 @@
-#include "activity/log_files.h"
+#include "files/log_files.h"
 
-#include "activity/owner_log.h"
+#include "files/owner_log.h"
 #include "frame/module.h"
 #include "platform/probed_text.h"
 #include "platform/text_convert.h"

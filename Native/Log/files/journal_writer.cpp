@@ -1,11 +1,11 @@
 // The live sync journal: file names, the journal record, the byte-order-mark
 // append shared with the record append, and the ADD and PRUNE writers.
-#include "activity/file_io.h"
-#include "activity/log_files.h"
-#include "activity/record_bounds.h"
-#include "activity/record_line.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/record_bounds.h"
+#include "files/record_line.h"
 #include "frame/module.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace actlog {
 namespace {

@@ -1,7 +1,7 @@
-#include "activity/new_pair.h"
+#include "files/new_pair.h"
 
-#include "activity/file_io.h"
-#include "activity/pair_tail.h"
+#include "files/file_io.h"
+#include "files/pair_tail.h"
 
 namespace actlog {
 namespace {
