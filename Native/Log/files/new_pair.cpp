@@ -332,7 +332,9 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
     return true;
 }
 
-void RecoverHeld(const char16_t* owner) noexcept {
+void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept {
+    AssertHeld(prune);
+    AssertHeld(read);
     platform::Platform& os = platform::Current();
     PairPaths paths(owner);
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
@@ -368,17 +370,18 @@ bool RecoverUnderWrite(const char16_t* owner) noexcept {
     if (!prune.Wait(platform::WaitTime::Zero)) return false;
     LogMutex read(kReadMutexBase, owner);
     if (!read.Wait(platform::WaitTime::Infinite)) return false;
-    RecoverHeld(owner);
+    RecoverHeld(prune, read, owner);
     return true;
 }
 
-void RecoverUnderPrune(const char16_t* owner) noexcept {
+void RecoverUnderPrune(const LogMutex& prune, const char16_t* owner) noexcept {
+    AssertHeld(prune);
     PairPaths paths(owner);
     if (!HasLeftovers(paths, owner)) return;
     LogMutex write(kWriteMutexBase, owner);
     LogMutex read(kReadMutexBase, owner);
     if (!write.Wait(platform::WaitTime::Infinite) || !read.Wait(platform::WaitTime::Infinite)) return;
-    RecoverHeld(owner);
+    RecoverHeld(prune, read, owner);
 }
 
 void RepairTailIfIdle(const char16_t* owner) noexcept {
@@ -404,7 +407,7 @@ void RecoverIfLeftovers(const char16_t* owner) noexcept {
 void RecoverUnlocked(const char16_t* owner) noexcept {
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.Wait(platform::WaitTime::Zero)) return;
-    RecoverUnderPrune(owner);
+    RecoverUnderPrune(prune, owner);
 }
 
 }  // namespace actlog

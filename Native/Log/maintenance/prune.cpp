@@ -120,13 +120,13 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     bool held = prune.Wait(platform::WaitTime::Zero);
     // A dead prune's files are dealt with before counting: finishing it
     // changes which records the main pair holds.
-    if (held) RecoverUnderPrune(owner);
+    if (held) RecoverUnderPrune(prune, owner);
     Status cause;
     int count = Count(owner, cutOff, &cause);
     if (count < 0) return ExportResult(cause);
     if (count == 0) return 0;
     if (!held) return ExportResult(Status::Fail(Code::Busy, Op::LockMutex));
-    int removed = RemoveOldestRecordsHeld(static_cast<std::uint32_t>(count), owner);
+    int removed = RemoveOldestRecordsHeld(prune, static_cast<std::uint32_t>(count), owner);
     prune.Release();  // the sync mutex is never taken under a prune mutex
     if (removed < 0) return ExportResult(Status::Fail(Code::Io, Op::Write));
     LogSystemTime copy = *date;

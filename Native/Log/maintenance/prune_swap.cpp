@@ -31,7 +31,8 @@ bool Prepare(const PairPaths& paths, std::uint32_t count, PruneMeasures* m) noex
 
 }  // namespace
 
-int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept {
+int RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const char16_t* owner) noexcept {
+    AssertHeld(prune);
     if (count == 0) return 0;
     // Taken in the order prune (held by the caller), write, read; released in reverse.
     LogMutex write(kWriteMutexBase, owner);
@@ -79,8 +80,8 @@ int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept {
     if (count == 0) return 0;
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.opened() || !prune.Wait(platform::WaitTime::Zero)) return -1;
-    RecoverUnderPrune(owner);
-    return RemoveOldestRecordsHeld(count, owner);
+    RecoverUnderPrune(prune, owner);
+    return RemoveOldestRecordsHeld(prune, count, owner);
 }
 
 }  // namespace actlog

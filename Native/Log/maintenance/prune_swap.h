@@ -6,12 +6,14 @@
 
 #include <cstdint>
 
+#include "files/log_files.h"
+
 namespace actlog {
 
 // Removes the first `count` records: `count` on success, 0 when `count` is 0,
 // -1 on failure (also when another prune or a rebuild holds the prune mutex).
 int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept;
 // The same for a caller that already holds the owner's prune mutex.
-int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept;
+int RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const char16_t* owner) noexcept;
 
 }  // namespace actlog

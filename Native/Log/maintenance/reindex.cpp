@@ -39,7 +39,7 @@ int ReIndex(const char16_t* owner) noexcept {
     if (!prune.Wait(platform::WaitTime::Zero)) return ExportResult(Status::Fail(Code::Busy, Op::LockMutex), 1);
     // What a dead prune or rebuild left is finished first: an exchange that
     // died half-way leaves the index under another name.
-    RecoverUnderPrune(owner);
+    RecoverUnderPrune(prune, owner);
     // Taken only for the second pass; declared here so that every file is
     // closed before it is released.
     LogMutex write(kWriteMutexBase, owner);
