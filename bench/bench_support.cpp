@@ -1,5 +1,9 @@
 #include "bench_support.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +85,33 @@ bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t reco
     std::fclose(log);
     std::fclose(index);
     return true;
+}
+
+void Report(const std::string& work, double figure, const std::string& unit, const std::string& referenceName,
+            double reference, const std::string& target) {
+    std::printf("RESULT\t%s\t%.6g\t%s\t%s\t%.6g\t%s\n", work.c_str(), figure, unit.c_str(), referenceName.c_str(),
+                reference, target.c_str());
+    std::fflush(stdout);
+}
+
+double MedianOf(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+long long ReadSequentially(const fs::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    static std::vector<char> buffer(1u << 20);
+    long long total = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n <= 0) break;
+        total += n;
+    }
+    ::close(fd);
+    return total;
 }
 
 int RunStep(const char* self, const std::vector<std::string>& args) {

@@ -32,6 +32,21 @@ void Start(const fs::path& work, const fs::path& artifacts = {});
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
               std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t), std::uint64_t first = 0);
 
+// Prints one machine-readable result line for scripts/bench, tab-separated:
+//   RESULT <work> <figure> <unit> <reference name> <reference> <target>
+// `reference` is in the same unit, measured in the same run (negative: none).
+// `target` is "ratio<=X" (figure / reference at most X), "ratio>=X", "figure<=X",
+// "figure>=X" or "-" (reported only).
+void Report(const std::string& work, double figure, const std::string& unit, const std::string& referenceName,
+            double reference, const std::string& target);
+
+// The median of some measurements.
+double MedianOf(std::vector<double> values);
+
+// Reads a whole file with large sequential reads; gives the bytes read
+// (-1 on failure). Run once first, it leaves the file in the page cache.
+long long ReadSequentially(const fs::path& file);
+
 // Runs `self` again with `args` (one step of the benchmark in a fresh process);
 // gives its exit status.
 int RunStep(const char* self, const std::vector<std::string>& args);

@@ -299,69 +299,6 @@ TEST_F(PlatformFiles, PosixMoveByLinkNeverReplaces) {
     EXPECT_FALSE(MoveByLink((dir / "from").c_str(), (dir / "other").c_str()));
 }
 
-// A file large enough that its removal goes through the reclaim worker; a
-// sparse one unless `written`, whose closing takes the worker a while.
-void MakeLarge(const path& file, bool written = false) {
-    auto bytes = static_cast<std::size_t>(actlog::platform::posix::kReclaimLaterBytes);
-    if (written) {
-        WriteBytes(file, std::vector<std::uint8_t>(bytes, 0x5A));
-        return;
-    }
-    WriteBytes(file, Bytes("x"));
-    std::filesystem::resize_file(file, bytes);
-}
-
-std::size_t OpenDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-    return count;
-}
-
-// The name goes before RemoveFile returns, and once the worker is done no
-// descriptor is left, also when removals come faster than it drains them.
-TEST_F(PlatformFiles, PosixLargeRemovalsLeaveNoNameAndNoDescriptor) {
-    std::size_t before = OpenDescriptors();
-    for (int i = 0; i < 20; ++i) {
-        path file = dir / ("large" + std::to_string(i));
-        MakeLarge(file);
-        EXPECT_TRUE(os.RemoveFile(U16(file).c_str()));
-        EXPECT_FALSE(testsupport::Exists(file));
-    }
-    EXPECT_FALSE(os.RemoveFile(At("large0").c_str()));
-    actlog::platform::posix::FinishReclaims();
-    EXPECT_EQ(before, OpenDescriptors());
-}
-
-std::size_t RemovedFilesHeld() {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (!error && target.find(" (deleted)") != std::string::npos) ++count;
-    }
-    return count;
-}
-
-// A child forked while the worker still has removed files to close keeps none
-// of them open, and has no worker of its own: its removals start one and it
-// waits for that, not for the parent's.
-TEST_F(PlatformFiles, PosixChildForkedDuringAReclaimHoldsNothingAndRemoves) {
-    for (int i = 0; i < 4; ++i) MakeLarge(dir / ("parent" + std::to_string(i)), true);
-    MakeLarge(dir / "child");
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(os.RemoveFile(At("parent" + std::to_string(i)).c_str()));
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        bool removed = os.RemoveFile(At("child").c_str()).ok();
-        actlog::platform::posix::FinishReclaims();
-        ::_exit(removed && RemovedFilesHeld() == 0 ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_FALSE(testsupport::Exists(dir / "child"));
-}
-
 // Removing a FIFO opens nothing: a writer waiting for a reader keeps waiting.
 TEST_F(PlatformFiles, PosixRemovingAFifoLeavesItsWriterWaiting) {
     path fifo = dir / "fifo";

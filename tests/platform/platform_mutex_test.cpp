@@ -1,6 +1,10 @@
 // Conformance of the native named mutexes: shared by every thread and
 // process, tried or waited for, different names independent.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -168,6 +172,35 @@ TEST_F(PlatformMutex, SecondOpenInTheOwningThread) {
 }
 
 #ifndef _WIN32
+// Lock descriptors are kept open between uses; a forked child takes none of
+// its parent's (sharing a description would let both hold the lock at once).
+TEST_F(PlatformMutex, PosixForkedChildLocksThroughItsOwnDescriptors) {
+    std::u16string name = Name(u"forked");
+    os.CloseMutex(os.OpenNamedMutex(name.c_str()));  // one descriptor kept, idle
+    int held[2];
+    ASSERT_EQ(0, ::pipe(held));
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        bool ok = ::read(held[0], &byte, 1) == 1;
+        MutexHandle mine = os.OpenNamedMutex(name.c_str());
+        ok = ok && os.WaitMutex(mine, WaitTime::Zero) == WaitResult::TimedOut;
+        os.CloseMutex(mine);
+        ::_exit(ok ? 0 : 1);
+    }
+    MutexHandle parent = os.OpenNamedMutex(name.c_str());  // the kept descriptor
+    ASSERT_EQ(WaitResult::Acquired, os.WaitMutex(parent, WaitTime::Zero));
+    ASSERT_EQ(1, ::write(held[1], "h", 1));
+    int status = -1;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    os.ReleaseMutex(parent);
+    os.CloseMutex(parent);
+    ::close(held[0]);
+    ::close(held[1]);
+}
+
 TEST_F(PlatformMutex, PosixLockFilesLiveInTheMutexDirectory) {
     MutexHandle mutex = os.OpenNamedMutex(u"$$BrevantWriteLog$$vm01");
     ASSERT_TRUE(mutex.valid());

@@ -2,6 +2,8 @@
 // builds one) or main pair, under the owner's write mutex, then the journal.
 #include "activity/record_append.h"
 
+#include <utility>
+
 #include "files/file_io.h"
 #include "files/log_files.h"
 #include "files/new_pair.h"
@@ -45,31 +47,37 @@ int AppendToPair(PairEnds& pair, const LineText& line, bool mayReindex) noexcept
 
 // While a prune builds the new pair the record belongs there, behind the
 // reserved fronts. The new log is never created here: without it no prune runs.
-int AppendToNewPair(const LineText& line, const char16_t* owner, bool* present) noexcept {
-    PathText newLog = ActivityPath(LogFile::NewLog, owner);
+int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, ScopedFile& mainLog,
+                    bool* present, bool* recovered) noexcept {
+    PathText newLog = files.Path(LogFile::NewLog);
     ScopedFile log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     *present = log.valid();
     if (!*present) return -1;
+    mainLog.Close();
     // A new pair whose prune mutex is free was left by a dead prune: it is
     // finished first, and the record goes to the main pair it leaves.
     log.Close();
     if (RecoverUnderWrite(owner)) {
         *present = false;
+        *recovered = true;
         return -1;
     }
     log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
-    PathText newIndex = ActivityPath(LogFile::NewIndex, owner);
+    PathText newIndex = files.Path(LogFile::NewIndex);
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) return -1;
     PairEnds pair{log.get(), index.get()};
     return AppendToPair(pair, line, false);
 }
 
-int AppendToMainPair(const LineText& line, const char16_t* owner) noexcept {
-    PathText mainLog = ActivityPath(LogFile::Log, owner);
-    ScopedFile log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+// `log` is the main log when it is open already.
+int AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
+    if (!log.valid()) {
+        PathText mainLog = files.Path(LogFile::Log);
+        log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    }
     if (!log.valid()) return -1;
-    PathText mainIndex = ActivityPath(LogFile::Index, owner);
+    PathText mainIndex = files.Path(LogFile::Index);
     ScopedFile index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) {
         // A log of nothing (or only the byte-order mark) starts a fresh index;
@@ -87,13 +95,25 @@ int AppendToMainPair(const LineText& line, const char16_t* owner) noexcept {
 int AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     // The paths are worked out under the mutex: an owner renaming holds the
     // same mutex, so the log cannot move between the lookup and the write.
+    // The owner's log is looked up once, and again after a recovery. A log
+    // under the plain name of an owner without a '.' in it is the owner's:
+    // opening it answers the lookup.
+    OwnerFiles files(owner);
+    ScopedFile mainLog;
+    if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
+        PathText plain = files.PlainLogPath();
+        mainLog = ScopedFile::Open(plain.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+        if (mainLog.valid()) files.FoundPlainLog(plain);
+    }
     bool newPair = false;
-    int result = AppendToNewPair(line, owner, &newPair);
+    bool recovered = false;
+    int result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
     if (newPair) return result;
-    result = AppendToMainPair(line, owner);
+    result = recovered ? AppendToMainPair(line, OwnerFiles(owner))
+                       : AppendToMainPair(line, std::move(files), std::move(mainLog));
     // A main pair that cannot take the record may be a dead prune's half-done
     // exchange (the index moved aside).
-    if (result != 0 && RecoverUnderWrite(owner)) result = AppendToMainPair(line, owner);
+    if (result != 0 && RecoverUnderWrite(owner)) result = AppendToMainPair(line, OwnerFiles(owner));
     return result;
 }
 

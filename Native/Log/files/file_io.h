@@ -103,7 +103,8 @@ inline Status WriteAll(platform::FileHandle file, const void* buffer, std::uint3
 // Writes exactly `count` bytes at `offset`.
 inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
                     std::uint32_t count) noexcept {
-    return SeekTo(file, offset) && WriteAll(file, buffer, count);
+    std::uint32_t done = 0;
+    return platform::Current().WriteAt(file, offset, buffer, count, &done) && done == count;
 }
 
 // Opens a UTF-16 text file for appending at its end: seeks there and writes

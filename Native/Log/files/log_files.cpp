@@ -63,26 +63,46 @@ const char16_t* ActivitySuffix(LogFile which) noexcept {
     return kLogSuffix;
 }
 
-PathText ActivityPath(LogFile which, const char16_t* owner) noexcept {
+PathText ActivityPath(LogFile which, const char16_t* owner) noexcept { return OwnerFiles(owner).Path(which); }
+
+PathText OwnerFiles::Path(LogFile which) noexcept {
     std::u16string_view directory = Module().logsDirectory.view();
     PathText path(directory);
     const char16_t* suffix = ActivitySuffix(which);
-    if (!OwnerPresent(owner)) {
+    if (!OwnerPresent(owner_)) {
         path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
         return path;
     }
-    std::u16string_view name(owner, TextLength(owner));
+    std::u16string_view name(owner_, TextLength(owner_));
     // Where names tell case apart, every file takes the spelling of the log.
     if (which != LogFile::Log && !platform::kCaseSensitiveNames) {
         path.Append(name);
         path.AppendZ(suffix);
         return path;
     }
-    OwnerLogName found = LookUpOwnerLog(directory, name);
-    if (which == LogFile::Log) return found.log;
-    path.Append(found.spelling.view());
+    if (!lookedUp_) {
+        OwnerLogName found = LookUpOwnerLog(directory, name);
+        log_ = found.log;
+        spelling_ = found.spelling;
+        lookedUp_ = true;
+    }
+    if (which == LogFile::Log) return log_;
+    path.Append(spelling_.view());
     path.AppendZ(suffix);
     return path;
+}
+
+PathText OwnerFiles::PlainLogPath() const noexcept {
+    if (!OwnerPresent(owner_)) return PathText();
+    PathText path(Module().logsDirectory.view());
+    if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) return PathText();
+    return path;
+}
+
+void OwnerFiles::FoundPlainLog(const PathText& log) noexcept {
+    log_ = log;
+    spelling_.Assign(std::u16string_view(owner_, TextLength(owner_)));
+    lookedUp_ = true;
 }
 
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {

@@ -58,6 +58,26 @@ enum class LogFile {
 // set of files.
 PathText ActivityPath(LogFile which, const char16_t* owner) noexcept;
 
+// ActivityPath for several files of one owner's set, with one lookup of the
+// owner's log (made at the first path that needs it).
+class OwnerFiles {
+public:
+    explicit OwnerFiles(const char16_t* owner) noexcept : owner_(owner) {}
+    PathText Path(LogFile which) noexcept;
+    // The path of the owner's log under its plain name, as the owner spells it
+    // (empty without an owner). For an owner whose name holds no '.', a file
+    // there is the owner's log (LookUpOwnerLog); FoundPlainLog records that
+    // the caller found it, in place of the lookup.
+    PathText PlainLogPath() const noexcept;
+    void FoundPlainLog(const PathText& log) noexcept;
+
+private:
+    const char16_t* owner_;
+    bool lookedUp_ = false;
+    PathText log_;
+    PathText spelling_;
+};
+
 // The fixed suffix of a file of the set (".activity.log", ...) and the
 // machine's name for it ("activity.log", ...).
 const char16_t* ActivitySuffix(LogFile which) noexcept;

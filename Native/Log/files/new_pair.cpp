@@ -196,8 +196,10 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
     NameOld(oldIndex, paths.index, u'0');
     NameOld(oldLog, paths.log, u'0');
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
+    // A missing index alone is no leftover: it waits for a rebuild, and
+    // taking the prune mutex for it would turn that rebuild away.
     return os.Exists(paths.newLog.c_str()) || os.Exists(paths.newIndex.c_str()) || os.Exists(oldIndex.c_str()) ||
-           os.Exists(oldLog.c_str()) || os.Exists(rebuild.c_str()) || !os.Exists(paths.index.c_str());
+           os.Exists(oldLog.c_str()) || os.Exists(rebuild.c_str());
 }
 
 }  // namespace
@@ -366,6 +368,8 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
 }
 
 bool RecoverUnderWrite(const char16_t* owner) noexcept {
+    PairPaths paths(owner);
+    if (!HasLeftovers(paths, owner)) return false;
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.Wait(platform::WaitTime::Zero)) return false;
     LogMutex read(kReadMutexBase, owner);

@@ -32,11 +32,12 @@
 namespace actlog {
 
 struct PairPaths {
-    explicit PairPaths(const char16_t* owner) noexcept
-        : log(ActivityPath(LogFile::Log, owner)),
-          index(ActivityPath(LogFile::Index, owner)),
-          newLog(ActivityPath(LogFile::NewLog, owner)),
-          newIndex(ActivityPath(LogFile::NewIndex, owner)) {}
+    explicit PairPaths(const char16_t* owner) noexcept : PairPaths(OwnerFiles(owner)) {}
+    explicit PairPaths(OwnerFiles&& files) noexcept
+        : log(files.Path(LogFile::Log)),
+          index(files.Path(LogFile::Index)),
+          newLog(files.Path(LogFile::NewLog)),
+          newIndex(files.Path(LogFile::NewIndex)) {}
     PathText log, index, newLog, newIndex;
 };
 

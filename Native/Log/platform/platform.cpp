@@ -27,6 +27,17 @@ Status Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std
     return Read(file, buffer, count, done);
 }
 
+Status Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                         std::uint32_t* done) {
+    *done = 0;
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
+    std::uint64_t at = 0;
+    Status sought = Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
+    if (!sought) return sought;
+    if (at != offset) return Status::Fail(Code::Io, Op::Seek);
+    return Write(file, buffer, count, done);
+}
+
 namespace {
 
 // One stretch of a buffered copy: `want` bytes from `from` to `to` at the offsets.

@@ -82,6 +82,12 @@ public:
                         std::uint32_t* done);
     // Writes `count` bytes at the file position; *done receives the count written.
     virtual Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    // Writes `count` bytes at `offset` of a file not opened for Append (the
+    // file position is unspecified afterwards); *done receives the count
+    // written. The default seeks and writes; a platform may write in one
+    // positioned call.
+    virtual Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                           std::uint32_t* done);
     // Sets the end of the file at the current position (grows with zero bytes).
     virtual Status SetEndOfFile(FileHandle file) = 0;
     virtual void CloseFile(FileHandle file) = 0;

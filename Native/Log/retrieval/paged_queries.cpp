@@ -111,14 +111,11 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
     if (dash == nullptr) return false;
     *dash = 0;
     char16_t* rest = dash + 1;
-
-    std::u16string_view labelPart = ToEnd(rest);
-    labelPart = labelPart.substr(0, labelPart.find(u':'));
-    if (labelPart.size() > kLabelPartChars) labelPart = labelPart.substr(0, kLabelPartChars);
-    parts.severity = SeverityIn(labelPart);
-
     char16_t* colon = FindChar(rest, u':');
     if (colon == nullptr) return false;
+    // The label part: up to the ':', at most kLabelPartChars characters.
+    auto labelChars = static_cast<std::size_t>(colon - rest);
+    parts.severity = SeverityIn({rest, labelChars < kLabelPartChars ? labelChars : kLabelPartChars});
     parts.jobNumber = ParseJobNumber(colon + 1);
     *colon = 0;
     parts.timeText = line;

@@ -23,8 +23,9 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
     LogMutex readMutex(kReadMutexBase, owner);
     if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
-    PathText logPath = ActivityPath(LogFile::Log, owner);
-    PathText indexPath = ActivityPath(LogFile::Index, owner);
+    OwnerFiles files(owner);
+    PathText logPath = files.Path(LogFile::Log);
+    PathText indexPath = files.Path(LogFile::Index);
     platform::Platform& os = platform::Current();
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
     if (!index->valid()) return index->status;

@@ -1,11 +1,29 @@
 #include "retrieval/record_walk.h"
 
+#include <cstring>
+
 namespace actlog {
 namespace {
 
 // The line end "\r\n" as stored (UTF-16LE).
 bool EndsWithLineEnd(const unsigned char* last4) noexcept {
     return last4[0] == 0x0D && last4[1] == 0 && last4[2] == 0x0A && last4[3] == 0;
+}
+
+// The characters of `text` before its first NUL, at most `limit`: four
+// characters at a time (a lane of a 64-bit word is zero exactly when
+// (x - 0x0001...) & ~x has its top bit), then one at a time.
+std::uint32_t TextChars(const char16_t* text, std::uint32_t limit) noexcept {
+    constexpr std::uint64_t kOnes = 0x0001000100010001ull;
+    constexpr std::uint64_t kTops = 0x8000800080008000ull;
+    std::uint32_t i = 0;
+    for (; i + 4 <= limit; i += 4) {
+        std::uint64_t x;
+        std::memcpy(&x, text + i, sizeof x);
+        if (((x - kOnes) & ~x & kTops) != 0) break;
+    }
+    while (i < limit && text[i] != 0) ++i;
+    return i;
 }
 
 }  // namespace
@@ -94,6 +112,7 @@ ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexc
         if (head[i] == 0) {
             record->text = head;
             record->bytes = kSpanBytes;
+            record->chars = i;
             next_ = k;
             return ReadResult::Ok;
         }
@@ -106,6 +125,7 @@ ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexc
     text[chars - 2] = 0;
     record->text = text;
     record->bytes = bytes;
+    record->chars = TextChars(text, chars - 2);
     next_ = k;
     return ReadResult::Ok;
 }
@@ -137,6 +157,7 @@ ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
     text[chars - 2] = 0;
     record->text = text;
     record->bytes = bytes;
+    record->chars = TextChars(text, chars - 2);
     next_ = k;
     return ReadResult::Ok;
 }

@@ -16,6 +16,8 @@ struct RecordText {
     // The bytes a copy must take: the record's length, or, for a record longer
     // than kSpanBytes whose text ends early (a NUL in it), the part holding that end.
     std::uint32_t bytes = 0;
+    // The characters before the text's first NUL (the line end's, at the latest).
+    std::uint32_t chars = 0;
 };
 
 class RecordWalk {

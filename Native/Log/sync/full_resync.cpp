@@ -10,12 +10,12 @@
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
-#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
 
 constexpr std::u16string_view kLogSuffix = u".activity.log";
+
 
 bool SameFileName(std::u16string_view a, std::u16string_view b) noexcept {
     return platform::kCaseSensitiveNames ? a == b : EqualNoCase(a, b);
@@ -88,16 +88,81 @@ FullJournalWriter::~FullJournalWriter() {
     if (buffer_ != nullptr) platform::Current().Free(buffer_);
 }
 
-bool FullJournalWriter::Add(const JournalRecord& record) noexcept {
+namespace {
+
+// One journal record written straight into the writer's buffer: the bytes that
+// JournalRecord gives ("%10d " length prefix, the line cut so that it keeps
+// room for its CR LF, CR LF), without building it elsewhere first.
+class LineInPlace {
+public:
+    static constexpr std::size_t kMostBytes = 2 * (JournalRecord::kPrefixChars + JournalRecord::kMaxLineChars);
+
+    explicit LineInPlace(unsigned char* at) noexcept : out_(reinterpret_cast<char16_t*>(at)) {}
+
+    void Append(std::u16string_view text) noexcept {
+        constexpr std::size_t kRoom = JournalRecord::kMaxLineChars - 2;
+        std::size_t room = used_ < kRoom ? kRoom - used_ : 0;
+        std::size_t chars = text.size() < room ? text.size() : room;
+        // A plain loop: inlined block moves start slowly for the short pieces of a line.
+        char16_t* to = out_ + JournalRecord::kPrefixChars + used_;
+        for (std::size_t i = 0; i < chars; ++i) to[i] = text[i];
+        used_ += chars;
+    }
+    void AppendSigned32(std::int32_t value) noexcept {
+        char16_t digits[12];
+        std::size_t n = sizeof digits / sizeof digits[0];
+        std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+        do {
+            digits[--n] = static_cast<char16_t>(u'0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) digits[--n] = u'-';
+        Append({digits + n, sizeof digits / sizeof digits[0] - n});
+    }
+    // Ends the line and fills in the prefix; gives the record's bytes.
+    std::uint32_t Finish() noexcept {
+        char16_t* line = out_ + JournalRecord::kPrefixChars;
+        line[used_++] = u'\r';
+        line[used_++] = u'\n';
+        // "%10d ": the line's bytes, right-aligned in ten characters, and a blank.
+        std::size_t bytes = 2 * used_;
+        std::size_t i = JournalRecord::kPrefixChars - 1;
+        out_[i] = u' ';
+        do {
+            out_[--i] = static_cast<char16_t>(u'0' + bytes % 10);
+            bytes /= 10;
+        } while (bytes != 0 && i > 0);
+        while (i > 0) out_[--i] = u' ';
+        return static_cast<std::uint32_t>(2 * (JournalRecord::kPrefixChars + used_));
+    }
+
+private:
+    char16_t* out_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace
+
+bool FullJournalWriter::Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner,
+                            std::int32_t severity, std::int32_t job, std::u16string_view message) noexcept {
     if (buffer_ == nullptr) {
         buffer_ = static_cast<unsigned char*>(platform::Current().Allocate(kBufferBytes));
         if (buffer_ == nullptr) return false;
     }
-    std::uint32_t bytes = record.ByteCount();
-    if (kBufferBytes - used_ < bytes && !Flush()) return false;
-    const auto* from = reinterpret_cast<const unsigned char*>(record.data());
-    for (std::uint32_t i = 0; i < bytes; ++i) buffer_[used_ + i] = from[i];
-    used_ += bytes;
+    if (kBufferBytes - used_ < LineInPlace::kMostBytes && !Flush()) return false;
+    LineInPlace line(buffer_ + used_);
+    line.Append(kind);
+    line.Append(u" ");
+    line.Append(time);
+    line.Append(u" -- ");
+    line.Append(owner);
+    line.Append(u" -- ");
+    line.AppendSigned32(severity);
+    line.Append(u" - Job");
+    line.AppendSigned32(job);
+    line.Append(u" - ");
+    line.Append(message);
+    used_ += line.Finish();
     return true;
 }
 
@@ -131,23 +196,6 @@ void FullJournalWriter::Discard() noexcept {
     platform::Current().RemoveFile(path_.c_str()).Ignore();
 }
 
-int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noexcept {
-    JournalRecord record;
-    record.AppendZ(FromExport(entry.kindText));
-    record.Append(u" ");
-    record.AppendZ(FromExport(entry.timeText));
-    record.Append(u" -- ");
-    record.AppendZ(FromExport(entry.ownerName));
-    record.Append(u" -- ");
-    record.AppendSigned32(static_cast<std::uint32_t>(entry.severity));
-    record.Append(u" - Job");
-    record.AppendSigned32(static_cast<std::uint32_t>(entry.jobNumber));
-    record.Append(u" - ");
-    record.AppendZ(FromExport(entry.messageText));
-    record.Finish();
-    return journal.Add(record) ? 0 : -1;
-}
-
 int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
                                 FullJournalWriter& journal) noexcept {
     // One snapshot for the whole log: every record it holds is exported exactly
@@ -158,6 +206,7 @@ int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOw
         if (snapshot.status() == ReadResult::Damaged) snapshot.DiscardIndex();
         return KeepAndFail(journal);
     }
+    std::u16string_view ownerText(journalOwner, TextLength(journalOwner));
     std::uint32_t n = snapshot.records();
     RecordWalk walk(snapshot, n);
     for (;;) {
@@ -171,15 +220,13 @@ int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOw
         if (record.text == nullptr) return 0;
         RecordParts parts;
         if (!SplitRecordLine(record.text, parts) || parts.severity == 0 || parts.severity == 3) continue;
-        ReduceTimeText(parts.timeText);
-        SyncLogEntry entry{};
-        entry.kindText = ToExport(u"ADD");
-        entry.ownerName = ToExport(journalOwner);
-        entry.severity = static_cast<std::int32_t>(parts.severity);
-        entry.jobNumber = static_cast<std::int32_t>(parts.jobNumber);
-        entry.timeText = ToExport(parts.timeText);
-        entry.messageText = ToExport(parts.messageText);
-        if (AppendSyncLogFull(journal, entry) != 0) {
+        std::size_t timeChars = ReduceTimeText(parts.timeText);
+        // The message runs to the end of the record's text.
+        auto messageStart = static_cast<std::size_t>(parts.messageText - record.text);
+        std::u16string_view message(parts.messageText, record.chars - messageStart);
+        bool added = journal.Add(u"ADD", {parts.timeText, timeChars}, ownerText, static_cast<std::int32_t>(parts.severity),
+                                 static_cast<std::int32_t>(parts.jobNumber), message);
+        if (!added) {
             snapshot.Close();
             journal.Discard();
             return 1;
@@ -199,7 +246,7 @@ bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
     return true;
 }
 
-void ReduceTimeText(char16_t* text) noexcept {
+std::size_t ReduceTimeText(char16_t* text) noexcept {
     std::size_t n = TextLength(text);
     std::size_t blank = 0;
     while (blank < n && text[blank] != u' ') ++blank;
@@ -212,6 +259,7 @@ void ReduceTimeText(char16_t* text) noexcept {
     }
     while (n > 0 && text[n - 1] == u' ') --n;
     text[n] = 0;
+    return n;
 }
 
 }  // namespace actlog

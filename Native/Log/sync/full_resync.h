@@ -24,8 +24,12 @@ public:
     FullJournalWriter(const FullJournalWriter&) = delete;
     FullJournalWriter& operator=(const FullJournalWriter&) = delete;
 
-    // Adds a finished record; false when memory or the file failed.
-    bool Add(const JournalRecord& record) noexcept;
+    // Adds one full-journal line: kind, time, " -- ", owner, " -- ", severity,
+    // " - Job", job number, " - ", message, CR LF, behind its length prefix and
+    // cut as JournalRecord cuts it. Built in place in the buffer; false when
+    // memory or the file failed.
+    bool Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner, std::int32_t severity,
+             std::int32_t job, std::u16string_view message) noexcept;
     // Writes what is buffered; false on failure.
     bool Flush() noexcept;
     // Closes the file and deletes it (after a failed write).
@@ -41,10 +45,6 @@ private:
     std::uint32_t used_ = 0;
 };
 
-// Writes one entry as a full-journal line: kind, time, " -- ", owner, " -- ",
-// severity, " - Job", job number, " - ", message, CR LF. 0 written, -1 failure.
-int AppendSyncLogFull(FullJournalWriter& journal, const SyncLogEntry& entry) noexcept;
-
 // Exports one log (owner null: the machine's) newest first from one read
 // snapshot, leaving out severities 0 and 3. `journalOwner` is the owner text
 // of its lines. 0 done, 1 failure (a write failure has discarded the journal).
@@ -59,6 +59,7 @@ bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept;
 
 // "yyyy/mm/dd  hh:mm:ss " reduced in place to "yyyy/mm/dd hh:mm:ss": the run
 // of blanks after the first blank and the blanks at the end are dropped.
-void ReduceTimeText(char16_t* text) noexcept;
+// Gives the reduced length.
+std::size_t ReduceTimeText(char16_t* text) noexcept;
 
 }  // namespace actlog

@@ -151,6 +151,19 @@ Status PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t c
     return status;
 }
 
+Status PosixPlatform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                              std::uint32_t* done) {
+    *done = 0;
+    if (!file.valid()) return Closed();
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::FromOs(Op::Write, EINVAL);
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    Status status = TransferAll(Op::Write, count, done, [&](std::uint32_t at, std::uint32_t left) {
+        return ::pwrite(Descriptor(file), bytes + at, left, static_cast<off_t>(offset + at));
+    });
+    if (status && *done != count) return Status::FromOs(Op::Write, ENOSPC);
+    return status;
+}
+
 Status PosixPlatform::SetEndOfFile(FileHandle file) {
     if (!file.valid()) return Closed();
     off_t at = ::lseek(Descriptor(file), 0, SEEK_CUR);

@@ -2,7 +2,9 @@
 // the mutex in <mutex directory>/.locks/. Each open makes its own
 // description, so threads of one process exclude each other as processes
 // do; a holder's death releases its lock (there is no abandoned state).
+// Lock descriptors are kept open for reuse (see KeptLocks).
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +65,117 @@ void AppendHex(char* out, std::size_t& at, std::uint64_t value, int digits) {
     for (int d = digits - 1; d >= 0; --d) out[at++] = kHex[(value >> (4 * d)) & 0xF];
 }
 
+// Lock descriptors kept open between uses, so that taking a mutex costs its
+// lock and unlock only. A closed handle's descriptor stays here, idle, and the
+// next open of the same lock file takes it again. A descriptor is lent to one
+// handle at a time: handles open at once have descriptors (open file
+// descriptions) of their own and exclude each other, in one thread or many.
+// A forked child closes the idle ones and forgets the lent ones (closed when
+// their handles are), so that it never locks through its parent's
+// descriptions.
+class KeptLocks {
+public:
+    KeptLocks() noexcept { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); }
+    ~KeptLocks() { CloseIdle(); }
+
+    // An idle descriptor of the lock file `path` (now lent), or -1.
+    int Take(const char* path, std::size_t bytes) noexcept {
+        pthread_mutex_lock(&lock_);
+        int fd = -1;
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Idle && slot.bytes == bytes && std::memcmp(slot.path, path, bytes) == 0) {
+                slot.state = State::Lent;
+                fd = slot.fd;
+                break;
+            }
+        }
+        pthread_mutex_unlock(&lock_);
+        return fd;
+    }
+    // Records a freshly opened descriptor as lent, in a free slot or in place of
+    // the idle one least recently lent (closed); untracked when every slot is lent.
+    void Lend(int fd, const char* path, std::size_t bytes) noexcept {
+        if (bytes >= sizeof Slot::path) return;
+        int closing = -1;
+        pthread_mutex_lock(&lock_);
+        Slot* chosen = nullptr;
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Free) {
+                chosen = &slot;
+                break;
+            }
+            if (slot.state == State::Idle && (chosen == nullptr || slot.lent < chosen->lent)) chosen = &slot;
+        }
+        if (chosen != nullptr) {
+            if (chosen->state == State::Idle) closing = chosen->fd;
+            chosen->state = State::Lent;
+            chosen->fd = fd;
+            chosen->lent = ++lends_;
+            chosen->bytes = bytes;
+            std::memcpy(chosen->path, path, bytes);
+        }
+        pthread_mutex_unlock(&lock_);
+        if (closing >= 0) ::close(closing);
+    }
+    // Takes back a lent descriptor whose lock is not held; false when it is
+    // not lent from here (the caller closes it).
+    bool GiveBack(int fd) noexcept {
+        pthread_mutex_lock(&lock_);
+        bool kept = false;
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Lent && slot.fd == fd) {
+                slot.state = State::Idle;
+                kept = true;
+                break;
+            }
+        }
+        pthread_mutex_unlock(&lock_);
+        return kept;
+    }
+    // Forgets a lent descriptor (the caller closes it).
+    void Forget(int fd) noexcept {
+        pthread_mutex_lock(&lock_);
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Lent && slot.fd == fd) slot.state = State::Free;
+        }
+        pthread_mutex_unlock(&lock_);
+    }
+
+private:
+    enum class State { Free, Idle, Lent };
+    struct Slot {
+        State state = State::Free;
+        int fd = -1;
+        unsigned long lent = 0;
+        std::size_t bytes = 0;
+        char path[512];
+    };
+    static constexpr int kSlots = 32;
+
+    void CloseIdle() noexcept {
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Idle) ::close(slot.fd);
+            slot.state = State::Free;
+        }
+    }
+    static void BeforeFork() noexcept;
+    static void AfterForkInParent() noexcept;
+    static void AfterForkInChild() noexcept;
+
+    pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
+    unsigned long lends_ = 0;
+    Slot slots_[kSlots];
+};
+
+KeptLocks g_kept;
+
+void KeptLocks::BeforeFork() noexcept { pthread_mutex_lock(&g_kept.lock_); }
+void KeptLocks::AfterForkInParent() noexcept { pthread_mutex_unlock(&g_kept.lock_); }
+void KeptLocks::AfterForkInChild() noexcept {
+    g_kept.CloseIdle();
+    pthread_mutex_unlock(&g_kept.lock_);
+}
+
 }  // namespace
 
 void LockFileName(const char16_t* name, char* out) noexcept {
@@ -121,8 +234,11 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
     at = directoryEnd;
     path[at++] = '/';
     LockFileName(name, path + at);
+    const std::size_t pathBytes = at + std::strlen(path + at);
+    int fd = g_kept.Take(path, pathBytes);
+    if (fd >= 0) return MutexHandle{static_cast<std::intptr_t>(fd) + 1};
 
-    int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    fd = ::open(path, O_RDWR | O_CLOEXEC);
     for (int attempt = 0; fd < 0 && errno == ENOENT && attempt < 3; ++attempt) {
         fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -145,6 +261,7 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
         return MutexHandle{};
     }
     g_held[fd].store(false, std::memory_order_relaxed);
+    g_kept.Lend(fd, path, pathBytes);
     return MutexHandle{static_cast<std::intptr_t>(fd) + 1};
 }
 
@@ -170,6 +287,9 @@ bool PosixPlatform::ReleaseMutex(MutexHandle mutex) {
 void PosixPlatform::CloseMutex(MutexHandle mutex) {
     int fd = Descriptor(mutex);
     if (fd < 0) return;
+    // A held lock goes with its descriptor, as a holder's death lets it go.
+    if (!g_held[fd].load(std::memory_order_relaxed) && g_kept.GiveBack(fd)) return;
+    g_kept.Forget(fd);
     g_held[fd].store(false, std::memory_order_relaxed);
     ::close(fd);
 }

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,46 +37,11 @@ Status MoveByLink(const char* from, const char* to) noexcept {
     return Status::Ok();
 }
 
-namespace {
-
-// False on network file systems, which keep an open file's name (renamed, or
-// pending deletion) until the last close.
-bool NameGoesAtUnlink(int descriptor) noexcept {
-    constexpr unsigned long kNfs = 0x6969;
-    constexpr unsigned long kSmb = 0x517B;
-    constexpr unsigned long kCifs = 0xFF534D42;
-    constexpr unsigned long kSmb2 = 0xFE534D42;
-    struct statfs info {};
-    if (::fstatfs(descriptor, &info) != 0) return false;
-    auto type = static_cast<unsigned long>(info.f_type);
-    return type != kNfs && type != kSmb && type != kCifs && type != kSmb2;
-}
-
-}  // namespace
-
 Status PosixPlatform::RemoveFile(const char16_t* path) {
     Utf8Path native(path);
     if (!native.ok()) return Status::Fail(Code::InvalidArgument, Op::Remove);
-    // A large local file is held across the unlink so that the reclaim of its
-    // space happens at the last close, on the reclaim worker. A path-only
-    // descriptor opens nothing: no FIFO, device or lease notices it.
-    int held = ::open(native.c_str(), O_PATH | O_CLOEXEC | O_NOFOLLOW);
-    struct stat info {};
-    if (held >= 0 && (::fstat(held, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < kReclaimLaterBytes ||
-                      !NameGoesAtUnlink(held))) {
-        ::close(held);
-        held = -1;
-    }
-    bool removed = ::unlink(native.c_str()) == 0;
-    Status status = removed ? Status::Ok() : LastOsError(Op::Remove);
-    if (held >= 0) {
-        if (removed) {
-            ReclaimLater(held, info);
-        } else {
-            ::close(held);
-        }
-    }
-    return status;
+    if (::unlink(native.c_str()) != 0) return LastOsError(Op::Remove);
+    return Status::Ok();
 }
 
 bool PosixPlatform::Exists(const char16_t* path) {

@@ -52,6 +52,8 @@ public:
     Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                 std::uint32_t* done) override;
     Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                   std::uint32_t* done) override;
     Status SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
     Status CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
@@ -89,15 +91,6 @@ public:
 // The move for file systems that refuse RENAME_NOREPLACE: link, then unlink
 // the old name. Never replaces an existing target.
 Status MoveByLink(const char* from, const char* to) noexcept;
-
-// Removals of files at least this large hand their last descriptor to the
-// reclaim worker (posix_reclaim.cpp).
-inline constexpr long long kReclaimLaterBytes = 32ll << 20;
-// Closes `descriptor`, the last one of a removed file (`info` from fstat), on
-// the reclaim worker, or at once when the worker cannot take it.
-void ReclaimLater(int descriptor, const struct stat& info) noexcept;
-// Returns once every descriptor handed to the worker is closed.
-void FinishReclaims() noexcept;
 
 // The file name under which the lock file of mutex `name` lives in .locks/:
 // letters, digits, '.', '-' and '_' as they are, every other UTF-16 unit as

@@ -1,6 +1,7 @@
 // Time, module path, system language, message libraries and memory.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -205,6 +206,25 @@ void* PosixPlatform::Allocate(std::size_t bytes) { return std::malloc(bytes); }
 
 void PosixPlatform::Free(void* block) { std::free(block); }
 
+namespace {
+
+// This process's id for the probes, taken again in a forked child (and on a
+// probe that finds no such process, after a fork that skipped the handlers).
+std::atomic<pid_t> g_pid{0};
+
+pid_t ProbePid(bool fresh) noexcept {
+    pid_t pid = g_pid.load(std::memory_order_relaxed);
+    if (pid == 0 || fresh) {
+        static const int registered = pthread_atfork(nullptr, nullptr, [] { g_pid.store(0); });
+        static_cast<void>(registered);
+        pid = ::getpid();
+        g_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+}  // namespace
+
 bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
     if (bytes == 0) return true;
     if (address == nullptr) return false;
@@ -223,7 +243,10 @@ bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
         if (!usePipe.load(std::memory_order_relaxed)) {
             struct iovec local {sink, n};
             struct iovec remote {from, n};
-            got = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
+            got = ::process_vm_readv(ProbePid(false), &local, 1, &remote, 1, 0);
+            if (got < 0 && (errno == ESRCH || errno == EPERM) && g_pid.load() != ::getpid()) {
+                got = ::process_vm_readv(ProbePid(true), &local, 1, &remote, 1, 0);
+            }
             if (got < 0 && (errno == ENOSYS || errno == EPERM)) {
                 usePipe.store(true, std::memory_order_relaxed);
                 continue;
