@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "activity/log_files.h"
-#include "activity/record_line.h"
+#include "files/log_files.h"
+#include "files/record_line.h"
 #include "frame/module.h"
 
 namespace bench {

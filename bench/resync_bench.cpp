@@ -19,7 +19,7 @@
 #include "bench_support.h"
 #include "frame/module.h"
 #include "sync/full_resync.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace {
 

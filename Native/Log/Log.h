@@ -63,6 +63,16 @@ typedef struct SyncLogEntry {
     LOG_WCHAR* messageText;
 } SyncLogEntry;
 
+/* The last-error value. An export marked "sets last error" below leaves the
+ * cause of a failure where Win32 calls leave theirs: GetLastError() on Windows,
+ * errno on Linux. It is the OS error of the call that failed (no such file,
+ * access denied, disk full, ...) or, for a failure the library found itself:
+ * an invalid argument or owner name (ERROR_INVALID_PARAMETER / EINVAL), a
+ * damaged index (ERROR_FILE_CORRUPT / EBADMSG), a mutex held by another run
+ * (ERROR_SHARING_VIOLATION / EBUSY), memory (ERROR_NOT_ENOUGH_MEMORY / ENOMEM).
+ * A successful call leaves the value as it was. Exports not so marked do not
+ * set it yet: read it only after a failure of a marked export. */
+
 /* Logging (ordinals 1, 2, 9, 10, 11, 20, 30) */
 LOG_API int32_t LogActivity(uint32_t severity, uint32_t messageId, ...) LOG_NOEXCEPT;
 LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t messageId, ...) LOG_NOEXCEPT;
@@ -74,15 +84,16 @@ LOG_API int32_t AutoupdateLogActivityMSG(uint32_t severity, const LOG_WCHAR* tex
 LOG_API int32_t JobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t jobNumber,
                                  uint32_t messageId, va_list args) LOG_NOEXCEPT;
 
-/* Paged queries (3, 4, 5) */
+/* Paged queries (3, 4, 5). GetLog and GetJobLog: 0, or -1 and set last error. */
 LOG_API int32_t GetLog(uint32_t start, uint32_t count, ActivityEntry** entries, uint32_t* returned,
                        uint32_t* total, const LOG_WCHAR* owner) LOG_NOEXCEPT;
 LOG_API int32_t GetJobLog(uint32_t job, uint32_t start, uint32_t count, ActivityEntry** entries,
                           uint32_t* returned, uint32_t* total, const LOG_WCHAR* owner) LOG_NOEXCEPT;
 LOG_API void FreeLog(ActivityEntry* entries) LOG_NOEXCEPT;
 
-/* Maintenance (6, 7). PruneLog gives the number of records removed; ReIndexLog
- * gives 1 when another maintenance run holds the owner's prune mutex. */
+/* Maintenance (6, 7). PruneLog gives the number of records removed, or -1 and
+ * sets last error; ReIndexLog gives 0, 1 when another maintenance run holds the
+ * owner's prune mutex, or -1; both 1 and -1 set last error. */
 LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* owner) LOG_NOEXCEPT;
 LOG_API int32_t ReIndexLog(const LOG_WCHAR* owner) LOG_NOEXCEPT;
 
@@ -106,7 +117,8 @@ LOG_API void SetTarnMgrUtlDebug(unsigned char flag) LOG_NOEXCEPT;
 LOG_API void TarnMgrUtlLog(uint32_t messageId, ...) LOG_NOEXCEPT;
 LOG_API void TarnMgrUtlTrace(const LOG_WCHAR* format, ...) LOG_NOEXCEPT;
 
-/* Owner log renaming (31); always gives 0. */
+/* Owner log renaming (31); always gives 0, as it always has. A rename that
+ * failed sets last error all the same (clear it before the call to tell). */
 LOG_API int32_t VMUpdateLogFileNames(const LOG_WCHAR* prefix, const LOG_WCHAR* owner) LOG_NOEXCEPT;
 
 #ifdef __cplusplus

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "frame/module.h"
 #include "support/sandbox.h"
 

@@ -10,7 +10,7 @@
 #include "support/fault_platform.h"
 #include "support/log_files_helpers.h"
 #include "support/sandbox.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace {
 

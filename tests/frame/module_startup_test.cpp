@@ -23,9 +23,9 @@ class RecordingPlatform : public FaultInjectingPlatform {
 public:
     std::vector<std::u16string> madeDirectories, triedLibraries;
 
-    bool MakeDirectory(const char16_t* path) override {
+    actlog::Status MakeDirectory(const char16_t* path) override {
         madeDirectories.emplace_back(path);
-        return false;
+        return actlog::Status::Fail(actlog::Code::Io, actlog::Op::MakeDirectory);
     }
     actlog::platform::LibraryHandle LoadMessageLibrary(const char16_t* path) override {
         triedLibraries.emplace_back(path);

@@ -18,9 +18,9 @@
 #include "support/sandbox.h"
 
 #include "Log.h"
-#include "activity/new_pair.h"
+#include "files/new_pair.h"
 #include "activity/record_append.h"
-#include "activity/record_bounds.h"
+#include "files/record_bounds.h"
 
 namespace {
 

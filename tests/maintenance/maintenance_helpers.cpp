@@ -1,6 +1,6 @@
 #include "maintenance_helpers.h"
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 
 namespace maintenancetest {
 

@@ -7,7 +7,7 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "maintenance/prune_swap.h"
 
 namespace {

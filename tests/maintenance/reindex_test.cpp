@@ -5,7 +5,7 @@
 #include "support/sandbox.h"
 
 #include "Log.h"
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "activity/record_append.h"
 #include "maintenance/index_scan.h"
 

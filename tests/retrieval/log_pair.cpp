@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 
 namespace retrievaltest {
 

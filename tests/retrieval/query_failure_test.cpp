@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Log.h"
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "log_pair.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"

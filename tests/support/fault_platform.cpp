@@ -20,6 +20,9 @@ thread_local int exemptDepth = 0;
 // File and name operations: the ones a crash stops.
 bool Stoppable(Op op) { return op <= Op::FindNext; }
 
+// An injected failure: an I/O error of the operation, as a real device gives.
+actlog::Status Injected(actlog::Op op) { return actlog::Status::Fail(actlog::Code::Io, op); }
+
 }  // namespace
 
 FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : inner_(inner) {}
@@ -172,35 +175,35 @@ FileHandle FaultInjectingPlatform::OpenFile(const char16_t* path, Access access,
                                             Share share) {
     Verdict v = Decide(Op::Open, Text(path));
     if (v.before) v.before();
-    if (v.fail) return FileHandle{};
+    if (v.fail) return FileHandle::Failed(Injected(actlog::Op::Open));
     FileHandle file = inner_.OpenFile(path, access, disposition, share);
     if (file.valid()) Remember(file.value, kFile, path);
     return file;
 }
 
-bool FaultInjectingPlatform::FileSize(FileHandle file, std::uint64_t* size) {
+actlog::Status FaultInjectingPlatform::FileSize(FileHandle file, std::uint64_t* size) {
     Verdict v = Decide(Op::Size, PathOf(file.value, kFile));
     if (v.before) v.before();
-    return !v.fail && inner_.FileSize(file, size);
+    return v.fail ? Injected(actlog::Op::Size) : inner_.FileSize(file, size);
 }
 
-bool FaultInjectingPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
+actlog::Status FaultInjectingPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
     Verdict v = Decide(Op::Seek, PathOf(file.value, kFile));
     if (v.before) v.before();
-    return !v.fail && inner_.Seek(file, offset, from, position);
+    return v.fail ? Injected(actlog::Op::Seek) : inner_.Seek(file, offset, from, position);
 }
 
-bool FaultInjectingPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
+actlog::Status FaultInjectingPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     Verdict v = Decide(Op::Read, PathOf(file.value, kFile));
     if (v.before) v.before();
     if (v.fail) {
         if (done != nullptr) *done = 0;
-        return false;
+        return Injected(actlog::Op::Read);
     }
     return inner_.Read(file, buffer, count, done);
 }
 
-bool FaultInjectingPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
+actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     std::u16string path = PathOf(file.value, kFile);
     Verdict v = Decide(Op::Write, path);
     bool partial = false;
@@ -227,24 +230,25 @@ bool FaultInjectingPlatform::Write(FileHandle file, const void* buffer, std::uin
     if (v.before) v.before();
     if (v.fail) {
         std::uint32_t wrote = 0;
-        if (v.tornBytes > 0) inner_.Write(file, buffer, v.tornBytes < count ? v.tornBytes : count, &wrote);
+        // The torn part is what the failure leaves; its own result does not matter.
+        if (v.tornBytes > 0) inner_.Write(file, buffer, v.tornBytes < count ? v.tornBytes : count, &wrote).Ignore();
         if (done != nullptr) *done = wrote;
-        return false;
+        return Injected(actlog::Op::Write);
     }
     if (partial) {
         std::uint32_t part = partialBytes < count ? partialBytes : count;
         std::uint32_t wrote = 0;
-        if (part > 0) inner_.Write(file, buffer, part, &wrote);
+        if (part > 0) inner_.Write(file, buffer, part, &wrote).Ignore();  // as above
         if (done != nullptr) *done = wrote;
-        return false;
+        return actlog::Status::Fail(actlog::Code::NoSpace, actlog::Op::Write);
     }
     return inner_.Write(file, buffer, count, done);
 }
 
-bool FaultInjectingPlatform::SetEndOfFile(FileHandle file) {
+actlog::Status FaultInjectingPlatform::SetEndOfFile(FileHandle file) {
     Verdict v = Decide(Op::SetEnd, PathOf(file.value, kFile));
     if (v.before) v.before();
-    return !v.fail && inner_.SetEndOfFile(file);
+    return v.fail ? Injected(actlog::Op::Truncate) : inner_.SetEndOfFile(file);
 }
 
 void FaultInjectingPlatform::CloseFile(FileHandle file) {
@@ -254,16 +258,16 @@ void FaultInjectingPlatform::CloseFile(FileHandle file) {
 
 // ---- names ----
 
-bool FaultInjectingPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
+actlog::Status FaultInjectingPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
     Verdict v = Decide(Op::Move, Text(from) + u"|" + Text(to));
     if (v.before) v.before();
-    return !v.fail && inner_.MoveNoReplace(from, to);
+    return v.fail ? Injected(actlog::Op::Move) : inner_.MoveNoReplace(from, to);
 }
 
-bool FaultInjectingPlatform::RemoveFile(const char16_t* path) {
+actlog::Status FaultInjectingPlatform::RemoveFile(const char16_t* path) {
     Verdict v = Decide(Op::Delete, Text(path));
     if (v.before) v.before();
-    return !v.fail && inner_.RemoveFile(path);
+    return v.fail ? Injected(actlog::Op::Remove) : inner_.RemoveFile(path);
 }
 
 bool FaultInjectingPlatform::Exists(const char16_t* path) {
@@ -272,10 +276,10 @@ bool FaultInjectingPlatform::Exists(const char16_t* path) {
     return !v.fail && inner_.Exists(path);
 }
 
-bool FaultInjectingPlatform::MakeDirectory(const char16_t* path) {
+actlog::Status FaultInjectingPlatform::MakeDirectory(const char16_t* path) {
     Verdict v = Decide(Op::MakeDir, Text(path));
     if (v.before) v.before();
-    return !v.fail && inner_.MakeDirectory(path);
+    return v.fail ? Injected(actlog::Op::MakeDirectory) : inner_.MakeDirectory(path);
 }
 
 SearchHandle FaultInjectingPlatform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {

@@ -119,18 +119,18 @@ public:
     actlog::platform::FileHandle OpenFile(const char16_t* path, actlog::platform::Access access,
                                           actlog::platform::Disposition disposition,
                                           actlog::platform::Share share) override;
-    bool FileSize(actlog::platform::FileHandle file, std::uint64_t* size) override;
-    bool Seek(actlog::platform::FileHandle file, std::int64_t offset, actlog::platform::SeekFrom from,
+    actlog::Status FileSize(actlog::platform::FileHandle file, std::uint64_t* size) override;
+    actlog::Status Seek(actlog::platform::FileHandle file, std::int64_t offset, actlog::platform::SeekFrom from,
               std::uint64_t* position) override;
-    bool Read(actlog::platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
-    bool Write(actlog::platform::FileHandle file, const void* buffer, std::uint32_t count,
+    actlog::Status Read(actlog::platform::FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    actlog::Status Write(actlog::platform::FileHandle file, const void* buffer, std::uint32_t count,
                std::uint32_t* done) override;
-    bool SetEndOfFile(actlog::platform::FileHandle file) override;
+    actlog::Status SetEndOfFile(actlog::platform::FileHandle file) override;
     void CloseFile(actlog::platform::FileHandle file) override;
-    bool MoveNoReplace(const char16_t* from, const char16_t* to) override;
-    bool RemoveFile(const char16_t* path) override;
+    actlog::Status MoveNoReplace(const char16_t* from, const char16_t* to) override;
+    actlog::Status RemoveFile(const char16_t* path) override;
     bool Exists(const char16_t* path) override;
-    bool MakeDirectory(const char16_t* path) override;
+    actlog::Status MakeDirectory(const char16_t* path) override;
     actlog::platform::SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) override;
     bool FindNext(actlog::platform::SearchHandle search, char16_t* name, std::size_t capacity) override;
     void FindClose(actlog::platform::SearchHandle search) override;

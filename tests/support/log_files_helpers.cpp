@@ -1,7 +1,7 @@
 #include "support/log_files_helpers.h"
 
-#include "activity/log_files.h"
-#include "activity/record_line.h"
+#include "files/log_files.h"
+#include "files/record_line.h"
 
 namespace testsupport {
 

@@ -1,5 +1,13 @@
 // actlog's answers to bad arguments (exit 2, the argument named, the usage) and
 // to failing exports (exit 1, the export and its result).
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
 #include "actlog_fixture.h"
 
 namespace actlogtest {
@@ -47,13 +55,44 @@ TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
     }
 }
 
-TEST_F(UsageTest, LibraryFailuresNameTheExportAndItsResult) {
+// The OS's own words for a last-error value, as actlog prints them.
+std::string OsText(int unixError, unsigned windowsError) {
+#ifdef _WIN32
+    (void)unixError;
+    char text[512] = {};
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, windowsError, 0,
+                               text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+#else
+    (void)windowsError;
+    return std::strerror(unixError);
+#endif
+}
+
+// Each failure names the export, its result and the cause the library left as
+// the last-error value: a missing log, a refused owner name, a damaged index.
+TEST_F(UsageTest, LibraryFailuresNameTheExportItsResultAndTheCause) {
+    fs::create_directories(LogFile("broken").parent_path());
+    std::ofstream(LogFile("broken"), std::ios::binary) << "x";
+    std::ofstream(IndexFile("broken"), std::ios::binary) << "abc";  // not a whole entry
     struct Case {
         std::vector<std::string> args;
         std::string reported;
     };
+    const std::string missing = OsText(ENOENT, 2);     // ERROR_FILE_NOT_FOUND
+    const std::string refused = OsText(EINVAL, 87);    // ERROR_INVALID_PARAMETER
+    const std::string damaged = OsText(EBADMSG, 1392);  // ERROR_FILE_CORRUPT
     const std::vector<Case> cases = {
-        {{"show", "--owner", "nobody", "--job", "3"}, "GetJobLog failed (result -1)"},
+        {{"show", "--owner", "nobody", "--job", "3"}, "GetJobLog failed (result -1): log of nobody: " + missing},
+        {{"show", "--owner", "a/b"}, "GetLog failed (result -1): log of a/b: " + refused},
+        {{"show", "--owner", "broken"}, "GetLog failed (result -1): log of broken: " + damaged},
+        {{"prune", "--owner", "nobody", "--before", "2030-01-01 00:00:00"},
+         "PruneLog failed (result -1): log of nobody: " + missing},
+        {{"reindex", "--owner", "nobody"}, "ReIndexLog failed (result -1): log of nobody: " + missing},
         {{"log", "--owner", "a/b", "--text", "x"}, "VMLogActivity failed (result -1)"},
     };
     for (const Case& c : cases) {

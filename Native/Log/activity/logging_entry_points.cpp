@@ -5,9 +5,10 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
-#include "activity/record_line.h"
+#include "files/record_line.h"
 #include "frame/module.h"
 #include "platform/message_format.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -17,13 +18,11 @@ constexpr std::size_t kPrefixChars = 256;
 
 using TemplateText = BoundedText<kTemplateChars>;
 
-const char16_t* Wide(const LOG_WCHAR* text) noexcept { return reinterpret_cast<const char16_t*>(text); }
-
 // Null when the name is empty, else the name as passed. An unreadable name is
 // passed on unread; the owner check refuses it.
 const char16_t* NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
-    if (owner == nullptr || !platform::Current().CanRead(owner, sizeof *owner)) return Wide(owner);
-    return owner[0] == 0 ? nullptr : Wide(owner);
+    if (owner == nullptr || !platform::Current().CanRead(owner, sizeof *owner)) return FromExport(owner);
+    return owner[0] == 0 ? nullptr : FromExport(owner);
 }
 
 bool LoadMessageString(std::uint32_t id, char16_t* buffer, int size) noexcept {
@@ -140,7 +139,7 @@ LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t m
 LOG_API int32_t VMLogActivity(const LOG_WCHAR* owner, uint32_t severity, uint32_t messageId, ...) noexcept {
     va_list args;
     va_start(args, messageId);
-    int32_t result = actlog::LogFormatted(severity, 0, actlog::Wide(owner), messageId, args, u"VMLogActivity",
+    int32_t result = actlog::LogFormatted(severity, 0, actlog::FromExport(owner), messageId, args, u"VMLogActivity",
                                           OnNoText::LogEmpty);
     va_end(args);
     return result;
@@ -178,7 +177,7 @@ LOG_API int32_t AutoupdateLogActivity(uint32_t severity, uint32_t messageId, va_
 LOG_API int32_t AutoupdateLogActivityMSG(uint32_t severity, const LOG_WCHAR* text) noexcept {
     actlog::LineText record;
     if (!actlog::StartAutoupdateText(record)) return -1;
-    actlog::AppendCallerText(record, actlog::Wide(text));
+    actlog::AppendCallerText(record, actlog::FromExport(text));
     return actlog::AppendActivityRecord(severity, 0, record.c_str(), nullptr);
 }
 

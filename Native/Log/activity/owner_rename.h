@@ -1,6 +1,8 @@
 // Moving an owner's activity log to a prefixed name "<prefix>.<owner>.activity.log".
 #pragma once
 
+#include "platform/status.h"
+
 #include <string>
 #include <string_view>
 
@@ -12,7 +14,8 @@ std::u16string BuildPrefixedLogPath(std::u16string_view basePath, const char16_t
 
 // Moves the owner's own log (exact or already prefixed name, never another
 // owner's) to its prefixed name under the owner's write mutex. Does nothing for
-// the machine's log, unsafe names, or a target that would belong to another owner.
-void RenameOwnerLog(const char16_t* prefix, const char16_t* owner);
+// the machine's log or an owner without a log (Ok); fails for unsafe names
+// and for a target that would belong to another owner.
+Status RenameOwnerLog(const char16_t* prefix, const char16_t* owner);
 
 }  // namespace actlog

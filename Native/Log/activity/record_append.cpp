@@ -4,12 +4,12 @@
 
 #include <utility>
 
-#include "activity/file_io.h"
-#include "activity/log_files.h"
-#include "activity/new_pair.h"
-#include "activity/pair_tail.h"
-#include "activity/record_line.h"
-#include "sync/journal_files.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/new_pair.h"
+#include "files/pair_tail.h"
+#include "files/record_line.h"
+#include "files/journal_files.h"
 
 namespace actlog {
 namespace {

@@ -1,6 +1,7 @@
 // Module start-up: the Logs and DataSync directories, the utility log path, the
 // message library of the system language and the six severity labels.
 #include "frame/module.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -98,7 +99,8 @@ int InitializeLogModuleAt(const char16_t* modulePath) noexcept {
             g_module.dataSyncDirectory.Assign(work.view());
             g_module.dataSyncDirectory.Append(Relative(u"DataSync").view());
             work.Append(Relative(u"Logs").view());
-            if (kInstalledLogs[0] == 0) os.MakeDirectory(work.c_str());
+            // Usually already there; a missing one shows when a log is opened.
+            if (kInstalledLogs[0] == 0) os.MakeDirectory(work.c_str()).Ignore();
         } else {
             PathText root(u"C:\\");
             work = root;
@@ -113,7 +115,7 @@ int InitializeLogModuleAt(const char16_t* modulePath) noexcept {
         g_module.logsDirectory = Installed(kInstalledLogs);
         g_module.utilityLogPath.Assign(g_module.logsDirectory.view());
         g_module.utilityLogPath.Append(u"OrielMgrUtility.log");
-        os.MakeDirectory(g_module.logsDirectory.c_str());
+        os.MakeDirectory(g_module.logsDirectory.c_str()).Ignore();  // as above
     }
     if (kInstalledDataSync[0] != 0) g_module.dataSyncDirectory = Installed(kInstalledDataSync);
     if (kInstalledMessages[0] != 0) work.Assign(std::u16string_view(kInstalledMessages, TextLength(kInstalledMessages)));
@@ -152,6 +154,6 @@ int InitializeLogModule() noexcept {
 
 extern "C" LOG_API int32_t JobLoadString(uint32_t id, LOG_WCHAR* buffer, int32_t bufferSize) noexcept {
     int copied = actlog::platform::Current().LoadStringWide(actlog::Module().messageLibrary, id,
-                                                            reinterpret_cast<char16_t*>(buffer), bufferSize);
+                                                            actlog::FromExport(buffer), bufferSize);
     return copied > 0 ? 0 : -1;
 }

@@ -1,7 +1,7 @@
 #include "maintenance/index_scan.h"
 
-#include "activity/log_files.h"
-#include "activity/pair_tail.h"
+#include "files/log_files.h"
+#include "files/pair_tail.h"
 
 namespace actlog {
 

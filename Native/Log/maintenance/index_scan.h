@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "activity/file_io.h"
+#include "files/file_io.h"
 #include "platform/platform.h"
 
 namespace actlog {

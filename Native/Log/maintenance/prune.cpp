@@ -2,13 +2,14 @@
 // the main pair finds how many leading records are older; the prune file swap
 // removes them; the sync journal gets a PRUNE line.
 #include "Log.h"
-#include "activity/log_files.h"
-#include "activity/record_line.h"
-#include "activity/file_io.h"
-#include "activity/new_pair.h"
+#include "files/log_files.h"
+#include "files/record_line.h"
+#include "files/file_io.h"
+#include "files/new_pair.h"
 #include "maintenance/prune_swap.h"
 #include "retrieval/read_snapshot.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -56,9 +57,11 @@ ReadResult Probe(ReadSnapshot& pair, std::uint32_t k, const CutOff& cutOff, unsi
 
 // Counts the leading records stamped before the cut-off. Records stamped at the
 // cut-off's very second are kept, wherever the bisection ends.
-Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count) noexcept {
+// *cause receives why the log could not be read.
+Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* count, Status* cause) noexcept {
     *count = 0;
     ReadSnapshot pair(owner);
+    *cause = pair.cause();
     if (pair.status() != ReadResult::Ok) return pair.status() == ReadResult::Damaged ? Search::Damaged : Search::Failed;
     std::uint32_t n = pair.records();
     if (n == 0) return Search::Counted;
@@ -87,22 +90,26 @@ Search CountOlder(const char16_t* owner, const CutOff& cutOff, std::uint32_t* co
     }
 }
 
-// -1 on failure; otherwise the count (0 when nothing is older).
-int Count(const char16_t* owner, const CutOff& cutOff) noexcept {
+// -1 on failure (*cause says why); otherwise the count (0 when nothing is older).
+int Count(const char16_t* owner, const CutOff& cutOff, Status* cause) noexcept {
     std::uint32_t count = 0;
-    switch (CountOlder(owner, cutOff, &count)) {
+    switch (CountOlder(owner, cutOff, &count, cause)) {
         case Search::Counted: return static_cast<int>(count);
-        case Search::Failed: return -1;
+        case Search::Failed:
+            if (*cause) *cause = Status::Fail(Code::Io, Op::Read);
+            return -1;
         case Search::Damaged: break;
     }
+    *cause = Status::Fail(Code::Damaged, Op::CheckIndex);
     // The log is left alone; the index goes until ReIndexLog rebuilds it.
     PathText index = ActivityPath(LogFile::Index, owner);
     DiscardDamagedFile(index.c_str());
     return -1;
 }
 
+// The export's result; a failure has set the caller's last-error value.
 int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
-    if (date == nullptr) return -1;
+    if (date == nullptr) return ExportResult(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
     CutOff cutOff;
     AppendStamp(cutOff, *date, u"  ");
     // The search runs under the prune mutex when it can be had, so that no
@@ -113,13 +120,15 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     bool held = prune.Wait(platform::WaitTime::Zero);
     // A dead prune's files are dealt with before counting: finishing it
     // changes which records the main pair holds.
-    if (held) RecoverUnderPrune(owner);
-    int count = Count(owner, cutOff);
-    if (count <= 0) return count;
-    if (!held) return -1;
-    int removed = RemoveOldestRecordsHeld(static_cast<std::uint32_t>(count), owner);
+    if (held) RecoverUnderPrune(prune, owner);
+    Status cause;
+    int count = Count(owner, cutOff, &cause);
+    if (count < 0) return ExportResult(cause);
+    if (count == 0) return 0;
+    if (!held) return ExportResult(Status::Fail(Code::Busy, Op::LockMutex));
+    int removed = RemoveOldestRecordsHeld(prune, static_cast<std::uint32_t>(count), owner);
     prune.Release();  // the sync mutex is never taken under a prune mutex
-    if (removed < 0) return -1;
+    if (removed < 0) return ExportResult(Status::Fail(Code::Io, Op::Write));
     LogSystemTime copy = *date;
     SyncLogPrune(&copy, owner);
     return removed;
@@ -130,8 +139,8 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
 
 extern "C" LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* owner) noexcept {
     try {
-        return actlog::Prune(date, reinterpret_cast<const char16_t*>(owner));
+        return actlog::Prune(date, actlog::FromExport(owner));
     } catch (...) {
-        return -1;
+        return actlog::ExportResult(actlog::Status::Fail(actlog::Code::NoMemory, actlog::Op::Allocate));
     }
 }

@@ -1,8 +1,8 @@
 #include "maintenance/prune_swap.h"
 
-#include "activity/file_io.h"
-#include "activity/new_pair.h"
-#include "activity/pair_tail.h"
+#include "files/file_io.h"
+#include "files/new_pair.h"
+#include "files/pair_tail.h"
 
 namespace actlog {
 namespace {
@@ -31,7 +31,8 @@ bool Prepare(const PairPaths& paths, std::uint32_t count, PruneMeasures* m) noex
 
 }  // namespace
 
-int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept {
+int RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const char16_t* owner) noexcept {
+    AssertHeld(prune);
     if (count == 0) return 0;
     // Taken in the order prune (held by the caller), write, read; released in reverse.
     LogMutex write(kWriteMutexBase, owner);
@@ -69,8 +70,9 @@ int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept
     write.Release();
     // The old pair goes after the mutexes: deleting a large log takes a while.
     platform::Platform& os = platform::Current();
-    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str());
-    if (!backups.log.empty()) os.RemoveFile(backups.log.c_str());
+    // The prune has succeeded; a backup that stays is removed by recovery.
+    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str()).Ignore();
+    if (!backups.log.empty()) os.RemoveFile(backups.log.c_str()).Ignore();
     return static_cast<int>(count);
 }
 
@@ -78,8 +80,8 @@ int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept {
     if (count == 0) return 0;
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.opened() || !prune.Wait(platform::WaitTime::Zero)) return -1;
-    RecoverUnderPrune(owner);
-    return RemoveOldestRecordsHeld(count, owner);
+    RecoverUnderPrune(prune, owner);
+    return RemoveOldestRecordsHeld(prune, count, owner);
 }
 
 }  // namespace actlog

@@ -1,10 +1,12 @@
 // The prune file swap: removes the oldest records of an owner's main pair by
 // building a shortened new pair beside it while writers keep appending, then
-// exchanging the two (see activity/new_pair.h for the steps and their
+// exchanging the two (see files/new_pair.h for the steps and their
 // recovery after a crash).
 #pragma once
 
 #include <cstdint>
+
+#include "files/log_files.h"
 
 namespace actlog {
 
@@ -12,6 +14,6 @@ namespace actlog {
 // -1 on failure (also when another prune or a rebuild holds the prune mutex).
 int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept;
 // The same for a caller that already holds the owner's prune mutex.
-int RemoveOldestRecordsHeld(std::uint32_t count, const char16_t* owner) noexcept;
+int RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const char16_t* owner) noexcept;
 
 }  // namespace actlog

@@ -16,49 +16,62 @@ Platform& Current() noexcept {
 
 void Install(Platform* platform) noexcept { g_installed.store(platform, std::memory_order_release); }
 
-bool Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* done) {
+Status Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                        std::uint32_t* done) {
     *done = 0;
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
     std::uint64_t at = 0;
-    if (offset > 0x7FFFFFFFFFFFFFFFull || !Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at) ||
-        at != offset) {
-        return false;
-    }
+    Status sought = Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
+    if (!sought) return sought;
+    if (at != offset) return Status::Fail(Code::Io, Op::Seek);
     return Read(file, buffer, count, done);
 }
 
-bool Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
-                       std::uint32_t* done) {
+Status Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                         std::uint32_t* done) {
     *done = 0;
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
     std::uint64_t at = 0;
-    if (offset > 0x7FFFFFFFFFFFFFFFull || !Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at) ||
-        at != offset) {
-        return false;
-    }
+    Status sought = Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
+    if (!sought) return sought;
+    if (at != offset) return Status::Fail(Code::Io, Op::Seek);
     return Write(file, buffer, count, done);
 }
 
-bool Platform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
-                         std::uint32_t count, std::uint32_t* done) {
+namespace {
+
+// One stretch of a buffered copy: `want` bytes from `from` to `to` at the offsets.
+Status CopyStretch(Platform& os, FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+                   void* buffer, std::uint32_t want) {
+    std::uint32_t got = 0;
+    Status status = os.ReadAt(from, fromOffset, buffer, want, &got);
+    if (!status) return status.As(Op::Copy);
+    if (got != want) return Status::Fail(Code::Damaged, Op::Copy);  // the source ended early
+    std::uint64_t at = 0;
+    status = os.Seek(to, static_cast<std::int64_t>(toOffset), SeekFrom::Begin, &at);
+    std::uint32_t put = 0;
+    if (status) status = os.Write(to, buffer, want, &put);
+    return status.As(Op::Copy);
+}
+
+}  // namespace
+
+Status Platform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+                           std::uint32_t count, std::uint32_t* done) {
     constexpr std::uint32_t kBufferBytes = 1u << 20;
     *done = 0;
-    if (count == 0) return true;
+    if (count == 0) return Status::Ok();
     std::uint32_t size = count < kBufferBytes ? count : kBufferBytes;
     void* buffer = Allocate(size);
-    if (buffer == nullptr) return false;
-    bool ok = true;
-    while (ok && *done < count) {
+    if (buffer == nullptr) return Status::Fail(Code::NoMemory, Op::Allocate);
+    Status status;
+    while (status && *done < count) {
         std::uint32_t want = count - *done < size ? count - *done : size;
-        std::uint32_t got = 0;
-        std::uint32_t put = 0;
-        std::uint64_t at = 0;
-        ok = Seek(from, static_cast<std::int64_t>(fromOffset + *done), SeekFrom::Begin, &at) &&
-             Read(from, buffer, want, &got) && got == want &&
-             Seek(to, static_cast<std::int64_t>(toOffset + *done), SeekFrom::Begin, &at) &&
-             Write(to, buffer, want, &put) && put == want;
-        if (ok) *done += want;
+        status = CopyStretch(*this, from, fromOffset + *done, to, toOffset + *done, buffer, want);
+        if (status) *done += want;
     }
     Free(buffer);
-    return ok;
+    return status;
 }
 
 // UTF-8, the 8-bit code page wherever the OS has no other.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "Log.h"
+#include "platform/status.h"
 
 namespace actlog::platform {
 
@@ -27,9 +28,12 @@ inline constexpr bool kNarrowIsUtf8 = true;
 
 // Opaque handles. `value` is an OS handle, a descriptor or an index,
 // whatever the implementation needs; kInvalid marks "none".
-struct FileHandle {
+// A failed open gives an invalid handle that carries why it failed.
+struct [[nodiscard]] FileHandle {
     static constexpr std::intptr_t kInvalid = -1;
     std::intptr_t value = kInvalid;
+    Status status;
+    static FileHandle Failed(Status why) noexcept { return FileHandle{kInvalid, why}; }
     bool valid() const noexcept { return value != kInvalid; }
 };
 struct MutexHandle {
@@ -56,6 +60,7 @@ enum class SeekFrom { Begin, End };
 enum class WaitResult { Acquired, Abandoned, TimedOut, Failed };
 enum class WaitTime { Zero, Infinite };
 
+// Every file and name operation answers with a Status that keeps the OS error.
 // Member names avoid the Win32 macros (MoveFile, DeleteFile, OpenMutex, ...).
 class Platform {
 public:
@@ -64,43 +69,43 @@ public:
     // ---- files ----
     virtual FileHandle OpenFile(const char16_t* path, Access access, Disposition disposition,
                                 Share share = Share::All) = 0;
-    // Whole size in bytes; false when it cannot be had.
-    virtual bool FileSize(FileHandle file, std::uint64_t* size) = 0;
-    // Moves the file position; `offset` is signed. false on failure (negative result position included).
-    virtual bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) = 0;
+    // Whole size in bytes.
+    virtual Status FileSize(FileHandle file, std::uint64_t* size) = 0;
+    // Moves the file position; `offset` is signed. Fails on a negative result position too.
+    virtual Status Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) = 0;
     // Reads up to `count` bytes; *done receives the count delivered (0 at end of file).
-    virtual bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    virtual Status Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
     // Reads up to `count` bytes at `offset` (the file position is unspecified
     // afterwards); *done receives the count delivered (short only at end of file).
     // The default seeks and reads; a platform may read in one positioned call.
-    virtual bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+    virtual Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                         std::uint32_t* done);
     // Writes `count` bytes at the file position; *done receives the count written.
-    virtual bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
+    virtual Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
     // Writes `count` bytes at `offset` of a file not opened for Append (the
     // file position is unspecified afterwards); *done receives the count
     // written. The default seeks and writes; a platform may write in one
     // positioned call.
-    virtual bool WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
-                         std::uint32_t* done);
+    virtual Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                           std::uint32_t* done);
     // Sets the end of the file at the current position (grows with zero bytes).
-    virtual bool SetEndOfFile(FileHandle file) = 0;
+    virtual Status SetEndOfFile(FileHandle file) = 0;
     virtual void CloseFile(FileHandle file) = 0;
     // Copies `count` bytes from `from` at `fromOffset` to `to` at `toOffset`;
     // *done receives the bytes copied. The file positions are unspecified
     // afterwards. The default goes through a bounded buffer with Seek, Read and
     // Write; a platform may copy inside the kernel instead.
-    virtual bool CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+    virtual Status CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
                            std::uint32_t count, std::uint32_t* done);
 
     // ---- names ----
     // Moves a file; never replaces an existing target.
-    virtual bool MoveNoReplace(const char16_t* from, const char16_t* to) = 0;
-    virtual bool RemoveFile(const char16_t* path) = 0;
+    virtual Status MoveNoReplace(const char16_t* from, const char16_t* to) = 0;
+    virtual Status RemoveFile(const char16_t* path) = 0;
     // A file or directory exists under the name (GetFileAttributesW succeeds).
     virtual bool Exists(const char16_t* path) = 0;
-    // Creates one directory level; false when it failed or already existed.
-    virtual bool MakeDirectory(const char16_t* path) = 0;
+    // Creates one directory level; Code::AlreadyExists when it was there.
+    virtual Status MakeDirectory(const char16_t* path) = 0;
     // Directory search: `pattern` is a path whose last part may hold '*' and '?',
     // matched without regard to letter case. The file name (without directory)
     // of each match goes to `name` (cut to `capacity` - 1 and terminated).

@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "frame/module.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -69,8 +70,8 @@ char16_t* KeepLine(const RecordText& record) noexcept {
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
     entry.severity = parts.severity;
     entry.jobNumber = parts.jobNumber;
-    entry.timeText = reinterpret_cast<LOG_WCHAR*>(parts.timeText);
-    entry.messageText = reinterpret_cast<LOG_WCHAR*>(parts.messageText);
+    entry.timeText = ToExport(parts.timeText);
+    entry.messageText = ToExport(parts.messageText);
 }
 
 // Nothing is handed out. Only an index that describes its log wrongly leaves
@@ -81,13 +82,18 @@ std::int32_t Fail(ReadSnapshot& snapshot, ReadResult result, ActivityEntry** ent
     *returned = 0;
     FreeEntries(*entries);
     *entries = nullptr;
+    Status cause = snapshot.cause();
+    if (cause) cause = Status::Fail(result == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::Read);
     if (result == ReadResult::Damaged) {
         snapshot.DiscardIndex();
     } else {
         snapshot.Close();
     }
-    return -1;
+    return ExportResult(cause);
 }
+
+constexpr Status kBadArgument = Status::Fail(Code::InvalidArgument, Op::CheckArgument);
+constexpr Status kNoMemory = Status::Fail(Code::NoMemory, Op::Allocate);
 
 bool OutputsPresent(ActivityEntry** entries, std::uint32_t* returned, std::uint32_t* total) noexcept {
     if (entries == nullptr || returned == nullptr || total == nullptr) return false;
@@ -119,7 +125,7 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
 
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries, std::uint32_t* returned,
                       std::uint32_t* total, const char16_t* owner) noexcept {
-    if (!OutputsPresent(entries, returned, total)) return -1;
+    if (!OutputsPresent(entries, returned, total)) return ExportResult(kBadArgument);
     ReadSnapshot snapshot(owner);
     if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
@@ -131,7 +137,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     // "as many as there are"): the array is sized by what can be returned.
     std::uint32_t slots = count < n - start ? count : n - start;
     ActivityEntry* array = AllocateEntries(slots);
-    if (array == nullptr) return -1;
+    if (array == nullptr) return ExportResult(kNoMemory);
     *entries = array;
 
     // start counts index entries, parsed or not: a dropped record takes no slot
@@ -158,14 +164,14 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
 
 std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t count, ActivityEntry** entries,
                          std::uint32_t* returned, std::uint32_t* total, const char16_t* owner) noexcept {
-    if (!OutputsPresent(entries, returned, total)) return -1;
+    if (!OutputsPresent(entries, returned, total)) return ExportResult(kBadArgument);
     ReadSnapshot snapshot(owner);
     if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
     std::uint32_t limit = count < n ? count : n;
     std::uint32_t slots = 0;
     *entries = AllocateEntries(slots);
-    if (*entries == nullptr) return -1;
+    if (*entries == nullptr) return ExportResult(kNoMemory);
 
     std::uint32_t filled = 0;
     std::uint32_t matches = 0;
@@ -215,12 +221,12 @@ void FreeEntries(ActivityEntry* entries) noexcept {
 
 extern "C" LOG_API int32_t GetLog(uint32_t start, uint32_t count, ActivityEntry** entries, uint32_t* returned,
                                   uint32_t* total, const LOG_WCHAR* owner) noexcept {
-    return actlog::QueryLog(start, count, entries, returned, total, reinterpret_cast<const char16_t*>(owner));
+    return actlog::QueryLog(start, count, entries, returned, total, actlog::FromExport(owner));
 }
 
 extern "C" LOG_API int32_t GetJobLog(uint32_t job, uint32_t start, uint32_t count, ActivityEntry** entries,
                                      uint32_t* returned, uint32_t* total, const LOG_WCHAR* owner) noexcept {
-    return actlog::QueryJobLog(job, start, count, entries, returned, total, reinterpret_cast<const char16_t*>(owner));
+    return actlog::QueryJobLog(job, start, count, entries, returned, total, actlog::FromExport(owner));
 }
 
 extern "C" LOG_API void FreeLog(ActivityEntry* entries) noexcept { actlog::FreeEntries(entries); }

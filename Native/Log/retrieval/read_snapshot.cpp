@@ -2,8 +2,8 @@
 
 #include <bit>
 
-#include "activity/log_files.h"
-#include "activity/new_pair.h"
+#include "files/log_files.h"
+#include "files/new_pair.h"
 
 namespace actlog {
 namespace {
@@ -15,25 +15,25 @@ static_assert(std::endian::native == std::endian::little, "index entries are rea
 // Both files are opened while the read mutex is held, so they belong to the
 // same generation (a prune swaps them only under it). The mutex is released and
 // closed before this returns.
-enum class PairOpen { Opened, NoMutex, NoFile };
+constexpr Status kNoMutex = Status::Fail(Code::Busy, Op::LockMutex);
 
-PairOpen OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     *index = {};
     *log = {};
     LogMutex readMutex(kReadMutexBase, owner);
-    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return PairOpen::NoMutex;
+    if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
     OwnerFiles files(owner);
     PathText logPath = files.Path(LogFile::Log);
     PathText indexPath = files.Path(LogFile::Index);
     platform::Platform& os = platform::Current();
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (!index->valid()) return PairOpen::NoFile;
+    if (!index->valid()) return index->status;
     *log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
-    if (log->valid()) return PairOpen::Opened;
+    if (log->valid()) return Status::Ok();
     os.CloseFile(*index);
     *index = {};
-    return PairOpen::NoFile;
+    return log->status;
 }
 
 // Whether the log ends at the index's last entry (or holds no more than a
@@ -53,25 +53,24 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept 
 
 }  // namespace
 
-bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
-    if (!OwnerNameAllowed(owner)) return false;
+Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+    if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
     RecoverIfLeftovers(owner);
-    switch (OpenMainPairOnce(owner, index, log)) {
-        case PairOpen::NoMutex: return false;
-        case PairOpen::NoFile:
-            // A dead exchange may have left the pair under other names.
-            RecoverUnlocked(owner);
-            return OpenMainPairOnce(owner, index, log) == PairOpen::Opened;
-        case PairOpen::Opened: break;
+    Status opened = OpenMainPairOnce(owner, index, log);
+    if (opened.code() == Code::Busy && opened.op() == Op::LockMutex) return opened;
+    if (!opened) {
+        // A dead exchange may have left the pair under other names.
+        RecoverUnlocked(owner);
+        return OpenMainPairOnce(owner, index, log);
     }
-    if (TailMatches(*index, *log)) return true;
+    if (TailMatches(*index, *log)) return Status::Ok();
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
     RepairTailIfIdle(owner);
-    return OpenMainPairOnce(owner, index, log) == PairOpen::Opened;
+    return OpenMainPairOnce(owner, index, log);
 }
 
 ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
@@ -84,9 +83,11 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noe
 }
 
 ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
-    if (!OpenMainPair(owner, &index_, &log_)) return;
+    cause_ = OpenMainPair(owner, &index_, &log_);
+    if (!cause_) return;
     status_ = UsableIndexSize(index_, &indexBytes_);
     if (status_ != ReadResult::Ok) {
+        cause_ = Status::Fail(status_ == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::CheckIndex);
         indexBytes_ = 0;
         Close();
     }

@@ -9,9 +9,9 @@
 
 namespace actlog {
 
-// Opens the owner's index and log of the main pair as a matching pair; false
-// (both handles invalid) when either cannot be opened.
-bool OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept;
+// Opens the owner's index and log of the main pair as a matching pair; on
+// failure both handles are invalid and the status says which open failed why.
+Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept;
 
 // Failed: the OS refused a call (open, size, seek, read, memory); the files
 // may well be sound and are left alone. Damaged: the index describes the log
@@ -35,6 +35,8 @@ public:
 
     // Ok when the pair is open; Damaged when the index size is unusable.
     ReadResult status() const noexcept { return status_; }
+    // Why the snapshot could not be taken (Ok once it was).
+    Status cause() const noexcept { return cause_; }
     bool valid() const noexcept { return status_ == ReadResult::Ok; }
     platform::FileHandle log() const noexcept { return log_; }
     std::uint32_t records() const noexcept { return indexBytes_ / 4; }
@@ -53,6 +55,7 @@ public:
 private:
     const char16_t* owner_;
     ReadResult status_ = ReadResult::Failed;
+    Status cause_ = Status::Fail(Code::Io, Op::Open);
     platform::FileHandle index_;
     platform::FileHandle log_;
     std::uint32_t indexBytes_ = 0;

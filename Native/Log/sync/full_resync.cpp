@@ -3,8 +3,9 @@
 // then each owner's in directory order.
 #include "sync/full_resync.h"
 
-#include "activity/log_files.h"
-#include "activity/owner_log.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/owner_log.h"
 #include "frame/module.h"
 #include "retrieval/paged_queries.h"
 #include "retrieval/read_snapshot.h"
@@ -13,13 +14,8 @@
 namespace actlog {
 namespace {
 
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 constexpr std::u16string_view kLogSuffix = u".activity.log";
 
-bool WriteAll(platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
-    std::uint32_t done = 0;
-    return platform::Current().Write(file, bytes, count, &done) && done == count;
-}
 
 bool SameFileName(std::u16string_view a, std::u16string_view b) noexcept {
     return platform::kCaseSensitiveNames ? a == b : EqualNoCase(a, b);
@@ -49,9 +45,12 @@ std::int32_t MergeAll() noexcept {
 
     platform::Platform& os = platform::Current();
     const ModuleValues& module = Module();
-    if (!os.Exists(module.dataSyncDirectory.c_str())) os.MakeDirectory(module.dataSyncDirectory.c_str());
+    // A directory that cannot be made shows when the journal is opened.
+    if (!os.Exists(module.dataSyncDirectory.c_str())) os.MakeDirectory(module.dataSyncDirectory.c_str()).Ignore();
     for (SyncFile file : {SyncFile::Full, SyncFile::HandOver, SyncFile::Journal}) {
-        os.RemoveFile(SyncFilePath(file).c_str());
+        // Mostly not there; one that stays is caught by the full journal's
+        // own open, which creates it anew.
+        os.RemoveFile(SyncFilePath(file).c_str()).Ignore();
     }
 
     FullJournalWriter journal;
@@ -180,11 +179,9 @@ bool FullJournalWriter::Write(const void* bytes, std::uint32_t count) noexcept {
         file_ = os.OpenFile(path_.c_str(), platform::Access::Write, platform::Disposition::OpenAlways);
         if (!file_.valid()) return false;
         std::uint64_t position = 0;
-        if (!os.Seek(file_, 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return false;
-        static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
-        if (position == 0 && !WriteAll(file_, kBom, 2)) return false;
+        if (!SeekEndPastMark(file_, &position)) return false;
     }
-    return WriteAll(file_, bytes, count);
+    return static_cast<bool>(WriteAll(file_, bytes, count));
 }
 
 void FullJournalWriter::Close() noexcept {
@@ -195,7 +192,8 @@ void FullJournalWriter::Close() noexcept {
 void FullJournalWriter::Discard() noexcept {
     Close();
     used_ = 0;
-    platform::Current().RemoveFile(path_.c_str());
+    // A journal that stays is replaced by the next run, which creates it anew.
+    platform::Current().RemoveFile(path_.c_str()).Ignore();
 }
 
 int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,

@@ -8,7 +8,7 @@
 #include "Log.h"
 #include "platform/bounded_text.h"
 #include "platform/platform.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace actlog {
 

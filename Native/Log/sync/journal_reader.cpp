@@ -6,9 +6,10 @@
 #include <climits>
 #include <cstring>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "frame/module.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -148,7 +149,7 @@ bool FindNextRecord(platform::FileHandle file, std::uint64_t start, std::uint64_
 // cutting at size - 1 characters.
 std::int32_t CopySyncPath(SyncFile which, LOG_WCHAR* buffer, std::int32_t size) noexcept {
     if (buffer == nullptr || size < 1) return kInvalidArgument;
-    auto* out = reinterpret_cast<char16_t*>(buffer);
+    char16_t* out = FromExport(buffer);
     const std::size_t last = static_cast<std::size_t>(size) - 1;
     std::size_t n = 0;
     bool cut = false;
@@ -174,7 +175,9 @@ std::int32_t SwitchJournal() noexcept {
     if (mutex.Wait(platform::WaitTime::Infinite)) {
         // An existing hand-over journal is never replaced or added to.
         if (os.Exists(journal.c_str()) && !os.Exists(handOver.c_str())) {
-            os.MoveNoReplace(journal.c_str(), handOver.c_str());
+            // Nothing to hand over is not a failure of the switch: the live
+            // journal keeps its lines for the next one.
+            os.MoveNoReplace(journal.c_str(), handOver.c_str()).Ignore();
         }
     }
     mutex.Release();
@@ -240,10 +243,10 @@ int ParseJournalLine(char16_t* block, std::uint32_t chars, SyncLogEntry& entry) 
         char16_t* job = dash + 5;  // past "- Job"
         char16_t* message = next + 2;
         if (job > end || message > end) return 0;
-        entry.ownerName = reinterpret_cast<LOG_WCHAR*>(owner);
+        entry.ownerName = ToExport(owner);
         entry.severity = WideToInt(severity);
         entry.jobNumber = WideToInt(job);
-        entry.messageText = reinterpret_cast<LOG_WCHAR*>(message);
+        entry.messageText = ToExport(message);
     } else {
         return 0;
     }
@@ -252,8 +255,8 @@ int ParseJournalLine(char16_t* block, std::uint32_t chars, SyncLogEntry& entry) 
     std::size_t timeChars = TextLength(time);
     if (timeChars > 4) time[4] = u'-';
     if (timeChars > 7) time[7] = u'-';
-    entry.kindText = reinterpret_cast<LOG_WCHAR*>(block);
-    entry.timeText = reinterpret_cast<LOG_WCHAR*>(time);
+    entry.kindText = ToExport(block);
+    entry.timeText = ToExport(time);
     return 1;
 }
 
@@ -292,7 +295,9 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
         if (os.Seek(file, 0, platform::SeekFrom::Begin, &position)) {
             unsigned char mark[2];
             std::uint32_t done = 0;
-            os.Read(file, mark, 2, &done);
+            // A mark that cannot be read is left to the first batch, which
+            // reads from the offset reached and reports the failure itself.
+            os.Read(file, mark, 2, &done).Ignore();
             g_readingOffset = done;
         }
     }

@@ -6,12 +6,14 @@
 #include <cstdio>
 
 #include "Log.h"
+#include "files/file_io.h"
 #include "frame/module.h"
 #include "platform/bounded_text.h"
 #include "platform/message_format.h"
 #include "platform/platform.h"
 #include "platform/probed_text.h"
 #include "platform/wide_printf.h"
+#include "platform/export_text.h"
 
 namespace actlog {
 namespace {
@@ -57,7 +59,7 @@ void AppendUtilityLine(const char* text) noexcept {
     if (n > room) n = WholeCharacters(text, room);
     line.Append(std::string_view(text, n));
 
-    platform::FileHandle file = os.OpenFile(path.c_str(), platform::Access::Append, platform::Disposition::OpenAlways);
+    ScopedFile file = ScopedFile::Open(path.c_str(), platform::Access::Append, platform::Disposition::OpenAlways);
     if (!file.valid()) return;
     // The log is a text-mode file: every line feed, those inside the text
     // included, is written as the platform's line end.
@@ -70,9 +72,8 @@ void AppendUtilityLine(const char* text) noexcept {
         }
     }
     entry.Append(platform::kTextLineEnd);
-    std::uint32_t written = 0;
-    os.Write(file, entry.c_str(), static_cast<std::uint32_t>(entry.size()), &written);
-    os.CloseFile(file);
+    // The trace reports nothing to its caller: a line that cannot be written is lost.
+    WriteAll(file.get(), entry.c_str(), static_cast<std::uint32_t>(entry.size())).Ignore();
 }
 
 void IdText(BoundedText8<kTextBytes>& text, const char* before, std::uint32_t id, const char* after) noexcept {
@@ -119,7 +120,7 @@ extern "C" LOG_API void TarnMgrUtlTrace(const LOG_WCHAR* format, ...) noexcept {
     if (!TraceOn() || format == nullptr) return;
     // A format in unreadable or unterminated memory writes nothing.
     constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1) / 4;
-    const auto* text = reinterpret_cast<const char16_t*>(format);
+    const auto* text = FromExport(format);
     if (platform::ProbedTextLength(text, kNoLimit) == platform::kUnreadableText) return;
     char16_t wide[kLineChars] = {};
     va_list args;

@@ -1,6 +1,6 @@
 #include "log_check.h"
 
-#include "activity/record_bounds.h"
+#include "files/record_bounds.h"
 
 namespace actlogtool {
 

@@ -1,5 +1,5 @@
 // Read-only consistency check of an activity log against its index, by the
-// library's own record-boundary rule (activity/record_bounds.h): every index
+// library's own record-boundary rule (files/record_bounds.h): every index
 // entry ends a record, every record has exactly one entry, the log ends with a
 // whole record; and of the files an unfinished prune or rebuild leaves behind.
 #pragma once

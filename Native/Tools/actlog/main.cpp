@@ -7,6 +7,7 @@
 
 #include "arguments.h"
 #include "command.h"
+#include "last_error.h"
 #include "text.h"
 
 namespace actlogtool {
@@ -70,6 +71,11 @@ int ReportFailure(std::string_view exportName, std::int64_t result, std::string_
     if (!hint.empty()) text += ": " + std::string(hint);
     PrintError(text + "\n");
     return kFailure;
+}
+
+int ReportCause(std::string_view exportName, std::int64_t result, std::string_view subject) {
+    std::string cause = LastErrorText();  // first: nothing may overwrite it
+    return ReportFailure(exportName, result, std::string(subject) + ": " + (cause.empty() ? "cause unknown" : cause));
 }
 
 int PrintUsage(const char* usage) {

@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "command.h"
 #include "installation.h"
+#include "last_error.h"
 #include "text.h"
 
 namespace actlogtool {
@@ -51,12 +52,9 @@ int Prune(const std::vector<std::string>& args) {
     LogSystemTime date = ParseDate(*before, "--before");
     WideString storage;
     std::optional<std::string> owner = options.Value("--owner");
+    ClearLastError();
     int32_t result = PruneLog(&date, OwnerArgument(owner, storage));
-    if (result < 0) {
-        return ReportFailure("PruneLog", result,
-                             "nothing removed (no readable log, a damaged index, or another prune or "
-                             "reindex of the owner running)");
-    }
+    if (result < 0) return ReportCause("PruneLog", result, "log of " + DisplayOwner(owner.value_or("")));
     Print(DisplayOwner(owner.value_or("")) + ": " + std::to_string(result) + " records before " + DateText(date) +
           " UTC removed\n");
     return kSuccess;
@@ -69,11 +67,9 @@ int Reindex(const std::vector<std::string>& args) {
     OwnerFiles files = OwnerLog(LogsDirectory(), owner.value_or(""));
     const bool hadIndex = FileSize(files.index).has_value();
     WideString storage;
+    ClearLastError();
     int32_t result = ReIndexLog(OwnerArgument(owner, storage));
-    if (result == 1) {
-        return ReportFailure("ReIndexLog", result, "another prune or reindex of the owner is running; try again");
-    }
-    if (result != 0) return ReportFailure("ReIndexLog", result, "no index made (is there a log?)");
+    if (result != 0) return ReportCause("ReIndexLog", result, "log of " + DisplayOwner(owner.value_or("")));
     std::optional<std::uint64_t> size = FileSize(files.index);
     std::string what = hadIndex ? "index present, nothing to do"
                                 : "index rebuilt: " + std::to_string(size.value_or(0) / 4) + " records";
@@ -91,12 +87,15 @@ int Rename(const std::vector<std::string>& args) {
     const fs::path logs = LogsDirectory();
     const fs::path before = OwnerLog(logs, *owner).log;
     WideString ownerText = Widen(*owner);
+    ClearLastError();
     int32_t result = VMUpdateLogFileNames(Widen(*prefix).c_str(), ownerText.c_str());
-    if (result != 0) return ReportFailure("VMUpdateLogFileNames", result);
+    // Always 0: a failed move shows in its last-error value.
+    std::string cause = LastErrorText();
     const fs::path after = OwnerLog(logs, *owner).log;
     const std::string wanted = *prefix + "." + *owner + ".activity.log";
     if (!FileSize(after) || LowerAscii(PathText(after.filename())) != LowerAscii(wanted)) {
-        PrintError("actlog: no log moved for " + *owner + " (no log, or " + wanted + " is taken)\n");
+        PrintError("actlog: no log moved for " + *owner + " (result " + std::to_string(result) + "): " +
+                   (cause.empty() ? "no log" : cause) + "\n");
         return kFailure;
     }
     Print(*owner + ": " + PathText(before.filename()) + " -> " + PathText(after.filename()) + "\n");

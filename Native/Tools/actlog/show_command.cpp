@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "command.h"
 #include "installation.h"
+#include "last_error.h"
 #include "table.h"
 #include "text.h"
 
@@ -50,6 +51,7 @@ struct Query {
         Page page;
         ActivityEntry* raw = nullptr;
         const LOG_WCHAR* ownerArg = hasOwner ? owner.c_str() : nullptr;
+        ClearLastError();
         page.result = job ? GetJobLog(*job, start, count, &raw, &page.returned, &page.total, ownerArg)
                           : GetLog(start, count, &raw, &page.returned, &page.total, ownerArg);
         page.entries.reset(raw);
@@ -134,9 +136,7 @@ int Run(const std::vector<std::string>& args) {
 
     Page page = query.Fetch(start, count);
     if (page.result != 0 && !follow) {
-        return ReportFailure(query.ExportName(), page.result,
-                             "no readable log for " + DisplayOwner(owner.value_or("")) +
-                                 " (missing log or index; `actlog verify` and `actlog reindex` help)");
+        return ReportCause(query.ExportName(), page.result, "log of " + DisplayOwner(owner.value_or("")));
     }
     if (page.result == 0) {
         printer.Print(page, page.returned, follow, true);

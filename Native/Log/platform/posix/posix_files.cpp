@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/bounded_text.h"
 #include "platform/posix/posix_platform.h"
@@ -24,28 +25,46 @@ namespace {
 
 int Descriptor(FileHandle file) { return static_cast<int>(file.value); }
 
-// Repeats a read or write until `count` bytes moved, the call moved nothing
-// (end of file) or it failed for another reason than an interruption.
-// *total receives the bytes moved; false on failure.
+Status Closed() { return Status::Fail(Code::InvalidArgument, Op::Open); }
+
+// A path that does not convert to UTF-8 (a lone surrogate) names no file.
+Status Unconvertible() { return Status::Fail(Code::InvalidArgument, Op::Open); }
+
+// Repeats a read or write until `count` bytes moved or the call moved nothing
+// (end of file). *total receives the bytes moved.
 template <typename Transfer>
-bool TransferAll(std::uint32_t count, std::uint32_t* total, Transfer transfer) {
+Status TransferAll(Op op, std::uint32_t count, std::uint32_t* total, Transfer transfer) {
     while (*total < count) {
-        ssize_t n = transfer(*total, count - *total);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        ssize_t n = RetryAfterSignal(ssize_t{-1}, [&] { return transfer(*total, count - *total); });
+        if (n < 0) return LastOsError(op);
         if (n == 0) break;
         *total += static_cast<std::uint32_t>(n);
     }
-    return true;
+    return Status::Ok();
+}
+
+// Closes `fd` after a failure of `op`, keeping the failure's errno.
+FileHandle Abandon(int fd, Status why) {
+    ::close(fd);
+    return FileHandle::Failed(why);
 }
 
 }  // namespace
 
+std::size_t ReadUpTo(int fd, void* buffer, std::size_t size) noexcept {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = RetryAfterSignal(ssize_t{-1}, [&] { return ::read(fd, bytes + got, size - got); });
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
 FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
     Utf8Path native(path);
-    if (!native.ok()) return FileHandle{};
+    if (!native.ok()) return FileHandle::Failed(Unconvertible());
     int flags = O_CLOEXEC;
     switch (access) {
         case Access::Read: flags |= O_RDONLY; break;
@@ -60,116 +79,119 @@ FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposit
     // never destroys the contents under another holder.
     if (truncate && !exclusive) flags |= O_TRUNC;
     if (truncate && exclusive && access == Access::Read) flags = (flags & ~O_ACCMODE) | O_RDWR;
-    int fd = -1;
-    do {
-        fd = ::open(native.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return FileHandle{};
+    int fd = RetryAfterSignal(-1, [&] { return ::open(native.c_str(), flags, 0666); });
+    if (fd < 0) return FileHandle::Failed(LastOsError(Op::Open));
     // A directory opens for reading only; it is no file.
     struct stat info {};
-    if (access == Access::Read && (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
-        ::close(fd);
-        return FileHandle{};
+    if (access == Access::Read) {
+        if (::fstat(fd, &info) != 0) return Abandon(fd, LastOsError(Op::Open));
+        if (S_ISDIR(info.st_mode)) return Abandon(fd, Status::FromOs(Op::Open, EISDIR));
     }
     if (exclusive) {
-        int locked = -1;
-        do {
-            locked = ::flock(fd, LOCK_EX | LOCK_NB);
-        } while (locked != 0 && errno == EINTR);
-        if (locked != 0 || (truncate && ::ftruncate(fd, 0) != 0)) {
-            ::close(fd);
-            return FileHandle{};
+        if (RetryAfterSignal(-1, [&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+            return Abandon(fd, LastOsError(Op::Open));
         }
+        if (truncate && ::ftruncate(fd, 0) != 0) return Abandon(fd, LastOsError(Op::Truncate));
     }
-    return FileHandle{fd};
+    return FileHandle{fd, Status::Ok()};
 }
 
-bool PosixPlatform::FileSize(FileHandle file, std::uint64_t* size) {
+Status PosixPlatform::FileSize(FileHandle file, std::uint64_t* size) {
+    if (!file.valid()) return Closed();
     struct stat info {};
-    if (!file.valid() || ::fstat(Descriptor(file), &info) != 0) return false;
+    if (::fstat(Descriptor(file), &info) != 0) return LastOsError(Op::Size);
     if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
-    return true;
+    return Status::Ok();
 }
 
-bool PosixPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
-    if (!file.valid()) return false;
+Status PosixPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
+    if (!file.valid()) return Closed();
     off_t result = ::lseek(Descriptor(file), static_cast<off_t>(offset), from == SeekFrom::Begin ? SEEK_SET : SEEK_END);
-    if (result < 0) return false;
+    if (result < 0) return LastOsError(Op::Seek);
     if (position != nullptr) *position = static_cast<std::uint64_t>(result);
-    return true;
+    return Status::Ok();
 }
 
-bool PosixPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
+Status PosixPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
     if (done != nullptr) *done = 0;
-    if (!file.valid()) return false;
+    if (!file.valid()) return Closed();
     // A regular file gives everything asked for up to its end; the loop only
     // covers interruptions and short reads.
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::uint32_t total = 0;
-    bool ok = TransferAll(count, &total, [&](std::uint32_t at, std::uint32_t left) {
+    Status status = TransferAll(Op::Read, count, &total, [&](std::uint32_t at, std::uint32_t left) {
         return ::read(Descriptor(file), bytes + at, left);
     });
     if (done != nullptr) *done = total;
-    return ok;
+    return status;
 }
 
-bool PosixPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
-                           std::uint32_t* done) {
+Status PosixPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                             std::uint32_t* done) {
     *done = 0;
-    if (!file.valid() || offset > 0x7FFFFFFFFFFFFFFFull) return false;
+    if (!file.valid()) return Closed();
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::FromOs(Op::Read, EINVAL);
     auto* bytes = static_cast<unsigned char*>(buffer);
-    return TransferAll(count, done, [&](std::uint32_t at, std::uint32_t left) {
+    return TransferAll(Op::Read, count, done, [&](std::uint32_t at, std::uint32_t left) {
         return ::pread(Descriptor(file), bytes + at, left, static_cast<off_t>(offset + at));
     });
 }
 
-bool PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
+Status PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     if (done != nullptr) *done = 0;
-    if (!file.valid()) return false;
+    if (!file.valid()) return Closed();
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     std::uint32_t total = 0;
-    bool ok = TransferAll(count, &total, [&](std::uint32_t at, std::uint32_t left) {
+    Status status = TransferAll(Op::Write, count, &total, [&](std::uint32_t at, std::uint32_t left) {
         return ::write(Descriptor(file), bytes + at, left);
     });
     if (done != nullptr) *done = total;
-    return ok && total == count;
+    // A write that takes nothing more without an error is a full device.
+    if (status && total != count) return Status::FromOs(Op::Write, ENOSPC);
+    return status;
 }
 
-bool PosixPlatform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
-                            std::uint32_t* done) {
+Status PosixPlatform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                              std::uint32_t* done) {
     *done = 0;
-    if (!file.valid() || offset > 0x7FFFFFFFFFFFFFFFull) return false;
+    if (!file.valid()) return Closed();
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::FromOs(Op::Write, EINVAL);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
-    bool ok = TransferAll(count, done, [&](std::uint32_t at, std::uint32_t left) {
+    Status status = TransferAll(Op::Write, count, done, [&](std::uint32_t at, std::uint32_t left) {
         return ::pwrite(Descriptor(file), bytes + at, left, static_cast<off_t>(offset + at));
     });
-    return ok && *done == count;
+    if (status && *done != count) return Status::FromOs(Op::Write, ENOSPC);
+    return status;
 }
 
-bool PosixPlatform::SetEndOfFile(FileHandle file) {
-    if (!file.valid()) return false;
+Status PosixPlatform::SetEndOfFile(FileHandle file) {
+    if (!file.valid()) return Closed();
     off_t at = ::lseek(Descriptor(file), 0, SEEK_CUR);
-    return at >= 0 && ::ftruncate(Descriptor(file), at) == 0;
+    if (at < 0 || ::ftruncate(Descriptor(file), at) != 0) return LastOsError(Op::Truncate);
+    return Status::Ok();
 }
 
 // In-kernel copy (no round trip through user memory); the buffered copy of the
 // base class where the file system cannot do it.
-bool PosixPlatform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
-                              std::uint32_t count, std::uint32_t* done) {
+Status PosixPlatform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+                                std::uint32_t count, std::uint32_t* done) {
     *done = 0;
-    if (!from.valid() || !to.valid()) return false;
+    if (!from.valid() || !to.valid()) return Closed();
     off_t in = static_cast<off_t>(fromOffset);
     off_t out = static_cast<off_t>(toOffset);
     while (*done < count) {
-        ssize_t n = ::copy_file_range(Descriptor(from), &in, Descriptor(to), &out, count - *done, 0);
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = RetryAfterSignal(ssize_t{-1}, [&] {
+            return ::copy_file_range(Descriptor(from), &in, Descriptor(to), &out, count - *done, 0);
+        });
         if (n < 0 && *done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
             return Platform::CopyRange(from, fromOffset, to, toOffset, count, done);
         }
-        if (n <= 0) return false;
+        if (n < 0) return LastOsError(Op::Copy);
+        // The source ended before `count` bytes.
+        if (n == 0) return Status::Fail(Code::Damaged, Op::Copy);
         *done += static_cast<std::uint32_t>(n);
     }
-    return true;
+    return Status::Ok();
 }
 
 void PosixPlatform::CloseFile(FileHandle file) {

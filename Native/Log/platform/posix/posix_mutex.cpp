@@ -44,11 +44,7 @@ bool Lock(int fd, short type, bool wait) {
     request.l_start = 0;
     request.l_len = 0;  // the whole file
     request.l_pid = 0;  // required for OFD locks
-    int result = -1;
-    do {
-        result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &request);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return RetryAfterSignal(-1, [&] { return ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &request); }) == 0;
 }
 
 std::uint64_t Fnv1a(const char16_t* text, std::uint64_t seed) {

@@ -17,28 +17,31 @@
 
 namespace actlog::platform::posix {
 
-bool PosixPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
+Status PosixPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
     Utf8Path source(from);
     Utf8Path target(to);
-    if (!source.ok() || !target.ok()) return false;
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (!source.ok() || !target.ok()) return Status::Fail(Code::InvalidArgument, Op::Move);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Status::Ok();
+    if (errno != EINVAL && errno != ENOSYS) return LastOsError(Op::Move);
     return MoveByLink(source.c_str(), target.c_str());
 }
 
-bool MoveByLink(const char* from, const char* to) noexcept {
+Status MoveByLink(const char* from, const char* to) noexcept {
     // A hard link fails when the target exists; then the old name goes.
-    if (::link(from, to) != 0) return false;
+    if (::link(from, to) != 0) return LastOsError(Op::Move);
     if (::unlink(from) != 0) {
+        Status why = LastOsError(Op::Move);
         ::unlink(to);
-        return false;
+        return why;
     }
-    return true;
+    return Status::Ok();
 }
 
-bool PosixPlatform::RemoveFile(const char16_t* path) {
+Status PosixPlatform::RemoveFile(const char16_t* path) {
     Utf8Path native(path);
-    return native.ok() && ::unlink(native.c_str()) == 0;
+    if (!native.ok()) return Status::Fail(Code::InvalidArgument, Op::Remove);
+    if (::unlink(native.c_str()) != 0) return LastOsError(Op::Remove);
+    return Status::Ok();
 }
 
 bool PosixPlatform::Exists(const char16_t* path) {
@@ -47,9 +50,11 @@ bool PosixPlatform::Exists(const char16_t* path) {
     return native.ok() && ::stat(native.c_str(), &info) == 0;
 }
 
-bool PosixPlatform::MakeDirectory(const char16_t* path) {
+Status PosixPlatform::MakeDirectory(const char16_t* path) {
     Utf8Path native(path);
-    return native.ok() && ::mkdir(native.c_str(), 0777) == 0;
+    if (!native.ok()) return Status::Fail(Code::InvalidArgument, Op::MakeDirectory);
+    if (::mkdir(native.c_str(), 0777) != 0) return LastOsError(Op::MakeDirectory);
+    return Status::Ok();
 }
 
 namespace {
@@ -131,8 +136,8 @@ bool Refill(Search& search) noexcept {
     alignas(dirent64) char buffer[8192];
     char16_t converted[kNameUnits];
     for (;;) {
-        ssize_t got = ::getdents64(search.directory, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
+        ssize_t got =
+            RetryAfterSignal(ssize_t{-1}, [&] { return ::getdents64(search.directory, buffer, sizeof buffer); });
         if (got < 0) return false;
         if (got == 0) return true;
         for (ssize_t at = 0; at < got;) {

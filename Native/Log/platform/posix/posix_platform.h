@@ -5,11 +5,28 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <utility>
 
 #include "platform/platform.h"
 
 namespace actlog::platform::posix {
+
+// Calls `call` again while it fails with EINTR (a signal arrived before it did
+// anything); gives its last result. `failed` is the call's failure value.
+template <typename Call, typename Result = decltype(std::declval<Call>()())>
+Result RetryAfterSignal(Result failed, Call call) {
+    Result result;
+    do {
+        result = call();
+    } while (result == failed && errno == EINTR);
+    return result;
+}
+
+// Reads from `fd` until `size` bytes, the end of the file or an error; gives
+// the bytes read.
+std::size_t ReadUpTo(int fd, void* buffer, std::size_t size) noexcept;
 
 // A UTF-16 path converted to a terminated UTF-8 one on the stack.
 class Utf8Path {
@@ -29,23 +46,23 @@ private:
 class PosixPlatform final : public Platform {
 public:
     FileHandle OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) override;
-    bool FileSize(FileHandle file, std::uint64_t* size) override;
-    bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) override;
-    bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
-    bool ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+    Status FileSize(FileHandle file, std::uint64_t* size) override;
+    Status Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) override;
+    Status Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                 std::uint32_t* done) override;
-    bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
-    bool WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
-                 std::uint32_t* done) override;
-    bool SetEndOfFile(FileHandle file) override;
+    Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
+                   std::uint32_t* done) override;
+    Status SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
-    bool CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
+    Status CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle to, std::uint64_t toOffset,
                    std::uint32_t count, std::uint32_t* done) override;
 
-    bool MoveNoReplace(const char16_t* from, const char16_t* to) override;
-    bool RemoveFile(const char16_t* path) override;
+    Status MoveNoReplace(const char16_t* from, const char16_t* to) override;
+    Status RemoveFile(const char16_t* path) override;
     bool Exists(const char16_t* path) override;
-    bool MakeDirectory(const char16_t* path) override;
+    Status MakeDirectory(const char16_t* path) override;
     SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) override;
     bool FindNext(SearchHandle search, char16_t* name, std::size_t capacity) override;
     void FindClose(SearchHandle search) override;
@@ -73,7 +90,7 @@ public:
 
 // The move for file systems that refuse RENAME_NOREPLACE: link, then unlink
 // the old name. Never replaces an existing target.
-bool MoveByLink(const char* from, const char* to) noexcept;
+Status MoveByLink(const char* from, const char* to) noexcept;
 
 // The file name under which the lock file of mutex `name` lives in .locks/:
 // letters, digits, '.', '-' and '_' as they are, every other UTF-16 unit as

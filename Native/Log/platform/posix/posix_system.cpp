@@ -57,14 +57,7 @@ std::uint8_t* ReadWhole(const char* path, std::size_t* size) {
         static_cast<std::uint64_t>(info.st_size) <= kLargestLibrary) {
         std::size_t total = static_cast<std::size_t>(info.st_size);
         bytes = static_cast<std::uint8_t*>(std::malloc(total));
-        std::size_t got = 0;
-        while (bytes != nullptr && got < total) {
-            ssize_t n = ::read(fd, bytes + got, total - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        if (bytes != nullptr && got != total) {
+        if (bytes != nullptr && ReadUpTo(fd, bytes, total) != total) {
             std::free(bytes);
             bytes = nullptr;
         }
@@ -84,13 +77,7 @@ bool LangFromFile(const char* path, char* out, std::size_t capacity) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     char text[8192];
-    std::size_t got = 0;
-    while (got < sizeof text) {
-        ssize_t n = ::read(fd, text + got, sizeof text - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
+    std::size_t got = ReadUpTo(fd, text, sizeof text);
     ::close(fd);
     std::string_view value = LangFromConfig(std::string_view(text, got));
     if (value.empty() || value.size() >= capacity) return false;

@@ -18,20 +18,23 @@ void Deliver(const WIN32_FIND_DATAW& found, char16_t* name, std::size_t capacity
 
 }  // namespace
 
-bool Win32Platform::MoveNoReplace(const char16_t* from, const char16_t* to) {
-    return from != nullptr && to != nullptr && ::MoveFileW(Wide(from), Wide(to)) != FALSE;
+Status Win32Platform::MoveNoReplace(const char16_t* from, const char16_t* to) {
+    if (from == nullptr || to == nullptr) return Status::Fail(Code::InvalidArgument, Op::Move);
+    return ::MoveFileW(Wide(from), Wide(to)) != FALSE ? Status::Ok() : LastOsError(Op::Move);
 }
 
-bool Win32Platform::RemoveFile(const char16_t* path) {
-    return path != nullptr && ::DeleteFileW(Wide(path)) != FALSE;
+Status Win32Platform::RemoveFile(const char16_t* path) {
+    if (path == nullptr) return Status::Fail(Code::InvalidArgument, Op::Remove);
+    return ::DeleteFileW(Wide(path)) != FALSE ? Status::Ok() : LastOsError(Op::Remove);
 }
 
 bool Win32Platform::Exists(const char16_t* path) {
     return path != nullptr && ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Win32Platform::MakeDirectory(const char16_t* path) {
-    return path != nullptr && ::CreateDirectoryW(Wide(path), nullptr) != FALSE;
+Status Win32Platform::MakeDirectory(const char16_t* path) {
+    if (path == nullptr) return Status::Fail(Code::InvalidArgument, Op::MakeDirectory);
+    return ::CreateDirectoryW(Wide(path), nullptr) != FALSE ? Status::Ok() : LastOsError(Op::MakeDirectory);
 }
 
 SearchHandle Win32Platform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {

@@ -18,17 +18,17 @@ inline std::intptr_t FromHandle(HANDLE handle) noexcept { return reinterpret_cas
 class Win32Platform final : public Platform {
 public:
     FileHandle OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) override;
-    bool FileSize(FileHandle file, std::uint64_t* size) override;
-    bool Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) override;
-    bool Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
-    bool Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
-    bool SetEndOfFile(FileHandle file) override;
+    Status FileSize(FileHandle file, std::uint64_t* size) override;
+    Status Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) override;
+    Status Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
+    Status SetEndOfFile(FileHandle file) override;
     void CloseFile(FileHandle file) override;
 
-    bool MoveNoReplace(const char16_t* from, const char16_t* to) override;
-    bool RemoveFile(const char16_t* path) override;
+    Status MoveNoReplace(const char16_t* from, const char16_t* to) override;
+    Status RemoveFile(const char16_t* path) override;
     bool Exists(const char16_t* path) override;
-    bool MakeDirectory(const char16_t* path) override;
+    Status MakeDirectory(const char16_t* path) override;
     SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) override;
     bool FindNext(SearchHandle search, char16_t* name, std::size_t capacity) override;
     void FindClose(SearchHandle search) override;

@@ -1,6 +1,6 @@
-#include "activity/log_files.h"
+#include "files/log_files.h"
 
-#include "activity/owner_log.h"
+#include "files/owner_log.h"
 #include "frame/module.h"
 #include "platform/probed_text.h"
 #include "platform/text_convert.h"
@@ -174,7 +174,9 @@ int DiscardDamagedFile(const char16_t* path) noexcept {
     char16_t* last = discard.data() + discard.size() - 1;
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (os.MoveNoReplace(path, discard.c_str())) {
-            os.RemoveFile(discard.c_str());
+            // The file is already out of the way; a discard name left behind
+            // is swept with the next one.
+            os.RemoveFile(discard.c_str()).Ignore();
             return 1;
         }
         ++*last;

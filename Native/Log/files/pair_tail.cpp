@@ -1,8 +1,8 @@
-#include "activity/pair_tail.h"
+#include "files/pair_tail.h"
 
-#include "activity/file_io.h"
-#include "activity/log_files.h"
-#include "activity/record_bounds.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/record_bounds.h"
 
 namespace actlog {
 namespace {

@@ -2,6 +2,7 @@
 // and the small operations every part of the library shares on them.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,17 @@
 
 namespace actlog {
 
+// The named mutexes of one owner, and what they guard:
+//   prune mutex  one prune or one index rebuild at a time; tried, never waited for
+//   write mutex  every change of the pair's files: appends, renaming, the
+//                prune's preparation and exchange, the rebuild's last pass
+//   read mutex   opening the log and the index as a matching pair; the exchange
+// and the machine's one sync mutex, which guards the sync journals.
+// Lock order: prune -> write -> read, released in reverse; the sync mutex is
+// never taken while a write or prune mutex is held. One exception to the order
+// is safe: a holder of the write mutex may *try* the prune mutex, because a try
+// never waits. A function that needs a mutex held takes its LogMutex as a
+// parameter and checks it with AssertHeld.
 inline constexpr char16_t kWriteMutexBase[] = u"$$BrevantWriteLog$$";
 inline constexpr char16_t kReadMutexBase[] = u"$$BrevantReadLog$$";
 inline constexpr char16_t kPruneMutexBase[] = u"$$BrevantPruneLog$$";
@@ -98,6 +110,9 @@ private:
     platform::MutexHandle handle_;
     bool held_ = false;
 };
+
+// Debug builds stop when a function that needs `mutex` held runs without it.
+inline void AssertHeld([[maybe_unused]] const LogMutex& mutex) noexcept { assert(mutex.held()); }
 
 // Makes `path` (an owner's log path "<directory><owner>.activity.log") name
 // the owner's log as LookUpOwnerLog finds it. Leaves the path as built when

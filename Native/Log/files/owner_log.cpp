@@ -1,6 +1,6 @@
-#include "activity/owner_log.h"
+#include "files/owner_log.h"
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "platform/platform.h"
 
 namespace actlog {

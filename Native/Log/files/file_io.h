@@ -1,5 +1,5 @@
-// Small helpers for maintenance: scoped file handles and heap chunks, and
-// positioned reads and writes that must deliver every byte.
+// The file toolkit: scoped file handles and heap chunks, reads and writes
+// that must deliver every byte, and the byte-order mark of UTF-16 files.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,11 @@ namespace actlog {
 // Maintenance never holds a whole log or index in memory: copies and scans go
 // through buffers of this size.
 inline constexpr std::uint32_t kChunkBytes = 4u << 20;
+// The low 32 bits of a file offset: the activity and journal formats keep
+// offsets as 32-bit unsigned values.
+inline constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+// UTF-16 little-endian byte-order mark, the first two bytes of every text file.
+inline constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 // Index entries gathered before one write.
 inline constexpr std::uint32_t kEntryBlock = 16384;
 
@@ -39,6 +44,8 @@ public:
     }
 
     bool valid() const noexcept { return file_.valid(); }
+    // Why the open failed (Ok for an open file).
+    Status status() const noexcept { return file_.status; }
     platform::FileHandle get() const noexcept { return file_; }
     void Close() noexcept {
         if (file_.valid()) platform::Current().CloseFile(file_);
@@ -80,10 +87,17 @@ inline bool SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
            at == offset;
 }
 
-// Reads exactly `count` bytes at `offset`.
+// Reads exactly `count` bytes at `offset`; a file that ends first fails.
 inline bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
     std::uint32_t done = 0;
     return platform::Current().ReadAt(file, offset, buffer, count, &done) && done == count;
+}
+
+// Writes all `count` bytes at the file position (the platform's Write fails a
+// short write).
+inline Status WriteAll(platform::FileHandle file, const void* buffer, std::uint32_t count) noexcept {
+    std::uint32_t done = 0;
+    return platform::Current().Write(file, buffer, count, &done);
 }
 
 // Writes exactly `count` bytes at `offset`.
@@ -91,6 +105,19 @@ inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void*
                     std::uint32_t count) noexcept {
     std::uint32_t done = 0;
     return platform::Current().WriteAt(file, offset, buffer, count, &done) && done == count;
+}
+
+// Opens a UTF-16 text file for appending at its end: seeks there and writes
+// the byte-order mark FF FE first when the file is empty. *position receives
+// where the next bytes go. A low half of all ones is the platform's "invalid
+// position" and fails.
+inline Status SeekEndPastMark(platform::FileHandle file, std::uint64_t* position) noexcept {
+    Status status = platform::Current().Seek(file, 0, platform::SeekFrom::End, position);
+    if (!status) return status;
+    if ((*position & kLow32) == kLow32) return Status::Fail(Code::InvalidArgument, Op::Seek);
+    if (*position != 0) return Status::Ok();
+    *position = 2;
+    return WriteAll(file, kByteOrderMark, 2);
 }
 
 }  // namespace actlog

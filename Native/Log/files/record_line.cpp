@@ -1,4 +1,4 @@
-#include "activity/record_line.h"
+#include "files/record_line.h"
 
 #include "frame/module.h"
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "activity/file_io.h"
-#include "activity/record_bounds.h"
+#include "files/file_io.h"
+#include "files/record_bounds.h"
 #include "platform/platform.h"
 
 namespace actlog {

@@ -1,15 +1,7 @@
 // The new pair that a prune builds beside an owner's main pair, the exchange
 // of the two, and the recovery of what a dead prune or rebuild left behind.
 //
-// Mutexes of one owner, and what they guard:
-//   prune mutex  one prune or one index rebuild at a time; tried, never waited for
-//   write mutex  every change of the pair's files: appends, renaming, the
-//                prune's preparation and exchange, the rebuild's last pass
-//   read mutex   opening the log and the index as a matching pair; the exchange
-// They are taken in the order prune, write, read and released in reverse; the
-// sync mutex is never taken while a write or prune mutex is held. One
-// exception to the order is safe: a holder of the write mutex may *try* the
-// prune mutex, because a try never waits.
+// The mutexes a step needs are described with LogMutex (files/log_files.h).
 //
 // Crash consistency. A prune:
 //   1. under the write mutex: repairs the main pair's tail, measures it, and
@@ -34,7 +26,7 @@
 
 #include <cstdint>
 
-#include "activity/log_files.h"
+#include "files/log_files.h"
 #include "platform/bounded_text.h"
 
 namespace actlog {
@@ -83,7 +75,7 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
 
 // With the prune, write and read mutexes held: finishes whatever a dead prune
 // or rebuild left (new pair, backups, rebuild file).
-void RecoverHeld(const char16_t* owner) noexcept;
+void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept;
 
 // With the write mutex held: when the prune mutex is free and a dead prune
 // left files, takes it and the read mutex and recovers. True when it did.
@@ -91,7 +83,7 @@ bool RecoverUnderWrite(const char16_t* owner) noexcept;
 
 // With the prune mutex held: takes the write and read mutexes and recovers
 // when anything is left to recover.
-void RecoverUnderPrune(const char16_t* owner) noexcept;
+void RecoverUnderPrune(const LogMutex& prune, const char16_t* owner) noexcept;
 
 // With no mutex held (readers): when the write mutex is free, no append is
 // under way, so a log that does not end at its index's last entry was left by

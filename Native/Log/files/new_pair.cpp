@@ -1,7 +1,7 @@
-#include "activity/new_pair.h"
+#include "files/new_pair.h"
 
-#include "activity/file_io.h"
-#include "activity/pair_tail.h"
+#include "files/file_io.h"
+#include "files/pair_tail.h"
 
 namespace actlog {
 namespace {
@@ -34,7 +34,8 @@ void RestoreFromOld0(const PathText& path) noexcept {
     if (path.empty() || os.Exists(path.c_str())) return;
     BackupName old;
     NameOld(old, path, u'0');
-    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str());
+    // Best effort: a backup that cannot move back stays for the next recovery.
+    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str()).Ignore();
 }
 
 void RemoveOlds(const PathText& path) noexcept {
@@ -43,7 +44,8 @@ void RemoveOlds(const PathText& path) noexcept {
     BackupName old;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         NameOld(old, path, digit);
-        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str());
+        // A backup that stays is removed by a later recovery.
+        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str()).Ignore();
     }
 }
 
@@ -164,8 +166,9 @@ bool PreparationDied(const PairPaths& paths) noexcept {
 // its appended records go back to the main pair.
 void FinishPrune(const PairPaths& paths) noexcept {
     if (PreparationDied(paths)) {
-        platform::Current().RemoveFile(paths.newIndex.c_str());
-        platform::Current().RemoveFile(paths.newLog.c_str());
+        // Leftovers that stay are found and dropped again by the next recovery.
+        platform::Current().RemoveFile(paths.newIndex.c_str()).Ignore();
+        platform::Current().RemoveFile(paths.newLog.c_str()).Ignore();
         return;
     }
     Front front;
@@ -217,8 +220,9 @@ bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
              (m.survivingEntries() == 0 || WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4));
     }
     if (!ok) {
-        platform::Current().RemoveFile(paths.newIndex.c_str());
-        platform::Current().RemoveFile(paths.newLog.c_str());
+        // Leftovers that stay are found and dropped again by the next recovery.
+        platform::Current().RemoveFile(paths.newIndex.c_str()).Ignore();
+        platform::Current().RemoveFile(paths.newLog.c_str()).Ignore();
     }
     return ok;
 }
@@ -262,12 +266,14 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     if (os.Exists(paths.newLog.c_str())) {
         if (os.Exists(paths.index.c_str()) && !MoveAside(paths.index, &backups->index)) return false;
         if (os.Exists(paths.log.c_str()) && !MoveAside(paths.log, &backups->log)) {
-            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            // Undo as far as it goes; recovery puts a lone backup back.
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
             return false;
         }
         if (!os.MoveNoReplace(paths.newLog.c_str(), paths.log.c_str())) {
-            if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str());
-            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str());
+            // As above: undo as far as it goes.
+            if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str()).Ignore();
+            if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
             return false;
         }
     }
@@ -276,7 +282,7 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     }
     // Without an index in place the new one stays for the next recovery: an
     // old index restored beside the new log would not match it.
-    if (os.Exists(paths.index.c_str())) os.RemoveFile(paths.newIndex.c_str());
+    if (os.Exists(paths.index.c_str())) os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
     return true;
 }
 
@@ -327,17 +333,21 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
             at += count;
         }
     }
-    // The new index goes first: a new log without it is dropped by recovery.
-    os.RemoveFile(paths.newIndex.c_str());
-    os.RemoveFile(paths.newLog.c_str());
+    // The new index goes first: a new log without it is dropped by recovery,
+    // which also retries a removal that fails here.
+    os.RemoveFile(paths.newIndex.c_str()).Ignore();
+    os.RemoveFile(paths.newLog.c_str()).Ignore();
     return true;
 }
 
-void RecoverHeld(const char16_t* owner) noexcept {
+void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept {
+    AssertHeld(prune);
+    AssertHeld(read);
     platform::Platform& os = platform::Current();
     PairPaths paths(owner);
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
-    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str());
+    // A rebuild index that stays is replaced by the next rebuild.
+    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str()).Ignore();
     bool newLog = os.Exists(paths.newLog.c_str());
     bool newIndex = os.Exists(paths.newIndex.c_str());
     if (newLog && newIndex) {
@@ -346,10 +356,10 @@ void RecoverHeld(const char16_t* owner) noexcept {
         // The exchange stopped between its two moves into place: the log in
         // place is the new one, and this is its index.
         if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) return;
-        os.RemoveFile(paths.newIndex.c_str());
+        os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
     } else if (newLog) {
         // Its records were carried back already, or its index never made.
-        os.RemoveFile(paths.newLog.c_str());
+        os.RemoveFile(paths.newLog.c_str()).Ignore();  // dropped again by the next recovery
     }
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);
@@ -366,17 +376,18 @@ bool RecoverUnderWrite(const char16_t* owner) noexcept {
     if (!prune.Wait(platform::WaitTime::Zero)) return false;
     LogMutex read(kReadMutexBase, owner);
     if (!read.Wait(platform::WaitTime::Infinite)) return false;
-    RecoverHeld(owner);
+    RecoverHeld(prune, read, owner);
     return true;
 }
 
-void RecoverUnderPrune(const char16_t* owner) noexcept {
+void RecoverUnderPrune(const LogMutex& prune, const char16_t* owner) noexcept {
+    AssertHeld(prune);
     PairPaths paths(owner);
     if (!HasLeftovers(paths, owner)) return;
     LogMutex write(kWriteMutexBase, owner);
     LogMutex read(kReadMutexBase, owner);
     if (!write.Wait(platform::WaitTime::Infinite) || !read.Wait(platform::WaitTime::Infinite)) return;
-    RecoverHeld(owner);
+    RecoverHeld(prune, read, owner);
 }
 
 void RepairTailIfIdle(const char16_t* owner) noexcept {
@@ -402,7 +413,7 @@ void RecoverIfLeftovers(const char16_t* owner) noexcept {
 void RecoverUnlocked(const char16_t* owner) noexcept {
     LogMutex prune(kPruneMutexBase, owner);
     if (!prune.Wait(platform::WaitTime::Zero)) return;
-    RecoverUnderPrune(owner);
+    RecoverUnderPrune(prune, owner);
 }
 
 }  // namespace actlog

@@ -1,20 +1,14 @@
 // The live sync journal: file names, the journal record, the byte-order-mark
 // append shared with the record append, and the ADD and PRUNE writers.
-#include "activity/log_files.h"
-#include "activity/record_bounds.h"
-#include "activity/record_line.h"
+#include "files/file_io.h"
+#include "files/log_files.h"
+#include "files/record_bounds.h"
+#include "files/record_line.h"
 #include "frame/module.h"
-#include "sync/journal_files.h"
+#include "files/journal_files.h"
 
 namespace actlog {
 namespace {
-
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
-
-bool WriteAll(platform::Platform& os, platform::FileHandle file, const void* bytes, std::uint32_t count) noexcept {
-    std::uint32_t done = 0;
-    return os.Write(file, bytes, count, &done) && done == count;
-}
 
 // Runs `work` under the sync mutex (infinite wait); -1 when the mutex cannot
 // be opened or the wait fails.
@@ -116,39 +110,33 @@ std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std
 std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
                                std::uint32_t count) noexcept {
     platform::Platform& os = platform::Current();
-    platform::FileHandle file = os.OpenFile(path, platform::Access::ReadWrite, disposition);
+    ScopedFile file = ScopedFile::Open(path, platform::Access::ReadWrite, disposition);
     if (!file.valid()) return -1;
-    std::int64_t result = -1;
     std::uint64_t position = 0;
     // A low half of all ones is the platform's "invalid position" and counts as failure.
-    if (os.Seek(file, 0, platform::SeekFrom::End, &position) && (position & kLow32) != kLow32) {
-        position = CutTornTail(os, file, position);
-        std::uint64_t start = 0;
-        os.Seek(file, static_cast<std::int64_t>(position), platform::SeekFrom::Begin, &start);
-        const std::uint64_t before = position;
-        bool ready = true;
-        if (position == 0) {
-            static constexpr unsigned char kBom[2] = {0xFF, 0xFE};
-            ready = WriteAll(os, file, kBom, 2);
-            position = 2;
-        }
-        if (ready && WriteAll(os, file, bytes, count)) {
-            result = static_cast<std::int64_t>(position & kLow32);
-        } else {
-            // A write that stopped part-way (a full disk) is cut back, so that
-            // no half line stands in front of the next one.
-            std::uint64_t at = 0;
-            if (os.Seek(file, static_cast<std::int64_t>(before), platform::SeekFrom::Begin, &at)) os.SetEndOfFile(file);
-        }
+    if (!os.Seek(file.get(), 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return -1;
+    position = CutTornTail(os, file.get(), position);
+    if (!SeekTo(file.get(), position)) return -1;
+    const std::uint64_t before = position;
+    Status written;
+    if (position == 0) {
+        written = WriteAll(file.get(), kByteOrderMark, 2);
+        position = 2;
     }
-    os.CloseFile(file);
-    return result;
+    if (written) written = WriteAll(file.get(), bytes, count);
+    if (written) return static_cast<std::int64_t>(position & kLow32);
+    // A write that stopped part-way (a full disk) is cut back, so that no half
+    // line stands in front of the next one; a cut that fails is left to the
+    // next append, which cuts a torn tail before it writes.
+    if (SeekTo(file.get(), before)) os.SetEndOfFile(file.get()).Ignore();
+    return -1;
 }
 
 int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
     platform::Platform& os = platform::Current();
     const PathText& directory = Module().dataSyncDirectory;
-    if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str());
+    // A directory that cannot be made shows when the journal is opened.
+    if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str()).Ignore();
     PathText path = SyncFilePath(which);
     return AppendFileWithBom(path.c_str(), platform::Disposition::OpenAlways, record.data(), record.ByteCount()) ==
                    -1
