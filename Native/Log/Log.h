@@ -68,12 +68,15 @@ typedef struct SyncLogEntry {
  * errno on Linux. It is the OS error of the call that failed (no such file,
  * access denied, disk full, ...) or, for a failure the library found itself:
  * an invalid argument or owner name (ERROR_INVALID_PARAMETER / EINVAL), a
- * damaged index (ERROR_FILE_CORRUPT / EBADMSG), a mutex held by another run
+ * damaged index or log (ERROR_FILE_CORRUPT / EBADMSG), a log at its 4 GiB
+ * limit (ERROR_DISK_FULL / ENOSPC), a mutex held by another run
  * (ERROR_SHARING_VIOLATION / EBUSY), memory (ERROR_NOT_ENOUGH_MEMORY / ENOMEM).
  * A successful call leaves the value as it was. Exports not so marked do not
  * set it yet: read it only after a failure of a marked export. */
 
-/* Logging (ordinals 1, 2, 9, 10, 11, 20, 30) */
+/* Logging (ordinals 1, 2, 9, 10, 11, 20, 30): 0, or -1 and set last error; a
+ * message id the message library lacks sets ERROR_RESOURCE_NAME_NOT_FOUND /
+ * ENOMSG. A record that stands is 0 even when its sync journal line failed. */
 LOG_API int32_t LogActivity(uint32_t severity, uint32_t messageId, ...) LOG_NOEXCEPT;
 LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t messageId, ...) LOG_NOEXCEPT;
 LOG_API int32_t AutoupdateLogActivity(uint32_t severity, uint32_t messageId, va_list args) LOG_NOEXCEPT;
@@ -97,12 +100,16 @@ LOG_API void FreeLog(ActivityEntry* entries) LOG_NOEXCEPT;
 LOG_API int32_t PruneLog(const LogSystemTime* date, const LOG_WCHAR* owner) LOG_NOEXCEPT;
 LOG_API int32_t ReIndexLog(const LOG_WCHAR* owner) LOG_NOEXCEPT;
 
-/* Message library strings (8) */
+/* Message library strings (8): 0, or -1 and set last error (no text for the
+ * id: ERROR_RESOURCE_NAME_NOT_FOUND / ENOMSG; no buffer: invalid parameter). */
 LOG_API int32_t JobLoadString(uint32_t id, LOG_WCHAR* buffer, int32_t bufferSize) LOG_NOEXCEPT;
 
 /* Sync journal (12 to 19). The batch readers give 1 at the end of the file;
- * MergeAllActiveLog2LogTransFull gives 1 on failure. The path getters give 0
- * when the whole path fitted and non-zero when it was cut. */
+ * MergeAllActiveLog2LogTransFull gives 1 on failure. SwitchSyncLog4Trans
+ * gives 0 when a hand-over journal stands, or -1 and sets last error (no live
+ * journal to hand over: file not found). The path getters give 0 when the
+ * whole path fitted; 22 without a buffer and 80 when the path was cut, both
+ * setting last error (invalid parameter; ERROR_INSUFFICIENT_BUFFER / ERANGE). */
 LOG_API int32_t SwitchSyncLog4Trans(void) LOG_NOEXCEPT;
 LOG_API int32_t GetNextSyncLogs(uint32_t count, SyncLogEntry** entries, uint32_t* returned) LOG_NOEXCEPT;
 LOG_API void FreeSyncLog(SyncLogEntry* entries) LOG_NOEXCEPT;

@@ -74,7 +74,8 @@ std::string OsText(int unixError, unsigned windowsError) {
 }
 
 // Each failure names the export, its result and the cause the library left as
-// the last-error value: a missing log, a refused owner name, a damaged index.
+// the last-error value: a missing log, a refused owner name, a damaged index,
+// a message id the message library lacks (ERROR_RESOURCE_NAME_NOT_FOUND).
 TEST_F(UsageTest, LibraryFailuresNameTheExportItsResultAndTheCause) {
     fs::create_directories(LogFile("broken").parent_path());
     std::ofstream(LogFile("broken"), std::ios::binary) << "x";
@@ -93,7 +94,11 @@ TEST_F(UsageTest, LibraryFailuresNameTheExportItsResultAndTheCause) {
         {{"prune", "--owner", "nobody", "--before", "2030-01-01 00:00:00"},
          "PruneLog failed (result -1): log of nobody: " + missing},
         {{"reindex", "--owner", "nobody"}, "ReIndexLog failed (result -1): log of nobody: " + missing},
-        {{"log", "--owner", "a/b", "--text", "x"}, "VMLogActivity failed (result -1)"},
+        {{"log", "--owner", "a/b", "--text", "x"},
+         "VMLogActivity failed (result -1): message 1009 to the log of a/b: " + refused},
+        {{"sync", "switch"}, "SwitchSyncLog4Trans failed (result -1): hand-over of the sync journal: " + missing},
+        {{"log", "--id", "99999"},
+         "LogActivity failed (result -1): message 99999 to the log of (machine): " + OsText(ENOMSG, 1814)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reported);

@@ -9,6 +9,7 @@
 #include "frame/module.h"
 #include "platform/message_format.h"
 #include "platform/export_text.h"
+#include "platform/status.h"
 
 namespace actlog {
 namespace {
@@ -17,6 +18,9 @@ constexpr std::uint32_t kAutoupdatePrefixId = 543;
 constexpr std::size_t kPrefixChars = 256;
 
 using TemplateText = BoundedText<kTemplateChars>;
+
+// The result of an export whose message text is not in the message library.
+std::int32_t NoMessage() noexcept { return ExportResult(Status::Fail(Code::NoMessage, Op::LoadMessage)); }
 
 // Null when the name is empty, else the name as passed. An unreadable name is
 // passed on unread; the owner check refuses it.
@@ -71,7 +75,7 @@ int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, const char16_t
                  va_list args, const char16_t* function, OnNoText onNoText) noexcept {
     LineText message;
     switch (FormatMessageId(messageId, args, function, message)) {
-        case Formatted::Missing: return -1;
+        case Formatted::Missing: return NoMessage();
         case Formatted::NoText:
             if (onNoText == OnNoText::Skip) return 0;
             break;
@@ -166,9 +170,11 @@ LOG_API int32_t JobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint
 // record still reads as an auto-update record.
 LOG_API int32_t AutoupdateLogActivity(uint32_t severity, uint32_t messageId, va_list args) noexcept {
     actlog::LineText record;
-    if (!actlog::StartAutoupdateText(record)) return -1;
+    if (!actlog::StartAutoupdateText(record)) return actlog::NoMessage();
     actlog::LineText message;
-    if (actlog::FormatMessageId(messageId, args, u"LogActivity", message) == actlog::Formatted::Missing) return -1;
+    if (actlog::FormatMessageId(messageId, args, u"LogActivity", message) == actlog::Formatted::Missing) {
+        return actlog::NoMessage();
+    }
     record.Append(message.view());
     return actlog::AppendActivityRecord(severity, 0, record.c_str(), nullptr);
 }
@@ -176,7 +182,7 @@ LOG_API int32_t AutoupdateLogActivity(uint32_t severity, uint32_t messageId, va_
 // "<prefix> <text>" with the text taken as it is, never formatted.
 LOG_API int32_t AutoupdateLogActivityMSG(uint32_t severity, const LOG_WCHAR* text) noexcept {
     actlog::LineText record;
-    if (!actlog::StartAutoupdateText(record)) return -1;
+    if (!actlog::StartAutoupdateText(record)) return actlog::NoMessage();
     actlog::AppendCallerText(record, actlog::FromExport(text));
     return actlog::AppendActivityRecord(severity, 0, record.c_str(), nullptr);
 }

@@ -19,40 +19,47 @@ using platform::Disposition;
 
 constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 
+// What a damaged tail (an entry past the log's end) does to the append.
+enum class OnDamagedTail { ReindexWhole, Fail };
+
 // Appends the record to a pair whose files are open: the tail is checked and
 // repaired first, the record and its entry are written where the tail ends,
 // and a write that fails is cut back, so a failed append leaves nothing.
-int AppendToPair(PairEnds& pair, const LineText& line, bool mayReindex) noexcept {
+Status AppendToPair(PairEnds& pair, const LineText& line, OnDamagedTail onDamaged) noexcept {
     TailState tail = RepairTail(pair);
-    if (tail == TailState::Damaged && mayReindex) tail = ReindexWhole(pair) ? TailState::Sound : TailState::Failed;
-    if (tail != TailState::Sound) return -1;
+    if (tail == TailState::Damaged && onDamaged == OnDamagedTail::ReindexWhole) {
+        tail = ReindexWhole(pair) ? TailState::Sound : TailState::Failed;
+    }
+    if (tail == TailState::Damaged) return Status::Fail(Code::Damaged, Op::CheckIndex);
+    if (tail != TailState::Sound) return Status::Fail(Code::Io, Op::CheckIndex);
     const std::uint32_t bytes = static_cast<std::uint32_t>(2 * line.size());
     const std::uint32_t start = pair.logEnd;
     const std::uint32_t mark = start == 0 ? 2 : 0;
     // Offsets are 32 bits: a log that would pass 4 GiB - 1 takes no more records.
-    if (std::uint64_t{start} + mark + bytes > 0xFFFFFFFFu) return -1;
-    if (mark != 0 && !WriteOrCutBack(pair.log, 0, kByteOrderMark, mark)) return -1;
-    if (!WriteOrCutBack(pair.log, start + mark, line.c_str(), bytes)) {
-        CutTo(pair.log, start);
-        return -1;
+    if (std::uint64_t{start} + mark + bytes > 0xFFFFFFFFu) return Status::Fail(Code::NoSpace, Op::Write);
+    if (mark != 0) {
+        Status written = WriteOrCutBack(pair.log, 0, kByteOrderMark, mark);
+        if (!written) return written;
     }
-    unsigned char entry[4];
-    StoreLe32(start + mark + bytes, entry);
-    if (!WriteOrCutBack(pair.index, pair.indexEnd, entry, 4)) {
-        CutTo(pair.log, start);
-        return -1;
+    Status written = WriteOrCutBack(pair.log, start + mark, line.c_str(), bytes);
+    if (written) {
+        unsigned char entry[4];
+        StoreLe32(start + mark + bytes, entry);
+        written = WriteOrCutBack(pair.index, pair.indexEnd, entry, 4);
     }
-    return 0;
+    // A failed cut leaves a torn tail, which the next append repairs.
+    if (!written) CutTo(pair.log, start);
+    return written;
 }
 
 // While a prune builds the new pair the record belongs there, behind the
 // reserved fronts. The new log is never created here: without it no prune runs.
-int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, ScopedFile& mainLog,
-                    bool* present, bool* recovered) noexcept {
+Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, ScopedFile& mainLog,
+                       bool* present, bool* recovered) noexcept {
     PathText newLog = files.Path(LogFile::NewLog);
     ScopedFile log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     *present = log.valid();
-    if (!*present) return -1;
+    if (!*present) return log.status();
     mainLog.Close();
     // A new pair whose prune mutex is free was left by a dead prune: it is
     // finished first, and the record goes to the main pair it leaves.
@@ -60,39 +67,40 @@ int AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& fil
     if (RecoverUnderWrite(owner)) {
         *present = false;
         *recovered = true;
-        return -1;
+        return Status::Ok();  // unused: the record goes to the main pair
     }
     log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     PathText newIndex = files.Path(LogFile::NewIndex);
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
-    if (!index.valid()) return -1;
+    if (!index.valid()) return index.status();
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, false);
+    return AppendToPair(pair, line, OnDamagedTail::Fail);
 }
 
 // `log` is the main log when it is open already.
-int AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
+Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
     if (!log.valid()) {
         PathText mainLog = files.Path(LogFile::Log);
         log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
     }
-    if (!log.valid()) return -1;
+    if (!log.valid()) return log.status();
     PathText mainIndex = files.Path(LogFile::Index);
     ScopedFile index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) {
         // A log of nothing (or only the byte-order mark) starts a fresh index;
         // a log with records and no index waits for a rebuild.
         std::uint32_t size = 0;
-        if (!FileSize32(log.get(), &size) || size > 2) return -1;
+        if (!FileSize32(log.get(), &size)) return Status::Fail(Code::Io, Op::Size);
+        if (size > 2) return index.status();
         index = ScopedFile::Open(mainIndex.c_str(), Access::ReadWrite, Disposition::CreateAlways);
-        if (!index.valid()) return -1;
+        if (!index.valid()) return index.status();
     }
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, true);
+    return AppendToPair(pair, line, OnDamagedTail::ReindexWhole);
 }
 
 // The file work of one append; the caller holds the owner's write mutex.
-int AppendLocked(const LineText& line, const char16_t* owner) noexcept {
+Status AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     // The paths are worked out under the mutex: an owner renaming holds the
     // same mutex, so the log cannot move between the lookup and the write.
     // The owner's log is looked up once, and again after a recovery. A log
@@ -107,13 +115,13 @@ int AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     }
     bool newPair = false;
     bool recovered = false;
-    int result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
+    Status result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
     if (newPair) return result;
     result = recovered ? AppendToMainPair(line, OwnerFiles(owner))
                        : AppendToMainPair(line, std::move(files), std::move(mainLog));
     // A main pair that cannot take the record may be a dead prune's half-done
     // exchange (the index moved aside).
-    if (result != 0 && RecoverUnderWrite(owner)) result = AppendToMainPair(line, OwnerFiles(owner));
+    if (!result && RecoverUnderWrite(owner)) result = AppendToMainPair(line, OwnerFiles(owner));
     return result;
 }
 
@@ -126,16 +134,17 @@ int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const 
     LineText line;
     BuildRecordLine(line, now, severity, jobNumber, message);
 
-    int result = -1;
+    Status result = Status::Fail(Code::Io, Op::LockMutex);  // an abandoned or failed wait
     {
         LogMutex writeMutex(kWriteMutexBase, owner);
-        if (!writeMutex.opened()) return -1;
+        if (!writeMutex.opened()) return ExportResult(writeMutex.status());
         if (writeMutex.Wait(platform::WaitTime::Infinite)) result = AppendLocked(line, owner);
     }
     // The journal is written after the write mutex is gone: the sync mutex is
-    // never taken while a write mutex is held. Its result does not matter here.
-    if (result == 0) SyncLogAdd(severity, jobNumber, &now, message, owner);
-    return result;
+    // never taken while a write mutex is held. The record stands whatever the
+    // journal does, so its failure is not the append's.
+    if (result) SyncLogAdd(severity, jobNumber, &now, message, owner);
+    return ExportResult(result);
 }
 
 }  // namespace actlog

@@ -8,7 +8,8 @@ namespace actlog {
 // Appends one record (severity, job number or 0, message text, owner or null)
 // to the owner's new pair while a prune builds one, otherwise to the main pair,
 // under the owner's write mutex; then journals it. 0 when the record and its
-// index entry stand, -1 otherwise. Uses no heap.
+// index entry stand, -1 otherwise (after setting the caller's last error to
+// the cause). Uses no heap.
 int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
                          const char16_t* owner) noexcept;
 

@@ -123,7 +123,10 @@ platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* own
 }
 
 LogMutex::LogMutex(const char16_t* baseName, const char16_t* owner) noexcept
-    : handle_(OpenLogMutex(baseName, owner)) {}
+    : handle_(OpenLogMutex(baseName, owner)) {
+    if (handle_.valid()) return;
+    status_ = OwnerNameAllowed(owner) ? LastOsError(Op::LockMutex) : Status::Fail(Code::InvalidArgument, Op::CheckArgument);
+}
 
 LogMutex::~LogMutex() {
     if (!handle_.valid()) return;

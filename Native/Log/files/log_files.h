@@ -99,6 +99,8 @@ public:
     LogMutex& operator=(const LogMutex&) = delete;
 
     bool opened() const noexcept { return handle_.valid(); }
+    // Why it could not be opened (Ok when it was).
+    Status status() const noexcept { return status_; }
     bool held() const noexcept { return held_; }
     // True only when the mutex was acquired. An abandoned mutex counts as a
     // failed wait; the ownership it handed over is given back at once, so that
@@ -108,6 +110,7 @@ public:
 
 private:
     platform::MutexHandle handle_;
+    Status status_;
     bool held_ = false;
 };
 

@@ -58,10 +58,13 @@ bool CutTo(platform::FileHandle file, std::uint32_t size) noexcept {
     return SeekTo(file, size) && platform::Current().SetEndOfFile(file);
 }
 
-bool WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes, std::uint32_t count) noexcept {
-    if (WriteAt(file, offset, bytes, count)) return true;
-    CutTo(file, offset);
-    return false;
+Status WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes,
+                      std::uint32_t count) noexcept {
+    std::uint32_t done = 0;
+    Status written = platform::Current().WriteAt(file, offset, bytes, count, &done);
+    if (written && done != count) written = Status::Fail(Code::NoSpace, Op::Write);
+    if (!written) CutTo(file, offset);  // a failed cut leaves a torn tail the next append repairs
+    return written;
 }
 
 bool FirstRecordStart(platform::FileHandle log, std::uint32_t logSize, std::uint32_t* start) noexcept {

@@ -77,8 +77,9 @@ bool ForEachRecordEnd(platform::FileHandle log, std::uint32_t* pos, std::uint32_
 }
 
 // Writes `count` bytes at `offset`; on failure cuts the file back to
-// `offset`, so that no part of the write stays behind.
-bool WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes, std::uint32_t count) noexcept;
+// `offset`, so that no part of the write stays behind. The status is the
+// write's.
+Status WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes, std::uint32_t count) noexcept;
 
 // Sets the file's end at `size`.
 bool CutTo(platform::FileHandle file, std::uint32_t size) noexcept;

@@ -2,6 +2,7 @@
 // message library of the system language and the six severity labels.
 #include "frame/module.h"
 #include "platform/export_text.h"
+#include "platform/status.h"
 
 namespace actlog {
 namespace {
@@ -155,5 +156,8 @@ int InitializeLogModule() noexcept {
 extern "C" LOG_API int32_t JobLoadString(uint32_t id, LOG_WCHAR* buffer, int32_t bufferSize) noexcept {
     int copied = actlog::platform::Current().LoadStringWide(actlog::Module().messageLibrary, id,
                                                             actlog::FromExport(buffer), bufferSize);
-    return copied > 0 ? 0 : -1;
+    if (copied > 0) return 0;
+    const bool noRoom = buffer == nullptr || bufferSize < 1;
+    return actlog::ExportResult(noRoom ? actlog::Status::Fail(actlog::Code::InvalidArgument, actlog::Op::CheckArgument)
+                                       : actlog::Status::Fail(actlog::Code::NoMessage, actlog::Op::LoadMessage));
 }

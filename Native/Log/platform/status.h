@@ -20,6 +20,8 @@ enum class Code : std::uint8_t {
     NoMemory,
     Damaged,          // a file whose contents do not hold together
     TimedOut,
+    NoMessage,        // the message library holds no text for the id
+    Truncated,        // a caller's buffer too small for the whole text
     Io,               // any other OS failure
 };
 
@@ -38,6 +40,7 @@ enum class Op : std::uint8_t {
     MakeDirectory,
     Find,
     LockMutex,
+    CopyText,
     Allocate,
     LoadMessage,
     CheckArgument,

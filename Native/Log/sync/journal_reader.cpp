@@ -10,6 +10,7 @@
 #include "frame/module.h"
 #include "files/journal_files.h"
 #include "platform/export_text.h"
+#include "platform/status.h"
 
 namespace actlog {
 namespace {
@@ -148,7 +149,10 @@ bool FindNextRecord(platform::FileHandle file, std::uint64_t start, std::uint64_
 // Copies the DataSync directory and a journal file name into a caller's buffer,
 // cutting at size - 1 characters.
 std::int32_t CopySyncPath(SyncFile which, LOG_WCHAR* buffer, std::int32_t size) noexcept {
-    if (buffer == nullptr || size < 1) return kInvalidArgument;
+    if (buffer == nullptr || size < 1) {
+        SetCallerError(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
+        return kInvalidArgument;
+    }
     char16_t* out = FromExport(buffer);
     const std::size_t last = static_cast<std::size_t>(size) - 1;
     std::size_t n = 0;
@@ -163,25 +167,29 @@ std::int32_t CopySyncPath(SyncFile which, LOG_WCHAR* buffer, std::int32_t size) 
         }
     }
     out[n] = 0;
-    return cut ? kTruncated : 0;
+    if (!cut) return 0;
+    SetCallerError(Status::Fail(Code::Truncated, Op::CopyText));
+    return kTruncated;
 }
 
 std::int32_t SwitchJournal() noexcept {
     LogMutex mutex(kSyncMutexBase, nullptr);
-    if (!mutex.opened()) return -1;
+    if (!mutex.opened()) return ExportResult(mutex.status());
     PathText journal = SyncFilePath(SyncFile::Journal);
     PathText handOver = SyncFilePath(SyncFile::HandOver);
     platform::Platform& os = platform::Current();
-    if (mutex.Wait(platform::WaitTime::Infinite)) {
+    // Without a hand-over journal the cause is the move's, else there was
+    // no live journal to move.
+    Status cause = Status::Fail(Code::NotFound, Op::Move);
+    if (!mutex.Wait(platform::WaitTime::Infinite)) {
+        cause = Status::Fail(Code::Io, Op::LockMutex);
+    } else if (os.Exists(journal.c_str()) && !os.Exists(handOver.c_str())) {
         // An existing hand-over journal is never replaced or added to.
-        if (os.Exists(journal.c_str()) && !os.Exists(handOver.c_str())) {
-            // Nothing to hand over is not a failure of the switch: the live
-            // journal keeps its lines for the next one.
-            os.MoveNoReplace(journal.c_str(), handOver.c_str()).Ignore();
-        }
+        cause = os.MoveNoReplace(journal.c_str(), handOver.c_str());
     }
     mutex.Release();
-    return os.Exists(handOver.c_str()) ? 0 : -1;
+    // The result is whether a hand-over journal stands, whoever made it.
+    return os.Exists(handOver.c_str()) ? 0 : ExportResult(cause);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "arguments.h"
 #include "command.h"
 #include "insert_slots.h"
+#include "installation.h"
+#include "last_error.h"
 #include "message_ids.h"
 #include "text.h"
 
@@ -71,10 +73,13 @@ int Run(const std::vector<std::string>& args) {
     const std::optional<std::string> ownerText = options.Value("--owner");
     const WideString owner = Widen(ownerText.value_or(""));
     const LOG_WCHAR* ownerArg = ownerText ? owner.c_str() : nullptr;
+    const std::string logOf = "log of " + DisplayOwner(ownerText.value_or(""));
 
     if (autoupdate && hasText) {
-        int32_t result = AutoupdateLogActivityMSG(severity, Widen(*options.Value("--text")).c_str());
-        return result == 0 ? kSuccess : ReportFailure("AutoupdateLogActivityMSG", result);
+        const WideString text = Widen(*options.Value("--text"));
+        ClearLastError();
+        int32_t result = AutoupdateLogActivityMSG(severity, text.c_str());
+        return result == 0 ? kSuccess : ReportCause("AutoupdateLogActivityMSG", result, logOf);
     }
 
     uint32_t id = MSG_PLAIN_TEXT;
@@ -89,6 +94,7 @@ int Run(const std::vector<std::string>& args) {
 
     const char* exportName = nullptr;
     int32_t result = -1;
+    ClearLastError();
     if (autoupdate) {
         exportName = "AutoupdateLogActivity";
         result = CallWithSlots([&](auto... v) { return ForwardAutoupdateLogActivity(severity, id, v...); },
@@ -111,12 +117,7 @@ int Run(const std::vector<std::string>& args) {
         exportName = "LogActivity";
         result = CallWithSlots([&](auto... v) { return LogActivity(severity, id, v...); }, slots.values());
     }
-    if (result != 0) {
-        return ReportFailure(exportName, result,
-                             LoadTemplate(id).empty() ? "message id " + std::to_string(id) +
-                                                            " is not in the message library"
-                                                      : std::string());
-    }
+    if (result != 0) return ReportCause(exportName, result, "message " + std::to_string(id) + " to the " + logOf);
     return kSuccess;
 }
 

@@ -7,6 +7,7 @@
 #include "arguments.h"
 #include "command.h"
 #include "installation.h"
+#include "last_error.h"
 #include "table.h"
 #include "text.h"
 
@@ -40,8 +41,9 @@ std::string JournalPath(PathGetter getter) {
 }
 
 int Switch(const Arguments&) {
+    ClearLastError();
     int32_t result = SwitchSyncLog4Trans();
-    if (result != 0) return ReportFailure("SwitchSyncLog4Trans", result, "no sync journal to hand over");
+    if (result != 0) return ReportCause("SwitchSyncLog4Trans", result, "hand-over of the sync journal");
     Print("hand-over journal: " + JournalPath(GetLogSyncFileTransName) + "\n");
     return kSuccess;
 }

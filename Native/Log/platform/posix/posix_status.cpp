@@ -23,6 +23,8 @@ Code CodeOf(int error) noexcept {
         case EINVAL:
         case ENAMETOOLONG: return Code::InvalidArgument;
         case ETIMEDOUT: return Code::TimedOut;
+        case ENOMSG: return Code::NoMessage;
+        case ERANGE: return Code::Truncated;
         default: return Code::Io;
     }
 }
@@ -39,6 +41,8 @@ int ErrnoFor(Code code) noexcept {
         case Code::NoMemory: return ENOMEM;
         case Code::Damaged: return EBADMSG;
         case Code::TimedOut: return ETIMEDOUT;
+        case Code::NoMessage: return ENOMSG;
+        case Code::Truncated: return ERANGE;
         case Code::Io: break;
     }
     return EIO;

@@ -25,6 +25,8 @@ Code CodeOf(DWORD error) noexcept {
         case ERROR_INVALID_NAME:
         case ERROR_FILENAME_EXCED_RANGE: return Code::InvalidArgument;
         case WAIT_TIMEOUT: return Code::TimedOut;
+        case ERROR_RESOURCE_NAME_NOT_FOUND: return Code::NoMessage;
+        case ERROR_INSUFFICIENT_BUFFER: return Code::Truncated;
         default: return Code::Io;
     }
 }
@@ -41,6 +43,8 @@ DWORD ErrorFor(Code code) noexcept {
         case Code::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
         case Code::Damaged: return ERROR_FILE_CORRUPT;
         case Code::TimedOut: return WAIT_TIMEOUT;
+        case Code::NoMessage: return ERROR_RESOURCE_NAME_NOT_FOUND;
+        case Code::Truncated: return ERROR_INSUFFICIENT_BUFFER;
         case Code::Io: break;
     }
     return ERROR_GEN_FAILURE;
