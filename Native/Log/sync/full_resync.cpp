@@ -41,6 +41,9 @@ int KeepAndFail(FullJournalWriter& journal) noexcept {
 std::int32_t MergeAll() noexcept {
     LogMutex mutex(kSyncMutexBase, nullptr);
     if (!mutex.opened()) return 1;
+    // A failed wait (an abandoned mutex, given back at once) answers 0 with
+    // nothing written, as the export always has: callers take 0 as "done" and
+    // read whatever full journal stands. It sets no last error.
     if (!mutex.Wait(platform::WaitTime::Infinite)) return 0;
 
     platform::Platform& os = platform::Current();
