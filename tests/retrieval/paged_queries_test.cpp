@@ -213,21 +213,4 @@ TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
 }
 #endif
 
-TEST_F(PagedQueryTest, FreeLogAcceptsNullAndTerminatorOnlyArrays) {
-    FreeLog(nullptr);
-    AppendTen(nullptr);
-    Page page;
-    ASSERT_EQ(GetLog(0, 0, &page.entries, &page.returned, &page.total, nullptr), 0);
-    ASSERT_NE(page.entries, nullptr);
-    EXPECT_EQ(page.entries[0].timeText, nullptr);
-    EXPECT_EQ(page.entries[0].messageText, nullptr);
-    EXPECT_EQ(page.entries[0].severity, 0u);
-    EXPECT_EQ(page.entries[0].jobNumber, 0u);
-    Page noMatch;
-    ASSERT_EQ(GetJobLog(12345, 0, 4, &noMatch.entries, &noMatch.returned, &noMatch.total, nullptr), 0);
-    ASSERT_NE(noMatch.entries, nullptr);
-    EXPECT_EQ(noMatch.entries[0].timeText, nullptr);
-    // Both arrays go back through FreeLog in ~Page; the sanitizer leg checks that nothing leaks.
-}
-
 }  // namespace

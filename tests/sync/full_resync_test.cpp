@@ -1,10 +1,11 @@
 // Full resynchronisation: which logs, in which order, which records, under
-// which owner names, and what becomes of the journal files.
+// which owner names, what becomes of the journal files, and its failure rows.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
+#include "support/fault_platform.h"
 #include "support/sandbox.h"
 #include "sync_test_helpers.h"
 
@@ -19,10 +20,10 @@ namespace {
 using namespace synctest;
 using testsupport::Exists;
 using testsupport::ReadUtf16;
+using Op = testsupport::FaultInjectingPlatform::Op;
 
 class FullResyncTest : public SyncTest {
 protected:
-
     static void Append(std::uint32_t severity, const std::u16string& message, const char16_t* owner = nullptr,
                        std::uint32_t job = 0) {
         ASSERT_EQ(0, actlog::AppendActivityRecord(severity, job, message.c_str(), owner));
@@ -38,64 +39,54 @@ protected:
             if (batch.result != 0) return all;
         }
     }
+    static std::vector<std::u16string> Messages() {
+        std::vector<std::u16string> out;
+        for (const Entry& e : ReadFull()) out.push_back(e.message.value_or(u"?"));
+        return out;
+    }
 
-    // The owners' log files in the order the directory search gives them.
+    // The owners of the log files in the order the directory search gives them.
     std::vector<std::u16string> SearchOrder() const {
         actlog::platform::Platform& os = actlog::platform::Current();
         std::u16string pattern = testsupport::U16(sandbox.logs) + actlog::platform::kSeparator + u"*.activity.log";
         char16_t name[260];
-        std::vector<std::u16string> names;
+        std::vector<std::u16string> owners;
         actlog::platform::SearchHandle search = os.FindFirst(pattern.c_str(), name, 260);
-        if (!search.valid()) return names;
+        if (!search.valid()) return owners;
         do {
-            names.emplace_back(name);
+            owners.push_back(std::u16string(name).substr(0, std::u16string(name).find(u'.')));
         } while (os.FindNext(search, name, 260));
         os.FindClose(search);
-        return names;
+        return owners;
     }
 };
-
-std::vector<std::u16string> Messages(const std::vector<Entry>& entries) {
-    std::vector<std::u16string> out;
-    for (const Entry& e : entries) out.push_back(e.message.value_or(u"?"));
-    return out;
-}
 
 TEST_F(FullResyncTest, MainLogFirstThenOwnersInSearchOrderNewestFirst) {
     for (const char16_t* owner : {u"vm02", u"alpha", u"vm01"}) {
         Append(1, std::u16string(owner) + u" old", owner);
         Append(4, std::u16string(owner) + u" new", owner, 0x1Au);
     }
-    Append(1, u"m1");
-    Append(0, u"m2");
-    Append(3, u"m3");
+    for (auto [severity, message] : {std::pair{1u, u"m1"}, {0u, u"m2"}, {3u, u"m3"}}) Append(severity, message);
     Append(5, u"m4", nullptr, 0x12345678u);
     Append(2, u"m5");
     Append(7, u"m6");  // read back as severity 0
 
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::vector<Entry> entries = ReadFull();
-
-    std::vector<std::u16string> expected = {u" m5", u" m4", u" m1"};
-    std::vector<std::u16string> files = SearchOrder();
-    ASSERT_EQ(3u, files.size());
-    for (const std::u16string& file : files) {
-        std::u16string owner = file.substr(0, file.find(u'.'));
-        expected.push_back(u" " + owner + u" new");
-        expected.push_back(u" " + owner + u" old");
+    std::vector<Entry> expected = {{u"ADD", u"<NULL>", {}, u" m5", 2, 0},
+                                   {u"ADD", u"<NULL>", {}, u" m4", 5, 0x12345678},
+                                   {u"ADD", u"<NULL>", {}, u" m1", 1, 0}};
+    for (const std::u16string& owner : SearchOrder()) {
+        expected.push_back({u"ADD", owner, {}, u" " + owner + u" new", 4, 0x1A});
+        expected.push_back({u"ADD", owner, {}, u" " + owner + u" old", 1, 0});
     }
-    EXPECT_EQ(expected, Messages(entries));
-
-    ASSERT_EQ(9u, entries.size());
-    EXPECT_EQ(u"<NULL>", entries[0].owner);
-    EXPECT_EQ(5, entries[1].severity);
-    EXPECT_EQ(0x12345678, entries[1].job);
-    EXPECT_EQ(files[0].substr(0, files[0].find(u'.')), entries[3].owner);
-    EXPECT_EQ(4, entries[3].severity);
-    EXPECT_EQ(0x1A, entries[3].job);
+    for (Entry& e : entries) e.time.reset();
+    EXPECT_EQ(expected, entries);
 }
 
-TEST_F(FullResyncTest, LineIsTheReducedTimeAndTheMessageAfterTwoBlanks) {
+// The line is the reduced time and the message after two blanks; an over-long
+// line is cut and keeps its line end.
+TEST_F(FullResyncTest, LineShapeAndOverLongLines) {
     Append(2, u"the message", nullptr, 9);
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::u16string text = ReadUtf16(Full());
@@ -105,49 +96,60 @@ TEST_F(FullResyncTest, LineIsTheReducedTimeAndTheMessageAfterTwoBlanks) {
     ASSERT_EQ(u"ADD ", line.substr(0, 4));
     EXPECT_EQ(u" -- <NULL> -- 2 - Job9 -  the message\r\n", line.substr(23));
     EXPECT_EQ(Record(line), text.substr(1));
+
+    std::u16string owner(150, u'o');
+    testsupport::WriteBytes(Log(), {});
+    testsupport::WriteBytes(Index(), {});
+    Append(1, std::u16string(4000, u'x'), owner.c_str());
+    ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
+    text = ReadUtf16(Full());
+    line = text.substr(std::min<std::size_t>(12, text.size()));
+    EXPECT_EQ(4095u, line.size());
+    EXPECT_EQ(u"\r\n", line.substr(line.size() - 2));
+    EXPECT_EQ(Record(line), text.substr(1));
+    std::vector<Entry> entries = ReadFull();
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(owner, entries[0].owner);
 }
 
 TEST_F(FullResyncTest, ExactlyOneHundredRecordsStandOnceEach) {
     for (int n = 0; n < 100; ++n) Append(1, u"r" + Number(n), u"vm01");
     Append(1, u"main");
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
-    std::vector<std::u16string> messages = Messages(ReadFull());
-    ASSERT_EQ(101u, messages.size());
-    EXPECT_EQ(u" main", messages[0]);
-    for (int n = 0; n < 100; ++n) EXPECT_EQ(u" r" + Number(99 - n), messages[static_cast<std::size_t>(n) + 1]);
+    std::vector<std::u16string> expected = {u" main"};
+    for (int n = 99; n >= 0; --n) expected.push_back(u" r" + Number(n));
+    EXPECT_EQ(expected, Messages());
 }
 
 TEST_F(FullResyncTest, ClearsTheJournalsAndLeavesTheMarkAndXmlFile) {
     sandbox.CreateFullSyncMark();
     Append(1, u"kept");
-    WriteJournal(Sync("activity_sync_trans.log"), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
+    WriteJournal(HandOver(), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
     WriteJournal(Full(), Record(u"ADD 2001/01/01 00:00:00 -- stale -- 1 - Job0 -  old\r\n"));
     testsupport::WriteBytes(Sync("activity_sync_transXML.xml"), {'<', 'x', '/', '>'});
-    ASSERT_TRUE(Exists(Sync("activity_sync.log")));  // the ADD line of "kept"
+    ASSERT_TRUE(Exists(Journal()));  // the ADD line of "kept"
 
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
-    EXPECT_FALSE(Exists(Sync("activity_sync.log")));
-    EXPECT_FALSE(Exists(Sync("activity_sync_trans.log")));
+    EXPECT_FALSE(Exists(Journal()));
+    EXPECT_FALSE(Exists(HandOver()));
     EXPECT_TRUE(Exists(Sync("activeLogFullSyncFinished.mark")));
     EXPECT_EQ((std::vector<std::uint8_t>{'<', 'x', '/', '>'}), testsupport::ReadBytes(Sync("activity_sync_transXML.xml")));
-    EXPECT_EQ(std::vector<std::u16string>{u" kept"}, Messages(ReadFull()));
-}
+    EXPECT_EQ(std::vector<std::u16string>{u" kept"}, Messages());
 
-TEST_F(FullResyncTest, OnlyFilteredOrNoRecordsLeaveNoFullJournal) {
-    WriteJournal(Full(), Record(u"ADD 2001/01/01 00:00:00 -- stale -- 1 - Job0 -  old\r\n"));
+    // Only filtered or no records: no full journal.
     testsupport::WriteBytes(Log(), {0xFF, 0xFE});
     testsupport::WriteBytes(Index(), {});
     testsupport::WriteBytes(Log("vm01"), {});
     testsupport::WriteBytes(Index("vm01"), {});
     Append(3, u"filtered", u"vm02");
     Append(0, u"filtered too", u"vm02");
-
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     EXPECT_FALSE(Exists(Full()));
-    EXPECT_EQ(-1, Read(GetNextSyncLogsFull, 5).result);
 }
 
-TEST_F(FullResyncTest, RenamedAndDottedOwnersKeepTheirNames) {
+// Renamed and dotted owners keep their names; a stale copy beside an owner's
+// log is not exported twice.
+TEST_F(FullResyncTest, OwnersKeepTheirNames) {
     Append(1, u"main");
     Append(1, u"before rename", u"vm01");
     ASSERT_EQ(0, VMUpdateLogFileNames(W(u"P"), W(u"vm01")));
@@ -155,6 +157,7 @@ TEST_F(FullResyncTest, RenamedAndDottedOwnersKeepTheirNames) {
     Append(1, u"after rename", u"vm01");
     Append(1, u"dotted", u"vm.01");
     Append(1, u"plain", u"vm");
+    fs::copy_file(Log("vm"), sandbox.logs / "old.vm.activity.log");
 
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::map<std::u16string, std::multiset<std::u16string>> byOwner;
@@ -168,47 +171,68 @@ TEST_F(FullResyncTest, RenamedAndDottedOwnersKeepTheirNames) {
     EXPECT_EQ(expected, byOwner);
 }
 
-TEST_F(FullResyncTest, StaleCopyBesideAnOwnersLogIsNotExportedTwice) {
-    Append(1, u"main");
-    Append(1, u"live", u"vm01");
-    fs::copy_file(Log("vm01"), sandbox.logs / "old.vm01.activity.log");
-    ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
-    EXPECT_EQ((std::vector<std::u16string>{u" main", u" live"}), Messages(ReadFull()));
-}
-
 TEST_F(FullResyncTest, MissingIndexFailsTheRun) {
     // The machine's own index missing: nothing is exported, the journals are gone.
     Append(1, u"main");
     Append(1, u"owner", u"vm01");
-    WriteJournal(Sync("activity_sync.log"), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
+    WriteJournal(Journal(), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
     fs::remove(Index());
     EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
     EXPECT_FALSE(Exists(Full()));
-    EXPECT_FALSE(Exists(Sync("activity_sync.log")));
+    EXPECT_FALSE(Exists(Journal()));
 
     // An owner's index missing: what was exported before it stays.
     fs::remove(Log());
     Append(1, u"main again");
     fs::remove(Index("vm01"));
     EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
-    EXPECT_EQ(std::vector<std::u16string>{u" main again"}, Messages(ReadFull()));
+    EXPECT_EQ(std::vector<std::u16string>{u" main again"}, Messages());
 }
 
-TEST_F(FullResyncTest, OverLongLineIsCutAndKeepsItsLineEnd) {
-    std::u16string owner(150, u'o');
-    testsupport::WriteBytes(Log(), {});
-    testsupport::WriteBytes(Index(), {});
-    Append(1, std::u16string(4000, u'x'), owner.c_str());
-    ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
-    std::u16string text = ReadUtf16(Full());
-    ASSERT_GT(text.size(), 12u);
-    std::u16string line = text.substr(12);
-    EXPECT_EQ(4095u, line.size());
-    EXPECT_EQ(u"\r\n", line.substr(line.size() - 2));
-    EXPECT_EQ(Record(line), text.substr(1));
-    std::vector<Entry> entries = ReadFull();
-    ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(owner, entries[0].owner);
+TEST_F(FullResyncTest, FailureRows) {
+    for (int n = 0; n < 3; ++n) {
+        Append(1, u"main" + Number(n));
+        Append(1, u"vm" + Number(n), u"vm01");
+    }
+    const struct {
+        const char* name;
+        Op op;
+        int nth;
+        const char16_t* onlyPaths;
+        bool partialWrite;
+    } rows[] = {
+        {"not opened", Op::Open, 1, u"activity_sync_trans_full", false},
+        {"not positioned", Op::Seek, 1, u"activity_sync_trans_full", false},
+        {"byte-order mark not written", Op::Write, 1, u"activity_sync_trans_full", false},
+        {"records not written", Op::Write, 2, u"activity_sync_trans_full", false},
+        {"records written in part", Op::Write, 2, u"activity_sync_trans_full", true},
+        // A read the OS refused is no damage: the index stays, and what was
+        // exported before stays in the full journal.
+        {"owner's records unreadable", Op::Read, 2, u"vm01.activity.log", false},
+    };
+    testsupport::FaultInjectingPlatform faults;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteJournal(Journal(), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
+        {
+            testsupport::ScopedPlatform installed(faults);
+            faults.FailOnlyPaths(row.onlyPaths);
+            if (row.partialWrite) {
+                faults.FailWritePartially(row.nth, 30);
+            } else {
+                faults.FailNth(row.op, row.nth);
+            }
+            EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
+            faults.Disarm();
+        }
+        EXPECT_FALSE(Exists(Journal()));
+        EXPECT_TRUE(Exists(Index("vm01")));
+        if (row.op == Op::Read) {
+            EXPECT_EQ((std::vector<std::u16string>{u" main2", u" main1", u" main0"}), Messages());
+        } else {
+            EXPECT_FALSE(Exists(Full()));
+        }
+    }
 }
 
 }  // namespace
