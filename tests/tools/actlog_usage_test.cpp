@@ -97,6 +97,8 @@ TEST_F(UsageTest, LibraryFailuresNameTheExportItsResultAndTheCause) {
         {{"log", "--owner", "a/b", "--text", "x"},
          "VMLogActivity failed (result -1): message 1009 to the log of a/b: " + refused},
         {{"sync", "switch"}, "SwitchSyncLog4Trans failed (result -1): hand-over of the sync journal: " + missing},
+        {{"sync", "read"}, "GetNextSyncLogs failed (result -1): hand-over journal: " + missing},
+        {{"sync", "read", "--full"}, "GetNextSyncLogsFull failed (result -1): full journal: " + missing},
         {{"log", "--id", "99999"},
          "LogActivity failed (result -1): message 99999 to the log of (machine): " + OsText(ENOMSG, 1814)},
     };

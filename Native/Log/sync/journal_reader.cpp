@@ -283,7 +283,7 @@ void FreeSyncLogEntries(SyncLogEntry* entries) noexcept {
 
 std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntry** entries,
                           std::uint32_t* returned) noexcept {
-    if (entries == nullptr || returned == nullptr) return -1;
+    if (entries == nullptr || returned == nullptr) return ExportResult(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
     *entries = nullptr;
     *returned = 0;
     if (count == 0) {
@@ -293,10 +293,10 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
 
     platform::Platform& os = platform::Current();
     if (!g_readingPosition.valid()) {
-        if (path == nullptr) return -1;
+        if (path == nullptr) return ExportResult(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
         platform::FileHandle file =
             os.OpenFile(path, platform::Access::Read, platform::Disposition::OpenExisting);
-        if (!file.valid()) return -1;
+        if (!file.valid()) return ExportResult(file.status);
         g_readingPosition = file;
         // Skip the byte-order mark without looking at it.
         std::uint64_t position = 0;
@@ -314,7 +314,7 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
     auto* array = static_cast<SyncLogEntry*>(os.Allocate(arrayBytes));
     if (array == nullptr) {
         CloseSyncReadingPosition();
-        return -1;
+        return ExportResult(Status::Fail(Code::NoMemory, Op::Allocate));
     }
     std::memset(static_cast<void*>(array), 0, arrayBytes);
 
@@ -340,7 +340,7 @@ std::int32_t ReadSyncLogs(const char16_t* path, std::uint32_t count, SyncLogEntr
             // The whole batch goes, including the lines parsed before the failure.
             FreeSyncLogEntries(array);
             CloseSyncReadingPosition();
-            return -1;
+            return ExportResult(Status::Fail(Code::Damaged, Op::Read));
         }
     }
     *entries = array;

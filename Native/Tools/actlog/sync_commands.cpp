@@ -61,6 +61,7 @@ int Read(const Arguments& options) {
     while (result == 0) {
         SyncLogEntry* raw = nullptr;
         uint32_t returned = 0;
+        ClearLastError();
         result = reader(batch, &raw, &returned);
         std::unique_ptr<SyncLogEntry, SyncDeleter> entries(raw);
         if (result < 0) break;
@@ -72,11 +73,7 @@ int Read(const Arguments& options) {
         Print(text);
         lines += returned;
     }
-    if (result < 0) {
-        return ReportFailure(exportName, result,
-                             full ? "no full journal (run `actlog sync resync`) or a damaged line"
-                                  : "no hand-over journal (run `actlog sync switch`) or a damaged line");
-    }
+    if (result < 0) return ReportCause(exportName, result, full ? "full journal" : "hand-over journal");
     if (!json) Print(table.Render() + "(" + std::to_string(lines) + " entries)\n");
     if (options.Has("--remove")) {
         std::error_code ec;
