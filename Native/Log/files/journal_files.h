@@ -42,8 +42,9 @@ public:
     void AppendSigned32(std::uint32_t value) noexcept;
     // "%4u/%02u/%02u" + between + "%02u:%02u:%02u".
     void AppendStamp(const LogSystemTime& time, std::u16string_view between) noexcept;
-    // The owner name, or "<NULL>" for null (an empty name stays empty).
-    void AppendOwner(const char16_t* owner) noexcept;
+    // The owner as a journal line names it: "<NULL>" for null (an empty
+    // name stays empty).
+    static std::u16string_view OwnerField(const char16_t* owner) noexcept;
     // Ends the line with CR LF and fills in the length prefix. Call once.
     void Finish() noexcept;
 
@@ -55,6 +56,22 @@ public:
 private:
     BoundedText<kPrefixChars + kLineChars> text_;
 };
+
+// The fields an ADD line carries after its stamp, the same in the live and
+// the full journal: " -- <owner> -- <severity> - Job<job> - <message>".
+// `Line` is a line buffer with Append(text) and AppendSigned32(value).
+template <typename Line, typename Number>
+void AppendAddFields(Line& line, std::u16string_view owner, Number severity, Number job,
+                     std::u16string_view message) noexcept {
+    line.Append(u" -- ");
+    line.Append(owner);
+    line.Append(u" -- ");
+    line.AppendSigned32(severity);
+    line.Append(u" - Job");
+    line.AppendSigned32(job);
+    line.Append(u" - ");
+    line.Append(message);
+}
 
 // Appends a finished record to a journal file with OPEN_ALWAYS, creating the
 // DataSync directory (one level) when it is missing. The caller holds the sync

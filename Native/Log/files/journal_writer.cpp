@@ -62,12 +62,8 @@ void JournalRecord::AppendStamp(const LogSystemTime& time, std::u16string_view b
     Append(stamp.view());
 }
 
-void JournalRecord::AppendOwner(const char16_t* owner) noexcept {
-    if (owner == nullptr) {
-        Append(u"<NULL>");
-    } else {
-        AppendZ(owner);
-    }
+std::u16string_view JournalRecord::OwnerField(const char16_t* owner) noexcept {
+    return owner == nullptr ? std::u16string_view(u"<NULL>") : std::u16string_view(owner, TextLength(owner));
 }
 
 void JournalRecord::Finish() noexcept {
@@ -154,14 +150,8 @@ int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemT
     JournalRecord record;
     record.Append(u"ADD ");
     record.AppendStamp(*time, u" ");
-    record.Append(u" -- ");
-    record.AppendOwner(owner);
-    record.Append(u" -- ");
-    record.AppendSigned32(severity);
-    record.Append(u" - Job");
-    record.AppendSigned32(jobNumber);
-    record.Append(u" - ");
-    record.AppendZ(message);
+    AppendAddFields(record, JournalRecord::OwnerField(owner), severity, jobNumber,
+                    std::u16string_view(message, TextLength(message)));
     record.Finish();
 
     return UnderSyncMutex([&record] { return AppendJournalRecord(SyncFile::Journal, record); });
@@ -173,7 +163,7 @@ int SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept {
     record.Append(u"PRUNE ");
     record.AppendStamp(*cutOff, u" ");
     record.Append(u" - ");
-    record.AppendOwner(owner);
+    record.Append(JournalRecord::OwnerField(owner));
     record.Append(u" - ");
     record.Finish();
 

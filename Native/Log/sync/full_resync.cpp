@@ -157,14 +157,7 @@ bool FullJournalWriter::Add(std::u16string_view kind, std::u16string_view time, 
     line.Append(kind);
     line.Append(u" ");
     line.Append(time);
-    line.Append(u" -- ");
-    line.Append(owner);
-    line.Append(u" -- ");
-    line.AppendSigned32(severity);
-    line.Append(u" - Job");
-    line.AppendSigned32(job);
-    line.Append(u" - ");
-    line.Append(message);
+    AppendAddFields(line, owner, severity, job, message);
     used_ += line.Finish();
     return true;
 }
