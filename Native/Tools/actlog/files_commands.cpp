@@ -57,16 +57,6 @@ int Owners(const std::vector<std::string>& args) {
     return kSuccess;
 }
 
-std::vector<std::string> DirectoryNames(const fs::path& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        names.push_back(PathText(it->path().filename()));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The problems of one owner's files. An append or a prune at work can show an
 // unindexed tail or a new pair for a moment, so damage is confirmed by
 // looking again.
@@ -75,7 +65,7 @@ std::vector<std::string> OwnerDamage(const OwnerFiles& files, std::string& summa
     std::vector<std::string> damage;
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        damage = StrayFiles(DirectoryNames(files.log.parent_path()), files.owner, PathText(files.log.filename()));
+        damage = StrayFiles(FileNames(files.log.parent_path()), files.owner, PathText(files.log.filename()));
         bool indexOk = false, logOk = false;
         std::vector<std::uint8_t> index = ReadAll(files.index, indexOk);
         std::vector<std::uint8_t> log = ReadAll(files.log, logOk);
@@ -125,11 +115,11 @@ int Verify(const std::vector<std::string>& args) {
         std::vector<std::string> claimed;
         for (const OwnerFiles& files : targets) {
             for (const std::string& stray :
-                 StrayFiles(DirectoryNames(logs), files.owner, PathText(files.log.filename()))) {
+                 StrayFiles(FileNames(logs), files.owner, PathText(files.log.filename()))) {
                 claimed.push_back(stray.substr(0, stray.find(':')));
             }
         }
-        for (const std::string& name : DirectoryNames(logs)) {
+        for (const std::string& name : FileNames(logs)) {
             if (!IsStrayFile(name) || std::find(claimed.begin(), claimed.end(), name) != claimed.end()) continue;
             Print("damage: " + name + ": left over, and no log of its owner\n");
             sound = false;

@@ -52,15 +52,6 @@ namespace {
 
 fs::path FromUtf8(std::string_view utf8) { return PathFromText(utf8); }
 
-std::vector<std::string> FileNames(const fs::path& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        names.push_back(PathText(it->path().filename()));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The library's rule: the longest part of the stem (the stem, then the text
 // after each '.') with an index, passing over a shorter part that has a log of
@@ -185,6 +176,16 @@ std::string PathText(const fs::path& path) {
 #else
     return path.string();
 #endif
+}
+
+std::vector<std::string> FileNames(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        names.push_back(PathText(it->path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace actlogtool

@@ -42,5 +42,7 @@ std::optional<std::uint64_t> FileSize(const fs::path& path);
 std::string PathText(const fs::path& path);  // UTF-8
 std::string LowerAscii(std::string_view text);
 fs::path PathFromText(std::string_view utf8);
+// The names in a directory (UTF-8), sorted; none when it cannot be read.
+std::vector<std::string> FileNames(const fs::path& dir);
 
 }  // namespace actlogtool
