@@ -203,6 +203,17 @@ const Scenario kScenarios[] = {
          });
          t.Prune();
      }},
+    // The new log is there but will not open (an I/O error, not absence):
+    // the append fails rather than write to the main pair the prune drops.
+    {"prune whose append cannot open the new log", [](CrashSweepTest&) {},
+     [](CrashSweepTest& t) {
+         t.faults.FailOnlyPaths(u".activity.log.new");
+         t.faults.RunBeforeNth(Op::Open, 2, [&t] {
+             t.faults.FailNth(Op::Open, 1);
+             t.Append(u"refused");
+         });
+         t.Prune();
+     }},
     {"rebuild", [](CrashSweepTest& t) { fs::remove(t.OwnerIndex()); }, [](CrashSweepTest&) { ReIndexLog(W(u"vm")); },
      [] { ReIndexLog(W(u"vm")); }},
     {"rename", [](CrashSweepTest&) {}, [](CrashSweepTest&) { VMUpdateLogFileNames(W(u"P"), W(u"vm")); }},

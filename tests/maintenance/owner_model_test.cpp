@@ -326,12 +326,10 @@ TEST_F(OwnerModelTest, RandomSequencesKeepTheAcknowledgedRecords) {
 // acknowledged record is lost, and the same export then succeeds.
 TEST_F(OwnerModelTest, EveryFailingPlatformCallKeepsTheAcknowledgedRecords) {
     using Op = testsupport::FaultInjectingPlatform::Op;
-    // Not swept: Exists and FindFirst, whose failure the platform reports as
-    // absence (an append then starts a second pair under another spelling, a
-    // prune skips its exchange yet counts its records): a known gap.
-    const Op ops[] = {Op::Open,     Op::Read,      Op::Write,     Op::Seek,         Op::Size,
-                      Op::SetEnd,   Op::Move,      Op::Delete,    Op::MakeDir,      Op::FindNext,
-                      Op::MutexOpen, Op::MutexWait, Op::MutexRelease, Op::Allocate};
+    const Op ops[] = {Op::Open,      Op::Read,      Op::Write,        Op::Seek,     Op::Size,
+                      Op::SetEnd,    Op::Move,      Op::Delete,       Op::Exists,   Op::MakeDir,
+                      Op::FindFirst, Op::FindNext,  Op::MutexOpen,    Op::MutexWait, Op::MutexRelease,
+                      Op::Allocate};
     static const char* const names[] = {"append", "GetLog", "GetJobLog", "prune", "rebuild", "rename"};
     for (int which = 0; which < 6; ++which) {
         Reset();

@@ -43,13 +43,13 @@ TEST_F(PlatformMutex, ClosingAHeldMutexLetsOthersIn) {
     std::thread other([&] {
         MutexHandle mine = os.OpenNamedMutex(name.c_str());
         seen = os.WaitMutex(mine, WaitTime::Infinite);
-        if (seen == WaitResult::Acquired || seen == WaitResult::Abandoned) os.ReleaseMutex(mine);
+        if (seen == WaitResult::Acquired || seen == WaitResult::Abandoned) os.ReleaseMutex(mine).Ignore();
         os.CloseMutex(mine);
     });
     std::this_thread::sleep_for(50ms);
 #ifdef _WIN32
     // Windows hands a mutex over only when its owning thread releases it or ends.
-    os.ReleaseMutex(holder);
+    EXPECT_TRUE(os.ReleaseMutex(holder));
 #endif
     os.CloseMutex(holder);
     other.join();
@@ -66,11 +66,12 @@ TEST_F(PlatformMutex, SecondOpenInTheOwningThread) {
     ASSERT_EQ(WaitResult::Acquired, os.WaitMutex(first, WaitTime::Zero));
 #ifdef _WIN32
     EXPECT_EQ(WaitResult::Acquired, os.WaitMutex(second, WaitTime::Zero));
-    os.ReleaseMutex(second);
+    EXPECT_TRUE(os.ReleaseMutex(second));
 #else
     EXPECT_EQ(WaitResult::TimedOut, os.WaitMutex(second, WaitTime::Zero));
+    EXPECT_FALSE(os.ReleaseMutex(second)) << "a mutex the caller does not hold";
 #endif
-    os.ReleaseMutex(first);
+    EXPECT_TRUE(os.ReleaseMutex(first));
     os.CloseMutex(second);
     os.CloseMutex(first);
 }
@@ -99,7 +100,7 @@ TEST_F(PlatformMutex, PosixForkedChildLocksThroughItsOwnDescriptors) {
     int status = -1;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    os.ReleaseMutex(parent);
+    EXPECT_TRUE(os.ReleaseMutex(parent));
     os.CloseMutex(parent);
     ::close(held[0]);
     ::close(held[1]);

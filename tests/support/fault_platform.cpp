@@ -270,10 +270,10 @@ actlog::Status FaultInjectingPlatform::RemoveFile(const char16_t* path) {
     return v.fail ? Injected(actlog::Op::Remove) : inner_.RemoveFile(path);
 }
 
-bool FaultInjectingPlatform::Exists(const char16_t* path) {
+actlog::Status FaultInjectingPlatform::Exists(const char16_t* path) {
     Verdict v = Decide(Op::Exists, Text(path));
     if (v.before) v.before();
-    return !v.fail && inner_.Exists(path);
+    return v.fail ? Injected(actlog::Op::Probe) : inner_.Exists(path);
 }
 
 actlog::Status FaultInjectingPlatform::MakeDirectory(const char16_t* path) {
@@ -285,14 +285,14 @@ actlog::Status FaultInjectingPlatform::MakeDirectory(const char16_t* path) {
 SearchHandle FaultInjectingPlatform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {
     Verdict v = Decide(Op::FindFirst, Text(pattern));
     if (v.before) v.before();
-    if (v.fail) return SearchHandle{};
+    if (v.fail) return SearchHandle::Failed(Injected(actlog::Op::Find));
     return inner_.FindFirst(pattern, name, capacity);
 }
 
-bool FaultInjectingPlatform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
+actlog::Status FaultInjectingPlatform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
     Verdict v = Decide(Op::FindNext, std::u16string());
     if (v.before) v.before();
-    return !v.fail && inner_.FindNext(search, name, capacity);
+    return v.fail ? Injected(actlog::Op::Find) : inner_.FindNext(search, name, capacity);
 }
 
 void FaultInjectingPlatform::FindClose(SearchHandle search) { inner_.FindClose(search); }
@@ -302,7 +302,7 @@ void FaultInjectingPlatform::FindClose(SearchHandle search) { inner_.FindClose(s
 MutexHandle FaultInjectingPlatform::OpenNamedMutex(const char16_t* name) {
     Verdict v = Decide(Op::MutexOpen, Text(name));
     if (v.before) v.before();
-    if (v.fail) return MutexHandle{};
+    if (v.fail) return MutexHandle::Failed(Injected(actlog::Op::LockMutex));
     MutexHandle mutex = inner_.OpenNamedMutex(name);
     if (mutex.valid()) Remember(mutex.value, kMutex, name);
     return mutex;
@@ -330,10 +330,10 @@ WaitResult FaultInjectingPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
     return result;
 }
 
-bool FaultInjectingPlatform::ReleaseMutex(MutexHandle mutex) {
+actlog::Status FaultInjectingPlatform::ReleaseMutex(MutexHandle mutex) {
     Verdict v = Decide(Op::MutexRelease, PathOf(mutex.value, kMutex));
     if (v.before) v.before();
-    return !v.fail && inner_.ReleaseMutex(mutex);
+    return v.fail ? Injected(actlog::Op::LockMutex) : inner_.ReleaseMutex(mutex);
 }
 
 void FaultInjectingPlatform::CloseMutex(MutexHandle mutex) {

@@ -18,7 +18,7 @@
 // name; FindFirst through its pattern; string loads through the library path.
 //
 // What a failed call does: nothing reaches the wrapped platform and the call
-// reports failure the way the OS would (invalid handle, false, 0 bytes,
+// reports failure the way the OS would (an I/O error status or invalid handle,
 // WaitResult::Failed, null block, 0 characters with an empty buffer).
 //
 // Thread-safe: the rules and counters are guarded; the wrapped platform is
@@ -129,15 +129,15 @@ public:
     void CloseFile(actlog::platform::FileHandle file) override;
     actlog::Status MoveNoReplace(const char16_t* from, const char16_t* to) override;
     actlog::Status RemoveFile(const char16_t* path) override;
-    bool Exists(const char16_t* path) override;
+    actlog::Status Exists(const char16_t* path) override;
     actlog::Status MakeDirectory(const char16_t* path) override;
     actlog::platform::SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) override;
-    bool FindNext(actlog::platform::SearchHandle search, char16_t* name, std::size_t capacity) override;
+    actlog::Status FindNext(actlog::platform::SearchHandle search, char16_t* name, std::size_t capacity) override;
     void FindClose(actlog::platform::SearchHandle search) override;
     actlog::platform::MutexHandle OpenNamedMutex(const char16_t* name) override;
     actlog::platform::WaitResult WaitMutex(actlog::platform::MutexHandle mutex,
                                            actlog::platform::WaitTime time) override;
-    bool ReleaseMutex(actlog::platform::MutexHandle mutex) override;
+    actlog::Status ReleaseMutex(actlog::platform::MutexHandle mutex) override;
     void CloseMutex(actlog::platform::MutexHandle mutex) override;
     void SetMutexDirectory(const char16_t* directory) override;
     LogSystemTime SystemTimeUtc() override;

@@ -37,6 +37,7 @@ Status RenameOwnerLog(const char16_t* prefix, const char16_t* owner) {
     // Only a log the owner may use is moved, under the name its files spell.
     std::u16string_view directory = Module().logsDirectory.view();
     OwnerLogName present = LookUpOwnerLog(directory, std::u16string_view(owner, TextLength(owner)));
+    if (present.lookup == OwnerLogLookup::Unknown) return Status::Fail(Code::Io, Op::Probe);
     if (present.lookup != OwnerLogLookup::Found) return Status::Ok();  // nothing to move
 
     // The new stem "<prefix>.<owner>" must be as safe as an owner name: the
@@ -53,8 +54,9 @@ Status RenameOwnerLog(const char16_t* prefix, const char16_t* owner) {
     // The moved log must stay the owner's: no other owner's index may claim
     // the new name.
     PathText claimant;
-    if (IndexedOwnerOfLog(directory, stem.view(), claimant) == LogClaim::Claimed &&
-        !EqualNoCase(claimant.view(), present.spelling.view())) {
+    LogClaim claim = IndexedOwnerOfLog(directory, stem.view(), claimant);
+    if (claim == LogClaim::Unknown) return Status::Fail(Code::Io, Op::Probe);
+    if (claim == LogClaim::Claimed && !EqualNoCase(claimant.view(), present.spelling.view())) {
         return Status::Fail(Code::AlreadyExists, Op::Move);
     }
     return platform::Current().MoveNoReplace(present.log.c_str(), target.c_str());

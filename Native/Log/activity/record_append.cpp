@@ -117,6 +117,9 @@ Status AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     bool recovered = false;
     Status result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
     if (newPair) return result;
+    // A new log that failed to open for any cause but its absence may be
+    // there: the record must not go to the main pair, which the prune drops.
+    if (!recovered && result.code() != Code::NotFound) return result;
     result = recovered ? AppendToMainPair(line, OwnerFiles(owner))
                        : AppendToMainPair(line, std::move(files), std::move(mainLog));
     // A main pair that cannot take the record may be a dead prune's half-done

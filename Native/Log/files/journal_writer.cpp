@@ -143,8 +143,11 @@ int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
 int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time, const char16_t* message,
                const char16_t* owner) noexcept {
     if (severity == 0 || severity == 3) return 0;
+    // Records are journaled only once a full resynchronisation has left its
+    // mark; a mark that cannot be looked at is a journal failure.
     PathText mark = SyncFilePath(SyncFile::FullSyncMark);
-    if (!platform::Current().Exists(mark.c_str())) return 0;
+    Status marked = platform::Current().Exists(mark.c_str());
+    if (!marked) return marked.code() == Code::NotFound ? 0 : -1;
     if (time == nullptr) return -1;
 
     JournalRecord record;

@@ -117,16 +117,15 @@ PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept 
 }
 
 platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept {
-    if (!OwnerNameAllowed(owner)) return {};
+    if (!OwnerNameAllowed(owner)) {
+        return platform::MutexHandle::Failed(Status::Fail(Code::InvalidArgument, Op::CheckArgument));
+    }
     PathText name = LogMutexName(baseName, owner);
     return platform::Current().OpenNamedMutex(name.c_str());
 }
 
 LogMutex::LogMutex(const char16_t* baseName, const char16_t* owner) noexcept
-    : handle_(OpenLogMutex(baseName, owner)) {
-    if (handle_.valid()) return;
-    status_ = OwnerNameAllowed(owner) ? LastOsError(Op::LockMutex) : Status::Fail(Code::InvalidArgument, Op::CheckArgument);
-}
+    : handle_(OpenLogMutex(baseName, owner)) {}
 
 LogMutex::~LogMutex() {
     if (!handle_.valid()) return;
@@ -138,7 +137,8 @@ bool LogMutex::Wait(platform::WaitTime time) noexcept {
     if (!handle_.valid() || held_) return false;
     platform::WaitResult result = platform::Current().WaitMutex(handle_, time);
     if (result == platform::WaitResult::Abandoned) {
-        platform::Current().ReleaseMutex(handle_);
+        // Given back at once; a release that fails leaves it to the close.
+        platform::Current().ReleaseMutex(handle_).Ignore();
         return false;
     }
     held_ = result == platform::WaitResult::Acquired;
@@ -147,7 +147,9 @@ bool LogMutex::Wait(platform::WaitTime time) noexcept {
 
 void LogMutex::Release() noexcept {
     if (!held_) return;
-    platform::Current().ReleaseMutex(handle_);
+    // A lock that cannot be released goes with the descriptor or handle when
+    // the mutex is closed, as it does when its holder dies.
+    platform::Current().ReleaseMutex(handle_).Ignore();
     held_ = false;
 }
 
@@ -159,7 +161,7 @@ int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept {
     std::u16string_view suffix = ActivitySuffix(LogFile::Log);
     if (wanted.size() <= suffix.size() || !EqualNoCase(wanted.substr(wanted.size() - suffix.size()), suffix)) return 0;
     OwnerLogName found = LookUpOwnerLog(whole.substr(0, nameStart), wanted.substr(0, wanted.size() - suffix.size()));
-    if (found.lookup == OwnerLogLookup::Taken) {
+    if (found.lookup == OwnerLogLookup::Taken || found.lookup == OwnerLogLookup::Unknown) {
         path[0] = 0;
         return -1;
     }

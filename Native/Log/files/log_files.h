@@ -85,8 +85,8 @@ const char16_t* ActivitySuffix(LogFile which) noexcept;
 // Base name + owner in lower case (the sync mutex takes no owner).
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept;
 
-// Opens (or creates) the named mutex base name + owner. Invalid when the OS
-// refuses it or the owner name is not allowed.
+// Opens (or creates) the named mutex base name + owner. Invalid, with the
+// cause, when the OS refuses it or the owner name is not allowed.
 platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept;
 
 // One named mutex for the length of a scope: opened on construction, released
@@ -100,7 +100,7 @@ public:
 
     bool opened() const noexcept { return handle_.valid(); }
     // Why it could not be opened (Ok when it was).
-    Status status() const noexcept { return status_; }
+    Status status() const noexcept { return handle_.status; }
     bool held() const noexcept { return held_; }
     // True only when the mutex was acquired. An abandoned mutex counts as a
     // failed wait; the ownership it handed over is given back at once, so that
@@ -110,7 +110,6 @@ public:
 
 private:
     platform::MutexHandle handle_;
-    Status status_;
     bool held_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "files/new_pair.h"
 
+#include <initializer_list>
+
 #include "files/file_io.h"
 #include "files/pair_tail.h"
 
@@ -8,6 +10,17 @@ namespace {
 
 using platform::Access;
 using platform::Disposition;
+
+// What a look at a name found. Recovery acts only on what it knows: where the
+// OS cannot tell whether a file is there, it changes nothing and leaves the
+// files for the next call, and the search for leftovers counts the name as one.
+enum class Presence { There, Absent, Unknown };
+
+Presence Probe(const char16_t* path) noexcept {
+    Status found = platform::Current().Exists(path);
+    if (found) return Presence::There;
+    return found.code() == Code::NotFound ? Presence::Absent : Presence::Unknown;
+}
 
 // "<path>.oldN"; empty for an empty path (a log name another owner claims).
 void NameOld(BackupName& name, const PathText& path, char16_t digit) noexcept {
@@ -30,22 +43,20 @@ bool MoveAside(const PathText& path, BackupName* backup) noexcept {
 
 // Puts a main file back from ".old0" when it is missing.
 void RestoreFromOld0(const PathText& path) noexcept {
-    platform::Platform& os = platform::Current();
-    if (path.empty() || os.Exists(path.c_str())) return;
+    if (path.empty() || Probe(path.c_str()) != Presence::Absent) return;
     BackupName old;
     NameOld(old, path, u'0');
     // Best effort: a backup that cannot move back stays for the next recovery.
-    if (os.Exists(old.c_str())) os.MoveNoReplace(old.c_str(), path.c_str()).Ignore();
+    if (Probe(old.c_str()) != Presence::Absent) platform::Current().MoveNoReplace(old.c_str(), path.c_str()).Ignore();
 }
 
 void RemoveOlds(const PathText& path) noexcept {
-    platform::Platform& os = platform::Current();
     if (path.empty()) return;
     BackupName old;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         NameOld(old, path, digit);
         // A backup that stays is removed by a later recovery.
-        if (os.Exists(old.c_str())) os.RemoveFile(old.c_str()).Ignore();
+        if (Probe(old.c_str()) != Presence::Absent) platform::Current().RemoveFile(old.c_str()).Ignore();
     }
 }
 
@@ -190,16 +201,22 @@ void FinishPrune(const PairPaths& paths) noexcept {
     SwapNewPairIn(paths, &backups);
 }
 
+// Whether any of the names may be there (an unknown answer counts).
+bool AnyMayExist(std::initializer_list<const char16_t*> paths) noexcept {
+    for (const char16_t* path : paths) {
+        if (Probe(path) != Presence::Absent) return true;
+    }
+    return false;
+}
+
 bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
-    platform::Platform& os = platform::Current();
     BackupName oldIndex, oldLog;
     NameOld(oldIndex, paths.index, u'0');
     NameOld(oldLog, paths.log, u'0');
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
     // A missing index alone is no leftover: it waits for a rebuild, and
     // taking the prune mutex for it would turn that rebuild away.
-    return os.Exists(paths.newLog.c_str()) || os.Exists(paths.newIndex.c_str()) || os.Exists(oldIndex.c_str()) ||
-           os.Exists(oldLog.c_str()) || os.Exists(rebuild.c_str());
+    return AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str(), oldIndex.c_str(), oldLog.c_str(), rebuild.c_str()});
 }
 
 }  // namespace
@@ -262,10 +279,14 @@ bool FillFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
 bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     platform::Platform& os = platform::Current();
     // Steps already taken by a dead exchange are skipped: a main name that is
-    // gone was moved aside.
-    if (os.Exists(paths.newLog.c_str())) {
-        if (os.Exists(paths.index.c_str()) && !MoveAside(paths.index, &backups->index)) return false;
-        if (os.Exists(paths.log.c_str()) && !MoveAside(paths.log, &backups->log)) {
+    // gone was moved aside. Nothing moves while any name cannot be probed.
+    const Presence newLog = Probe(paths.newLog.c_str());
+    const Presence index = Probe(paths.index.c_str());
+    const Presence log = Probe(paths.log.c_str());
+    if (newLog == Presence::Unknown || index == Presence::Unknown || log == Presence::Unknown) return false;
+    if (newLog == Presence::There) {
+        if (index == Presence::There && !MoveAside(paths.index, &backups->index)) return false;
+        if (log == Presence::There && !MoveAside(paths.log, &backups->log)) {
             // Undo as far as it goes; recovery puts a lone backup back.
             if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
             return false;
@@ -277,12 +298,17 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
             return false;
         }
     }
-    if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) {
+    // An index whose presence is unknown is left with the new one beside it:
+    // recovery finishes that step.
+    if (Probe(paths.index.c_str()) == Presence::Absent &&
+        !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) {
         ReindexMain(paths);
     }
     // Without an index in place the new one stays for the next recovery: an
     // old index restored beside the new log would not match it.
-    if (os.Exists(paths.index.c_str())) os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
+    if (Probe(paths.index.c_str()) == Presence::There) {
+        os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
+    }
     return true;
 }
 
@@ -292,7 +318,7 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
     // cannot, the new pair stays for the next recovery to finish the prune.
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);
-    if (!os.Exists(paths.log.c_str())) return false;
+    if (Probe(paths.log.c_str()) != Presence::There) return false;
     {
         ScopedFile newLog, newIndex;
         PairEnds from;
@@ -347,15 +373,20 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     PairPaths paths(owner);
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
     // A rebuild index that stays is replaced by the next rebuild.
-    if (os.Exists(rebuild.c_str())) os.RemoveFile(rebuild.c_str()).Ignore();
-    bool newLog = os.Exists(paths.newLog.c_str());
-    bool newIndex = os.Exists(paths.newIndex.c_str());
+    if (Probe(rebuild.c_str()) != Presence::Absent) os.RemoveFile(rebuild.c_str()).Ignore();
+    const Presence newLogFound = Probe(paths.newLog.c_str());
+    const Presence newIndexFound = Probe(paths.newIndex.c_str());
+    if (newLogFound == Presence::Unknown || newIndexFound == Presence::Unknown) return;
+    const bool newLog = newLogFound == Presence::There;
+    const bool newIndex = newIndexFound == Presence::There;
     if (newLog && newIndex) {
         FinishPrune(paths);
     } else if (newIndex) {
         // The exchange stopped between its two moves into place: the log in
         // place is the new one, and this is its index.
-        if (!os.Exists(paths.index.c_str()) && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) return;
+        const Presence index = Probe(paths.index.c_str());
+        if (index == Presence::Unknown) return;
+        if (index == Presence::Absent && !os.MoveNoReplace(paths.newIndex.c_str(), paths.index.c_str())) return;
         os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
     } else if (newLog) {
         // Its records were carried back already, or its index never made.
@@ -364,7 +395,7 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);
     // Backups are stale once no new pair is left to exchange.
-    if (os.Exists(paths.newLog.c_str()) || os.Exists(paths.newIndex.c_str())) return;
+    if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) return;
     RemoveOlds(paths.index);
     RemoveOlds(paths.log);
 }
@@ -400,14 +431,11 @@ void RepairTailIfIdle(const char16_t* owner) noexcept {
 }
 
 void RecoverIfLeftovers(const char16_t* owner) noexcept {
-    platform::Platform& os = platform::Current();
     PairPaths paths(owner);
     BackupName oldIndex, oldLog;
     NameOld(oldIndex, paths.index, u'0');
     NameOld(oldLog, paths.log, u'0');
-    if (os.Exists(paths.newLog.c_str()) || os.Exists(oldIndex.c_str()) || os.Exists(oldLog.c_str())) {
-        RecoverUnlocked(owner);
-    }
+    if (AnyMayExist({paths.newLog.c_str(), oldIndex.c_str(), oldLog.c_str()})) RecoverUnlocked(owner);
 }
 
 void RecoverUnlocked(const char16_t* owner) noexcept {

@@ -9,19 +9,29 @@ namespace {
 constexpr std::u16string_view kLogSuffix = u".activity.log";
 constexpr std::u16string_view kIndexSuffix = u".activity.idx";
 
-bool FileExists(std::u16string_view directory, std::u16string_view stem, std::u16string_view suffix) noexcept {
+// Ok when the file exists, NotFound when it does not (a name too long for a
+// path included), any other code when the OS could not tell.
+Status FileExists(std::u16string_view directory, std::u16string_view stem, std::u16string_view suffix) noexcept {
     PathText path(directory);
-    return path.Append(stem) && path.Append(suffix) && platform::Current().Exists(path.c_str());
+    if (!path.Append(stem) || !path.Append(suffix)) return Status::Fail(Code::NotFound, Op::Probe);
+    return platform::Current().Exists(path.c_str());
 }
+
+// A failure that is not "no such file": the answer is unknown.
+bool Unsure(const Status& status) noexcept { return !status && status.code() != Code::NotFound; }
 
 bool EndsWithNoCase(std::u16string_view text, std::u16string_view tail) noexcept {
     return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
 }
 
-// Whether the log with this stem may be `owner`'s: no other owner's index claims it.
-bool MayTake(std::u16string_view directory, std::u16string_view stem, std::u16string_view owner) noexcept {
+// Whether the log with this stem may be `owner`'s: no other owner's index
+// claims it. *unsure is set when that could not be found out.
+bool MayTake(std::u16string_view directory, std::u16string_view stem, std::u16string_view owner,
+             bool* unsure) noexcept {
     PathText claimant;
-    return IndexedOwnerOfLog(directory, stem, claimant) != LogClaim::Claimed || EqualNoCase(claimant.view(), owner);
+    LogClaim claim = IndexedOwnerOfLog(directory, stem, claimant);
+    if (claim == LogClaim::Unknown) *unsure = true;
+    return claim == LogClaim::None || claim == LogClaim::Elsewhere || EqualNoCase(claimant.view(), owner);
 }
 
 // The owner's part of a log name (its last owner.size() units before the suffix).
@@ -35,8 +45,12 @@ LogClaim IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view st
     LogClaim claim = LogClaim::None;
     for (std::size_t from = 0; from < stem.size();) {
         std::u16string_view part = stem.substr(from);
-        if (FileExists(directory, part, kIndexSuffix)) {
-            if (from == 0 || !FileExists(directory, part, kLogSuffix)) {
+        Status index = FileExists(directory, part, kIndexSuffix);
+        if (Unsure(index)) return LogClaim::Unknown;
+        if (index) {
+            Status log = from == 0 ? Status::Fail(Code::NotFound, Op::Probe) : FileExists(directory, part, kLogSuffix);
+            if (Unsure(log)) return LogClaim::Unknown;
+            if (!log) {
                 owner.Assign(part);
                 return LogClaim::Claimed;
             }
@@ -57,12 +71,23 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
     result.log.Append(owner);
     result.log.Append(kLogSuffix);
     platform::Platform& os = platform::Current();
+    // Where the OS cannot say which files exist, no log is chosen on a guess:
+    // a wrong "not there" could hand the owner another owner's log or a second one.
+    bool unsure = false;
+    auto unknown = [&result]() {
+        result.lookup = OwnerLogLookup::Unknown;
+        result.log.Clear();
+        return result;
+    };
 
     // The plain name as the caller spells it: one look at the file, and at the
     // indexes of the shorter owners its name could stand for.
-    if (os.Exists(result.log.c_str())) {
+    Status plain = os.Exists(result.log.c_str());
+    if (Unsure(plain)) return unknown();
+    if (plain) {
         bool dotted = owner.find(u'.') != std::u16string_view::npos;
-        if (dotted && !MayTake(directory, owner, owner)) {
+        if (dotted && !MayTake(directory, owner, owner, &unsure)) {
+            if (unsure) return unknown();
             result.lookup = OwnerLogLookup::Taken;
             result.log.Clear();
         } else {
@@ -76,14 +101,15 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
     if (!pattern.Append(owner) || !pattern.Append(kLogSuffix)) return result;
     char16_t found[kPathChars];
     platform::SearchHandle search = os.FindFirst(pattern.c_str(), found, kPathChars);
-    if (!search.valid()) return result;
+    if (!search.valid()) return Unsure(search.status) ? unknown() : result;
     PathText chosen;
-    for (bool more = true; more; more = os.FindNext(search, found, kPathChars)) {
+    Status next = Status::Ok();
+    for (; next; next = os.FindNext(search, found, kPathChars)) {
         std::u16string_view name(found, TextLength(found));
         if (name.size() <= kLogSuffix.size() + owner.size()) {
             if (!EqualNoCase(name.substr(0, owner.size()), owner)) continue;
             // The plain name in another letter case.
-            if (MayTake(directory, name.substr(0, owner.size()), owner)) {
+            if (MayTake(directory, name.substr(0, owner.size()), owner, &unsure)) {
                 chosen.Assign(name);
                 result.lookup = OwnerLogLookup::Found;
             } else {
@@ -94,12 +120,13 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
         if (name[name.size() - kLogSuffix.size() - owner.size() - 1] != u'.') continue;
         if (!EndsWithNoCase(name, kLogSuffix) || !EqualNoCase(OwnerPart(name, owner), owner)) continue;
         if (result.lookup == OwnerLogLookup::Absent &&
-            MayTake(directory, name.substr(0, name.size() - kLogSuffix.size()), owner)) {
+            MayTake(directory, name.substr(0, name.size() - kLogSuffix.size()), owner, &unsure)) {
             chosen.Assign(name);
             result.lookup = OwnerLogLookup::Found;
         }
     }
     os.FindClose(search);
+    if (unsure || Unsure(next)) return unknown();
 
     if (result.lookup == OwnerLogLookup::Taken) {
         result.log.Clear();

@@ -17,6 +17,7 @@ enum class LogClaim {
     Claimed,    // `owner` receives the owner whose index claims the log
     Elsewhere,  // only passed-over parts have an index; `owner` receives the longest
     None,       // no part has an index: the log is whichever owner's finds it first
+    Unknown,    // an index could not be probed (the OS failed): nobody may take the log
 };
 LogClaim IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view stem, PathText& owner) noexcept;
 
@@ -24,11 +25,12 @@ enum class OwnerLogLookup {
     Found,   // the owner's log lies on disk
     Absent,  // the owner has no log: the plain name is free for it
     Taken,   // the plain name is another owner's log: the owner has none it may use
+    Unknown, // a probe or the search failed: the log is not known, so none is used
 };
 
 struct OwnerLogName {
     OwnerLogLookup lookup = OwnerLogLookup::Absent;
-    PathText log;       // path of the log: found, or the plain name; empty when taken
+    PathText log;       // path of the log: found, or the plain name; empty when taken or unknown
     PathText spelling;  // the owner name as all its files spell it
 };
 

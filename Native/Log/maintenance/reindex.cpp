@@ -46,7 +46,9 @@ int ReIndex(const char16_t* owner) noexcept {
     if (!write.opened()) return ExportResult(Status::Fail(Code::Io, Op::LockMutex));
 
     PathText indexPath = ActivityPath(LogFile::Index, owner);
-    if (os.Exists(indexPath.c_str())) return 0;
+    Status present = os.Exists(indexPath.c_str());
+    if (present) return 0;
+    if (present.code() != Code::NotFound) return ExportResult(present);
 
     PathText rebuildPath = ActivityPath(LogFile::RebuildIndex, owner);
     Status scanned;

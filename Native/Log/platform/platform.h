@@ -36,12 +36,19 @@ struct [[nodiscard]] FileHandle {
     static FileHandle Failed(Status why) noexcept { return FileHandle{kInvalid, why}; }
     bool valid() const noexcept { return value != kInvalid; }
 };
-struct MutexHandle {
+// A mutex that could not be opened carries why.
+struct [[nodiscard]] MutexHandle {
     std::intptr_t value = 0;
+    Status status;
+    static MutexHandle Failed(Status why) noexcept { return MutexHandle{0, why}; }
     bool valid() const noexcept { return value != 0; }
 };
-struct SearchHandle {
+// A search that delivered nothing carries why: Code::NotFound when no name
+// matched (or the directory is missing), any other code when the search failed.
+struct [[nodiscard]] SearchHandle {
     std::intptr_t value = 0;
+    Status status;
+    static SearchHandle Failed(Status why) noexcept { return SearchHandle{0, why}; }
     bool valid() const noexcept { return value != 0; }
 };
 struct LibraryHandle {
@@ -102,21 +109,26 @@ public:
     // Moves a file; never replaces an existing target.
     virtual Status MoveNoReplace(const char16_t* from, const char16_t* to) = 0;
     virtual Status RemoveFile(const char16_t* path) = 0;
-    // A file or directory exists under the name (GetFileAttributesW succeeds).
-    virtual bool Exists(const char16_t* path) = 0;
+    // Ok when a file or directory exists under the name (GetFileAttributesW
+    // succeeds), Code::NotFound when none does; any other code when the OS
+    // could not tell (no permission on the directory, an I/O error). Callers
+    // whose decision would be unsafe on a wrong "not there" check for NotFound.
+    virtual Status Exists(const char16_t* path) = 0;
     // Creates one directory level; Code::AlreadyExists when it was there.
     virtual Status MakeDirectory(const char16_t* path) = 0;
     // Directory search: `pattern` is a path whose last part may hold '*' and '?',
     // matched without regard to letter case. The file name (without directory)
     // of each match goes to `name` (cut to `capacity` - 1 and terminated).
     virtual SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) = 0;
-    virtual bool FindNext(SearchHandle search, char16_t* name, std::size_t capacity) = 0;
+    // The next match; Code::NotFound after the last one.
+    virtual Status FindNext(SearchHandle search, char16_t* name, std::size_t capacity) = 0;
     virtual void FindClose(SearchHandle search) = 0;
 
     // ---- named mutexes, shared by every process and thread ----
     virtual MutexHandle OpenNamedMutex(const char16_t* name) = 0;
     virtual WaitResult WaitMutex(MutexHandle mutex, WaitTime time) = 0;
-    virtual bool ReleaseMutex(MutexHandle mutex) = 0;
+    // Fails when the caller does not hold the mutex.
+    virtual Status ReleaseMutex(MutexHandle mutex) = 0;
     virtual void CloseMutex(MutexHandle mutex) = 0;
     // POSIX keeps its mutex lock files in a directory (the Logs directory);
     // the Win32 implementation ignores this.

@@ -38,6 +38,7 @@ enum class Op : std::uint8_t {
     Move,
     Remove,
     MakeDirectory,
+    Probe,  // whether a name exists
     Find,
     LockMutex,
     CopyText,

@@ -24,27 +24,59 @@ bool SameFileName(std::u16string_view a, std::u16string_view b) noexcept {
 // Whether the search result `fileName` is the log that `owner`'s operations
 // use. A second name that resolves to the same owner (a stale prefixed copy
 // beside the exact name, say) is not: exporting it would put the owner's
-// records in twice or records nobody else can read.
-bool IsOwnersLog(std::u16string_view fileName, const char16_t* owner) noexcept {
-    PathText found(Module().logsDirectory.view());
+// records in twice or records nobody else can read. Fails when the owner's
+// log cannot be looked up: leaving it out would drop its records unseen.
+Status IsOwnersLog(std::u16string_view fileName, const char16_t* owner, bool* isOwners) noexcept {
+    std::u16string_view directory = Module().logsDirectory.view();
+    OwnerLogName resolved = LookUpOwnerLog(directory, std::u16string_view(owner, TextLength(owner)));
+    if (resolved.lookup == OwnerLogLookup::Unknown) return Status::Fail(Code::Io, Op::Probe);
+    PathText found(directory);
     found.Append(fileName);
-    PathText resolved = ActivityPath(LogFile::Log, owner);
-    return SameFileName(found.view(), resolved.view());
+    *isOwners = SameFileName(found.view(), resolved.log.view());
+    return Status::Ok();
 }
 
 // After a log could not be read: what was written stays, as after a failed page.
-int KeepAndFail(FullJournalWriter& journal) noexcept {
+Status KeepAndFail(FullJournalWriter& journal, Status cause) noexcept {
     if (!journal.Flush()) journal.Discard();
-    return 1;
+    return cause;
 }
 
-std::int32_t MergeAll() noexcept {
+// Exports every owner's log that the search of the Logs directory finds.
+Status MergeOwners(FullJournalWriter& journal) noexcept {
+    platform::Platform& os = platform::Current();
+    PathText pattern(Module().logsDirectory.view());
+    pattern.Append(u"*.activity.log");
+    char16_t name[kPathChars] = {};
+    platform::SearchHandle search = os.FindFirst(pattern.c_str(), name, kPathChars);
+    if (!search.valid()) return search.status.code() == Code::NotFound ? Status::Ok() : search.status;
+    Status result = Status::Ok();
+    Status next = Status::Ok();
+    for (; result && next; next = os.FindNext(search, name, kPathChars)) {
+        std::u16string_view fileName(name, TextLength(name));
+        PathText owner;
+        bool isOwners = false;
+        result = OwnerOfLogFile(fileName, owner);
+        if (result.code() == Code::InvalidArgument) {
+            result = Status::Ok();  // not an owner's log name
+            continue;
+        }
+        if (result) result = IsOwnersLog(fileName, owner.c_str(), &isOwners);
+        if (result && isOwners) result = MergeActiveLog2LogTransFull(owner.c_str(), owner.c_str(), journal);
+    }
+    os.FindClose(search);
+    if (!result) return result;
+    // A search that stops early would leave owners out unseen.
+    return next.code() == Code::NotFound ? Status::Ok() : next;
+}
+
+Status MergeAll() noexcept {
     LogMutex mutex(kSyncMutexBase, nullptr);
-    if (!mutex.opened()) return 1;
+    if (!mutex.opened()) return mutex.status();
     // A failed wait (an abandoned mutex, given back at once) answers 0 with
     // nothing written, as the export always has: callers take 0 as "done" and
     // read whatever full journal stands. It sets no last error.
-    if (!mutex.Wait(platform::WaitTime::Infinite)) return 0;
+    if (!mutex.Wait(platform::WaitTime::Infinite)) return Status::Ok();
 
     platform::Platform& os = platform::Current();
     const ModuleValues& module = Module();
@@ -57,29 +89,15 @@ std::int32_t MergeAll() noexcept {
     }
 
     FullJournalWriter journal;
-    if (MergeActiveLog2LogTransFull(nullptr, u"<NULL>", journal) != 0) return 1;
-
-    PathText pattern(module.logsDirectory.view());
-    pattern.Append(u"*.activity.log");
-    char16_t name[kPathChars] = {};
-    platform::SearchHandle search = os.FindFirst(pattern.c_str(), name, kPathChars);
-    if (search.valid()) {
-        do {
-            std::u16string_view fileName(name, TextLength(name));
-            PathText owner;
-            if (!OwnerOfLogFile(fileName, owner) || !IsOwnersLog(fileName, owner.c_str())) continue;
-            if (MergeActiveLog2LogTransFull(owner.c_str(), owner.c_str(), journal) != 0) {
-                os.FindClose(search);
-                return 1;
-            }
-        } while (os.FindNext(search, name, kPathChars));
-        os.FindClose(search);
-    }
-    if (!journal.Flush()) {
+    Status result = MergeActiveLog2LogTransFull(nullptr, u"<NULL>", journal);
+    if (result) result = MergeOwners(journal);
+    if (!result) return result;
+    result = journal.Flush();
+    if (!result) {
         journal.Discard();
-        return 1;
+        return result;
     }
-    return 0;
+    return Status::Ok();
 }
 
 }  // namespace
@@ -146,38 +164,42 @@ private:
 
 }  // namespace
 
-bool FullJournalWriter::Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner,
+Status FullJournalWriter::Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner,
                             std::int32_t severity, std::int32_t job, std::u16string_view message) noexcept {
     if (buffer_ == nullptr) {
         buffer_ = static_cast<unsigned char*>(platform::Current().Allocate(kBufferBytes));
-        if (buffer_ == nullptr) return false;
+        if (buffer_ == nullptr) return Status::Fail(Code::NoMemory, Op::Allocate);
     }
-    if (kBufferBytes - used_ < LineInPlace::kMostBytes && !Flush()) return false;
+    if (kBufferBytes - used_ < LineInPlace::kMostBytes) {
+        Status flushed = Flush();
+        if (!flushed) return flushed;
+    }
     LineInPlace line(buffer_ + used_);
     line.Append(kind);
     line.Append(u" ");
     line.Append(time);
     AppendAddFields(line, owner, severity, job, message);
     used_ += line.Finish();
-    return true;
+    return Status::Ok();
 }
 
-bool FullJournalWriter::Flush() noexcept {
-    if (used_ == 0) return true;
-    bool written = Write(buffer_, used_);
+Status FullJournalWriter::Flush() noexcept {
+    if (used_ == 0) return Status::Ok();
+    Status written = Write(buffer_, used_);
     used_ = 0;
     return written;
 }
 
-bool FullJournalWriter::Write(const void* bytes, std::uint32_t count) noexcept {
+Status FullJournalWriter::Write(const void* bytes, std::uint32_t count) noexcept {
     platform::Platform& os = platform::Current();
     if (!file_.valid()) {
         file_ = os.OpenFile(path_.c_str(), platform::Access::Write, platform::Disposition::OpenAlways);
-        if (!file_.valid()) return false;
+        if (!file_.valid()) return file_.status;
         std::uint64_t position = 0;
-        if (!SeekEndPastMark(file_, &position)) return false;
+        Status marked = SeekEndPastMark(file_, &position);
+        if (!marked) return marked;
     }
-    return static_cast<bool>(WriteAll(file_, bytes, count));
+    return WriteAll(file_, bytes, count);
 }
 
 void FullJournalWriter::Close() noexcept {
@@ -192,15 +214,15 @@ void FullJournalWriter::Discard() noexcept {
     platform::Current().RemoveFile(path_.c_str()).Ignore();
 }
 
-int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
-                                FullJournalWriter& journal) noexcept {
+Status MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
+                                   FullJournalWriter& journal) noexcept {
     // One snapshot for the whole log: every record it holds is exported exactly
     // once, whatever is appended or pruned meanwhile. The lines are split where
     // the walk read them; nothing is allocated per record.
     ReadSnapshot snapshot(owner);
     if (!snapshot.valid()) {
         if (snapshot.status() == ReadResult::Damaged) snapshot.DiscardIndex();
-        return KeepAndFail(journal);
+        return KeepAndFail(journal, snapshot.cause());
     }
     std::u16string_view ownerText(journalOwner, TextLength(journalOwner));
     std::uint32_t n = snapshot.records();
@@ -211,35 +233,39 @@ int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOw
         if (result != ReadResult::Ok) {
             // As GetLog does: only an index that describes its log wrongly goes.
             if (result == ReadResult::Damaged) snapshot.DiscardIndex();
-            return KeepAndFail(journal);
+            return KeepAndFail(journal, result == ReadResult::Damaged ? Status::Fail(Code::Damaged, Op::CheckIndex)
+                                                                      : Status::Fail(Code::Io, Op::Read));
         }
-        if (record.text == nullptr) return 0;
+        if (record.text == nullptr) return Status::Ok();
         RecordParts parts;
         if (!SplitRecordLine(record.text, parts) || parts.severity == 0 || parts.severity == 3) continue;
         std::size_t timeChars = ReduceTimeText(parts.timeText);
         // The message runs to the end of the record's text.
         auto messageStart = static_cast<std::size_t>(parts.messageText - record.text);
         std::u16string_view message(parts.messageText, record.chars - messageStart);
-        bool added = journal.Add(u"ADD", {parts.timeText, timeChars}, ownerText, static_cast<std::int32_t>(parts.severity),
-                                 static_cast<std::int32_t>(parts.jobNumber), message);
+        Status added = journal.Add(u"ADD", {parts.timeText, timeChars}, ownerText,
+                                   static_cast<std::int32_t>(parts.severity), static_cast<std::int32_t>(parts.jobNumber),
+                                   message);
         if (!added) {
             snapshot.Close();
             journal.Discard();
-            return 1;
+            return added;
         }
     }
 }
 
-bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
+Status OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept {
     if (fileName.size() <= kLogSuffix.size() ||
         !EqualNoCase(fileName.substr(fileName.size() - kLogSuffix.size()), kLogSuffix)) {
-        return false;
+        return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     }
     std::u16string_view stem = fileName.substr(0, fileName.size() - kLogSuffix.size());
     // A log that only a passed-over index matches is named after it; it is
     // not that owner's log, so the caller leaves it out.
-    if (IndexedOwnerOfLog(Module().logsDirectory.view(), stem, owner) == LogClaim::None) owner.Assign(stem);
-    return true;
+    LogClaim claim = IndexedOwnerOfLog(Module().logsDirectory.view(), stem, owner);
+    if (claim == LogClaim::Unknown) return Status::Fail(Code::Io, Op::Probe);
+    if (claim == LogClaim::None) owner.Assign(stem);
+    return Status::Ok();
 }
 
 std::size_t ReduceTimeText(char16_t* text) noexcept {
@@ -260,4 +286,7 @@ std::size_t ReduceTimeText(char16_t* text) noexcept {
 
 }  // namespace actlog
 
-extern "C" LOG_API int32_t MergeAllActiveLog2LogTransFull(void) noexcept { return actlog::MergeAll(); }
+// 0 done, 1 failed (with the cause as the last-error value).
+extern "C" LOG_API int32_t MergeAllActiveLog2LogTransFull(void) noexcept {
+    return actlog::ExportResult(actlog::MergeAll(), 1);
+}

@@ -26,17 +26,17 @@ public:
 
     // Adds one full-journal line: kind, time, " -- ", owner, " -- ", severity,
     // " - Job", job number, " - ", message, CR LF, behind its length prefix and
-    // cut as JournalRecord cuts it. Built in place in the buffer; false when
+    // cut as JournalRecord cuts it. Built in place in the buffer; fails when
     // memory or the file failed.
-    bool Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner, std::int32_t severity,
+    Status Add(std::u16string_view kind, std::u16string_view time, std::u16string_view owner, std::int32_t severity,
              std::int32_t job, std::u16string_view message) noexcept;
-    // Writes what is buffered; false on failure.
-    bool Flush() noexcept;
+    // Writes what is buffered.
+    Status Flush() noexcept;
     // Closes the file and deletes it (after a failed write).
     void Discard() noexcept;
 
 private:
-    bool Write(const void* bytes, std::uint32_t count) noexcept;
+    Status Write(const void* bytes, std::uint32_t count) noexcept;
     void Close() noexcept;
 
     PathText path_;
@@ -47,15 +47,17 @@ private:
 
 // Exports one log (owner null: the machine's) newest first from one read
 // snapshot, leaving out severities 0 and 3. `journalOwner` is the owner text
-// of its lines. 0 done, 1 failure (a write failure has discarded the journal).
-int MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
-                                FullJournalWriter& journal) noexcept;
+// of its lines. A write failure discards the journal; a read failure keeps
+// what was written.
+Status MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journalOwner,
+                                   FullJournalWriter& journal) noexcept;
 
 // The owner whose log a file "<stem>.activity.log" of the Logs directory is:
 // the one whose index claims it (IndexedOwnerOfLog), else the longest part of
 // the stem with an index of its own, else the whole stem.
-// False for a name with an empty stem or without the suffix.
-bool OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept;
+// Code::InvalidArgument for a name with an empty stem or without the suffix;
+// a failure when the indexes could not be probed.
+Status OwnerOfLogFile(std::u16string_view fileName, PathText& owner) noexcept;
 
 // "yyyy/mm/dd  hh:mm:ss " reduced in place to "yyyy/mm/dd hh:mm:ss": the run
 // of blanks after the first blank and the blanks at the end are dropped.

@@ -183,13 +183,17 @@ std::int32_t SwitchJournal() noexcept {
     Status cause = Status::Fail(Code::NotFound, Op::Move);
     if (!mutex.Wait(platform::WaitTime::Infinite)) {
         cause = Status::Fail(Code::Io, Op::LockMutex);
-    } else if (os.Exists(journal.c_str()) && !os.Exists(handOver.c_str())) {
-        // An existing hand-over journal is never replaced or added to.
+    } else if (!os.Exists(handOver.c_str())) {
+        // An existing hand-over journal is never replaced or added to (the
+        // move never replaces, whatever the look found); a missing live
+        // journal fails the move with NotFound.
         cause = os.MoveNoReplace(journal.c_str(), handOver.c_str());
     }
     mutex.Release();
     // The result is whether a hand-over journal stands, whoever made it.
-    return os.Exists(handOver.c_str()) ? 0 : ExportResult(cause);
+    Status stands = os.Exists(handOver.c_str());
+    if (stands) return 0;
+    return ExportResult(stands.code() == Code::NotFound ? cause : stands);
 }
 
 }  // namespace

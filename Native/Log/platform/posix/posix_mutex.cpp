@@ -214,7 +214,8 @@ void PosixPlatform::SetMutexDirectory(const char16_t* directory) {
 }
 
 MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
-    if (name == nullptr) return MutexHandle{};
+    const MutexHandle badName = MutexHandle::Failed(Status::Fail(Code::InvalidArgument, Op::LockMutex));
+    if (name == nullptr) return badName;
     char path[Utf8Path::kBytes];
     std::size_t at = 0;
     {
@@ -225,14 +226,14 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
     }
     if (at > 0 && path[at - 1] != '/') path[at++] = '/';
     std::size_t directoryEnd = at + sizeof kLockDirectory - 1;
-    if (directoryEnd + 1 + kLockNameBytes >= sizeof path) return MutexHandle{};
+    if (directoryEnd + 1 + kLockNameBytes >= sizeof path) return badName;
     std::memcpy(path + at, kLockDirectory, sizeof kLockDirectory - 1);
     at = directoryEnd;
     path[at++] = '/';
     LockFileName(name, path + at);
     const std::size_t pathBytes = at + std::strlen(path + at);
     int fd = g_kept.Take(path, pathBytes);
-    if (fd >= 0) return MutexHandle{static_cast<std::intptr_t>(fd) + 1};
+    if (fd >= 0) return MutexHandle{static_cast<std::intptr_t>(fd) + 1, Status::Ok()};
 
     fd = ::open(path, O_RDWR | O_CLOEXEC);
     for (int attempt = 0; fd < 0 && errno == ENOENT && attempt < 3; ++attempt) {
@@ -251,14 +252,14 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
             errno = ENOENT;
         }
     }
-    if (fd < 0) return MutexHandle{};
+    if (fd < 0) return MutexHandle::Failed(LastOsError(Op::LockMutex));
     if (fd >= kTrackedDescriptors) {
         ::close(fd);
-        return MutexHandle{};
+        return MutexHandle::Failed(Status::FromOs(Op::LockMutex, EMFILE));
     }
     g_held[fd].store(false, std::memory_order_relaxed);
     g_kept.Lend(fd, path, pathBytes);
-    return MutexHandle{static_cast<std::intptr_t>(fd) + 1};
+    return MutexHandle{static_cast<std::intptr_t>(fd) + 1, Status::Ok()};
 }
 
 WaitResult PosixPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
@@ -272,12 +273,13 @@ WaitResult PosixPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
     return WaitResult::Failed;
 }
 
-bool PosixPlatform::ReleaseMutex(MutexHandle mutex) {
+Status PosixPlatform::ReleaseMutex(MutexHandle mutex) {
     int fd = Descriptor(mutex);
-    if (fd < 0 || !g_held[fd].load(std::memory_order_relaxed)) return false;
-    if (!Lock(fd, F_UNLCK, false)) return false;
+    // Releasing a mutex the caller does not hold is refused, as Win32 does.
+    if (fd < 0 || !g_held[fd].load(std::memory_order_relaxed)) return Status::FromOs(Op::LockMutex, EPERM);
+    if (!Lock(fd, F_UNLCK, false)) return LastOsError(Op::LockMutex);
     g_held[fd].store(false, std::memory_order_relaxed);
-    return true;
+    return Status::Ok();
 }
 
 void PosixPlatform::CloseMutex(MutexHandle mutex) {

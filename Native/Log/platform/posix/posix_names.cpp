@@ -44,10 +44,12 @@ Status PosixPlatform::RemoveFile(const char16_t* path) {
     return Status::Ok();
 }
 
-bool PosixPlatform::Exists(const char16_t* path) {
+Status PosixPlatform::Exists(const char16_t* path) {
     Utf8Path native(path);
+    // A name that cannot be converted names no file.
+    if (!native.ok()) return Status::Fail(Code::NotFound, Op::Probe);
     struct stat info {};
-    return native.ok() && ::stat(native.c_str(), &info) == 0;
+    return ::stat(native.c_str(), &info) == 0 ? Status::Ok() : LastOsError(Op::Probe);
 }
 
 Status PosixPlatform::MakeDirectory(const char16_t* path) {
@@ -127,19 +129,19 @@ void Offer(Search& search, std::u16string_view name) noexcept {
 }
 
 // Reads the directory for the names that follow the last one delivered (the
-// last of the batch); false on a read error.
-bool Refill(Search& search) noexcept {
+// last of the batch).
+Status Refill(Search& search) noexcept {
     Name last = search.batch[search.batchSize == 0 ? 0 : search.batchSize - 1];
     search.batchSize = 0;
     search.batchNext = 0;
-    if (::lseek(search.directory, 0, SEEK_SET) != 0) return false;
+    if (::lseek(search.directory, 0, SEEK_SET) != 0) return LastOsError(Op::Find);
     alignas(dirent64) char buffer[8192];
     char16_t converted[kNameUnits];
     for (;;) {
         ssize_t got =
             RetryAfterSignal(ssize_t{-1}, [&] { return ::getdents64(search.directory, buffer, sizeof buffer); });
-        if (got < 0) return false;
-        if (got == 0) return true;
+        if (got < 0) return LastOsError(Op::Find);
+        if (got == 0) return Status::Ok();
         for (ssize_t at = 0; at < got;) {
             const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
             at += entry->d_reclen;
@@ -154,11 +156,14 @@ bool Refill(Search& search) noexcept {
     }
 }
 
-bool Step(Search& search, char16_t* name, std::size_t capacity) noexcept {
+Status Step(Search& search, char16_t* name, std::size_t capacity) noexcept {
+    const Status noMore = Status::Fail(Code::NotFound, Op::Find);
     if (search.batchNext == search.batchSize) {
         // A batch that came back short held every name that was left.
-        if (search.started && search.batchSize < kBatch) return false;
-        if (!Refill(search) || search.batchSize == 0) return false;
+        if (search.started && search.batchSize < kBatch) return noMore;
+        Status read = Refill(search);
+        if (!read) return read;
+        if (search.batchSize == 0) return noMore;
     }
     const Name& next = search.batch[search.batchNext++];
     search.started = true;
@@ -167,31 +172,33 @@ bool Step(Search& search, char16_t* name, std::size_t capacity) noexcept {
         std::copy(next.c_str(), next.c_str() + n, name);
         name[n] = 0;
     }
-    return true;
+    return Status::Ok();
 }
 
 }  // namespace
 
 SearchHandle PosixPlatform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {
-    if (pattern == nullptr) return SearchHandle{};
+    const SearchHandle badPattern = SearchHandle::Failed(Status::Fail(Code::InvalidArgument, Op::Find));
+    if (pattern == nullptr) return badPattern;
     std::u16string_view whole(pattern, TextLength(pattern));
     std::size_t slash = whole.rfind(kSeparator);
     std::u16string_view wildcard = slash == std::u16string_view::npos ? whole : whole.substr(slash + 1);
-    if (wildcard.empty() || wildcard.size() >= kNameUnits) return SearchHandle{};
+    if (wildcard.empty() || wildcard.size() >= kNameUnits) return badPattern;
     BoundedText<kPathChars * 4> directory;
     if (slash == std::u16string_view::npos) {
         directory.Assign(u".");
     } else if (slash == 0) {
         directory.Assign(u"/");
     } else if (!directory.Assign(whole.substr(0, slash))) {
-        return SearchHandle{};
+        return badPattern;
     }
     Utf8Path native(directory.c_str());
-    if (!native.ok()) return SearchHandle{};
+    if (!native.ok()) return badPattern;
 
     Search* search = Acquire();
-    if (search == nullptr) return SearchHandle{};
+    if (search == nullptr) return SearchHandle::Failed(Status::Fail(Code::NoMemory, Op::Find));
     search->directory = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Status found = search->directory < 0 ? LastOsError(Op::Find) : Status::Ok();
     search->wildcard.Assign(wildcard);
     search->exact.Clear();
     search->exactFirst = true;
@@ -202,15 +209,17 @@ SearchHandle PosixPlatform::FindFirst(const char16_t* pattern, char16_t* name, s
     search->started = false;
     search->batchSize = 0;
     search->batchNext = 0;
-    if (search->directory < 0 || !Step(*search, name, capacity)) {
+    if (found) found = Step(*search, name, capacity);
+    if (!found) {
         Release(search);
-        return SearchHandle{};
+        return SearchHandle::Failed(found);
     }
-    return SearchHandle{reinterpret_cast<std::intptr_t>(search)};
+    return SearchHandle{reinterpret_cast<std::intptr_t>(search), Status::Ok()};
 }
 
-bool PosixPlatform::FindNext(SearchHandle handle, char16_t* name, std::size_t capacity) {
-    return handle.valid() && Step(*reinterpret_cast<Search*>(handle.value), name, capacity);
+Status PosixPlatform::FindNext(SearchHandle handle, char16_t* name, std::size_t capacity) {
+    if (!handle.valid()) return Status::Fail(Code::InvalidArgument, Op::Find);
+    return Step(*reinterpret_cast<Search*>(handle.value), name, capacity);
 }
 
 void PosixPlatform::FindClose(SearchHandle handle) {

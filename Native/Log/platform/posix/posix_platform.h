@@ -61,15 +61,15 @@ public:
 
     Status MoveNoReplace(const char16_t* from, const char16_t* to) override;
     Status RemoveFile(const char16_t* path) override;
-    bool Exists(const char16_t* path) override;
+    Status Exists(const char16_t* path) override;
     Status MakeDirectory(const char16_t* path) override;
     SearchHandle FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) override;
-    bool FindNext(SearchHandle search, char16_t* name, std::size_t capacity) override;
+    Status FindNext(SearchHandle search, char16_t* name, std::size_t capacity) override;
     void FindClose(SearchHandle search) override;
 
     MutexHandle OpenNamedMutex(const char16_t* name) override;
     WaitResult WaitMutex(MutexHandle mutex, WaitTime time) override;
-    bool ReleaseMutex(MutexHandle mutex) override;
+    Status ReleaseMutex(MutexHandle mutex) override;
     void CloseMutex(MutexHandle mutex) override;
     void SetMutexDirectory(const char16_t* directory) override;
 

@@ -93,13 +93,13 @@ KeptMutexes g_kept;
 }  // namespace
 
 MutexHandle Win32Platform::OpenNamedMutex(const char16_t* name) {
-    if (name == nullptr) return MutexHandle{};
+    if (name == nullptr) return MutexHandle::Failed(Status::Fail(Code::InvalidArgument, Op::LockMutex));
     const std::size_t length = TextLength(name);
-    if (HANDLE kept = g_kept.Take(name, length)) return MutexHandle{FromHandle(kept)};
+    if (HANDLE kept = g_kept.Take(name, length)) return MutexHandle{FromHandle(kept), Status::Ok()};
     HANDLE mutex = ::CreateMutexW(nullptr, FALSE, Wide(name));
-    if (mutex == nullptr) return MutexHandle{};
+    if (mutex == nullptr) return MutexHandle::Failed(LastOsError(Op::LockMutex));
     g_kept.Lend(mutex, name, length);
-    return MutexHandle{FromHandle(mutex)};
+    return MutexHandle{FromHandle(mutex), Status::Ok()};
 }
 
 WaitResult Win32Platform::WaitMutex(MutexHandle mutex, WaitTime time) {
@@ -112,8 +112,9 @@ WaitResult Win32Platform::WaitMutex(MutexHandle mutex, WaitTime time) {
     }
 }
 
-bool Win32Platform::ReleaseMutex(MutexHandle mutex) {
-    return mutex.valid() && ::ReleaseMutex(AsHandle(mutex.value)) != FALSE;
+Status Win32Platform::ReleaseMutex(MutexHandle mutex) {
+    if (!mutex.valid()) return Status::Fail(Code::InvalidArgument, Op::LockMutex);
+    return ::ReleaseMutex(AsHandle(mutex.value)) != FALSE ? Status::Ok() : LastOsError(Op::LockMutex);
 }
 
 void Win32Platform::CloseMutex(MutexHandle mutex) {

@@ -16,6 +16,11 @@ void Deliver(const WIN32_FIND_DATAW& found, char16_t* name, std::size_t capacity
     name[n] = 0;
 }
 
+// The end of a search (ERROR_NO_MORE_FILES), or no match at all, is NotFound.
+Status NoMoreAsNotFound(Status why) {
+    return why.osError() == ERROR_NO_MORE_FILES ? Status::Fail(Code::NotFound, Op::Find) : why;
+}
+
 }  // namespace
 
 Status Win32Platform::MoveNoReplace(const char16_t* from, const char16_t* to) {
@@ -28,8 +33,9 @@ Status Win32Platform::RemoveFile(const char16_t* path) {
     return ::DeleteFileW(Wide(path)) != FALSE ? Status::Ok() : LastOsError(Op::Remove);
 }
 
-bool Win32Platform::Exists(const char16_t* path) {
-    return path != nullptr && ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+Status Win32Platform::Exists(const char16_t* path) {
+    if (path == nullptr) return Status::Fail(Code::NotFound, Op::Probe);
+    return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES ? Status::Ok() : LastOsError(Op::Probe);
 }
 
 Status Win32Platform::MakeDirectory(const char16_t* path) {
@@ -38,19 +44,20 @@ Status Win32Platform::MakeDirectory(const char16_t* path) {
 }
 
 SearchHandle Win32Platform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {
-    if (pattern == nullptr) return SearchHandle{};
+    if (pattern == nullptr) return SearchHandle::Failed(Status::Fail(Code::InvalidArgument, Op::Find));
     WIN32_FIND_DATAW found{};
     HANDLE search = ::FindFirstFileW(Wide(pattern), &found);
-    if (search == INVALID_HANDLE_VALUE) return SearchHandle{};
+    if (search == INVALID_HANDLE_VALUE) return SearchHandle::Failed(NoMoreAsNotFound(LastOsError(Op::Find)));
     Deliver(found, name, capacity);
-    return SearchHandle{FromHandle(search)};
+    return SearchHandle{FromHandle(search), Status::Ok()};
 }
 
-bool Win32Platform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
+Status Win32Platform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
+    if (!search.valid()) return Status::Fail(Code::InvalidArgument, Op::Find);
     WIN32_FIND_DATAW found{};
-    if (!search.valid() || !::FindNextFileW(AsHandle(search.value), &found)) return false;
+    if (!::FindNextFileW(AsHandle(search.value), &found)) return NoMoreAsNotFound(LastOsError(Op::Find));
     Deliver(found, name, capacity);
-    return true;
+    return Status::Ok();
 }
 
 void Win32Platform::FindClose(SearchHandle search) {
