@@ -107,7 +107,10 @@ LOG_API int32_t JobLoadString(uint32_t id, LOG_WCHAR* buffer, int32_t bufferSize
 /* Sync journal (12 to 19). The batch readers give 0, 1 at the end of the file,
  * or -1 and set last error (no journal to read: file not found; a damaged
  * record at the end of the file: ERROR_FILE_CORRUPT / EBADMSG; no memory).
- * MergeAllActiveLog2LogTransFull gives 1 on failure and sets no last error. SwitchSyncLog4Trans
+ * MergeAllActiveLog2LogTransFull gives 0, or 1 and sets last error (a log
+ * without a readable index: file not found or ERROR_FILE_CORRUPT / EBADMSG;
+ * a journal write or a directory search that failed: the OS error); a failed
+ * wait for the sync mutex gives 0 with nothing written. SwitchSyncLog4Trans
  * gives 0 when a hand-over journal stands, or -1 and sets last error (no live
  * journal to hand over: file not found). The path getters give 0 when the
  * whole path fitted; 22 without a buffer and 80 when the path was cut, both

@@ -87,11 +87,9 @@ int Read(const Arguments& options) {
 }
 
 int Resync(const Arguments&) {
+    ClearLastError();
     int32_t result = MergeAllActiveLog2LogTransFull();
-    if (result != 0) {
-        return ReportFailure("MergeAllActiveLog2LogTransFull", result,
-                             "a log could not be read (missing or damaged index?); `actlog verify --all` tells which");
-    }
+    if (result != 0) return ReportCause("MergeAllActiveLog2LogTransFull", result, "full journal");
     std::string path = JournalPath(GetLogSyncFileTransNameFull);
     std::optional<std::uint64_t> size = FileSize(PathFromText(path));
     Print("full journal: " + path + (size ? " (" + std::to_string(*size) + " bytes)" : " (no records to export)") +
