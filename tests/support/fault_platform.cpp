@@ -384,7 +384,7 @@ std::uint16_t FaultInjectingPlatform::SystemDefaultLanguage() {
 LibraryHandle FaultInjectingPlatform::LoadMessageLibrary(const char16_t* path) {
     Verdict v = Decide(Op::LoadLibrary, Text(path));
     if (v.before) v.before();
-    if (v.fail) return LibraryHandle{};
+    if (v.fail) return LibraryHandle::Failed(Injected(actlog::Op::LoadMessage));
     LibraryHandle library = inner_.LoadMessageLibrary(path);
     if (library.valid()) Remember(library.value, kLibrary, path);
     return library;

@@ -51,8 +51,11 @@ struct [[nodiscard]] SearchHandle {
     static SearchHandle Failed(Status why) noexcept { return SearchHandle{0, why}; }
     bool valid() const noexcept { return value != 0; }
 };
+// A message library that could not be loaded carries why.
 struct LibraryHandle {
     std::intptr_t value = 0;
+    Status status;
+    static LibraryHandle Failed(Status why) noexcept { return LibraryHandle{0, why}; }
     bool valid() const noexcept { return value != 0; }
 };
 

@@ -47,24 +47,27 @@ std::atomic<Library*> g_libraries{nullptr};
 
 constexpr std::uint64_t kLargestLibrary = 64u << 20;
 
-// Reads a whole file into a malloc'd block; null when it cannot.
-std::uint8_t* ReadWhole(const char* path, std::size_t* size) {
+// Reads a whole file into a malloc'd block (*bytes, to be freed).
+Status ReadWhole(const char* path, std::uint8_t** bytes, std::size_t* size) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return LastOsError(Op::LoadMessage);
     struct stat info {};
-    std::uint8_t* bytes = nullptr;
+    // Not a regular file of a size an image can have.
+    Status result = Status::Fail(Code::Damaged, Op::LoadMessage);
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
         static_cast<std::uint64_t>(info.st_size) <= kLargestLibrary) {
         std::size_t total = static_cast<std::size_t>(info.st_size);
-        bytes = static_cast<std::uint8_t*>(std::malloc(total));
-        if (bytes != nullptr && ReadUpTo(fd, bytes, total) != total) {
-            std::free(bytes);
-            bytes = nullptr;
+        *bytes = static_cast<std::uint8_t*>(std::malloc(total));
+        result = *bytes == nullptr ? Status::Fail(Code::NoMemory, Op::LoadMessage) : Status::Ok();
+        if (result && ReadUpTo(fd, *bytes, total) != total) {
+            result = LastOsError(Op::LoadMessage);
+            std::free(*bytes);
+            *bytes = nullptr;
         }
         *size = total;
     }
     ::close(fd);
-    return bytes;
+    return result;
 }
 
 bool FindString(LibraryHandle library, std::uint32_t id, PeString* found) {
@@ -144,22 +147,26 @@ std::uint16_t PosixPlatform::SystemDefaultLanguage() {
 
 LibraryHandle PosixPlatform::LoadMessageLibrary(const char16_t* path) {
     Utf8Path native(path);
-    if (!native.ok()) return LibraryHandle{};
+    if (!native.ok()) return LibraryHandle::Failed(Status::Fail(Code::InvalidArgument, Op::LoadMessage));
     std::size_t size = 0;
-    std::uint8_t* bytes = ReadWhole(native.c_str(), &size);
-    if (bytes == nullptr) return LibraryHandle{};
+    std::uint8_t* bytes = nullptr;
+    Status read = ReadWhole(native.c_str(), &bytes, &size);
+    if (!read) return LibraryHandle::Failed(read);
     auto* library = new (std::nothrow) Library;
     if (library == nullptr || !library->resources.Parse(bytes, size)) {
+        // Not an image with string resources (ERROR_BAD_EXE_FORMAT on Windows).
+        Status why = library == nullptr ? Status::Fail(Code::NoMemory, Op::LoadMessage)
+                                        : Status::Fail(Code::Damaged, Op::LoadMessage);
         delete library;
         std::free(bytes);
-        return LibraryHandle{};
+        return LibraryHandle::Failed(why);
     }
     library->bytes = bytes;
     library->next = g_libraries.load(std::memory_order_relaxed);
     while (!g_libraries.compare_exchange_weak(library->next, library, std::memory_order_release,
                                               std::memory_order_relaxed)) {
     }
-    return LibraryHandle{reinterpret_cast<std::intptr_t>(library)};
+    return LibraryHandle{reinterpret_cast<std::intptr_t>(library), Status::Ok()};
 }
 
 int PosixPlatform::LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) {

@@ -53,8 +53,10 @@ std::size_t Win32Platform::ModulePath(char16_t* buffer, std::size_t capacity) {
 std::uint16_t Win32Platform::SystemDefaultLanguage() { return ::GetSystemDefaultLangID(); }
 
 LibraryHandle Win32Platform::LoadMessageLibrary(const char16_t* path) {
-    if (path == nullptr) return LibraryHandle{};
-    return LibraryHandle{reinterpret_cast<std::intptr_t>(::LoadLibraryW(Wide(path)))};
+    if (path == nullptr) return LibraryHandle::Failed(Status::Fail(Code::InvalidArgument, Op::LoadMessage));
+    HMODULE module = ::LoadLibraryW(Wide(path));
+    if (module == nullptr) return LibraryHandle::Failed(LastOsError(Op::LoadMessage));
+    return LibraryHandle{reinterpret_cast<std::intptr_t>(module), Status::Ok()};
 }
 
 int Win32Platform::LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) {
