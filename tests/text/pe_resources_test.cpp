@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/pe_resources.h"
 #include "platform/platform.h"
 #include "support/sandbox.h"
+#include "text/pe_resources.h"
 
 namespace {
 
-using actlog::platform::PeResources;
-using actlog::platform::PeString;
+using actlog::text::PeResources;
+using actlog::text::PeString;
 using Bytes = std::vector<std::uint8_t>;
 
 std::u16string Text(const PeString& s) {

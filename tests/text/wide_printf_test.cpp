@@ -10,8 +10,8 @@
 #include <numbers>
 #include <string>
 
+#include "format/wide_printf.h"
 #include "platform/guarded_page.h"
-#include "platform/wide_printf.h"
 
 #ifdef _WIN32
 #include <windows.h>

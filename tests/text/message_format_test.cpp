@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/message_format.h"
+#include "format/message_format.h"
 #include "platform/guarded_page.h"
 
 #ifdef _WIN32

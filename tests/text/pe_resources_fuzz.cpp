@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/pe_resources.h"
+#include "text/pe_resources.h"
 
 namespace {
 
@@ -51,11 +51,11 @@ std::vector<std::uint8_t> WellFormedImage() {
 }
 
 void Probe(const std::vector<std::uint8_t>& bytes) {
-    actlog::platform::PeResources reader;
+    actlog::text::PeResources reader;
     if (!reader.Parse(bytes.data(), bytes.size())) return;
     static const std::uint32_t kIds[] = {0, 15, 16, 256, 257, 271, 543, 1000, 0xFFFF, 0x10100};
     for (std::uint32_t id : kIds) {
-        actlog::platform::PeString found;
+        actlog::text::PeString found;
         if (reader.FindString(id, &found)) {
             std::uint32_t sum = 0;
             for (std::size_t i = 0; i < found.length; ++i) sum += found.UnitAt(i);

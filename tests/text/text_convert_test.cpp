@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 #ifndef _WIN32
 #include "platform/posix/locale_language.h"
 #endif
