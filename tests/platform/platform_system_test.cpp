@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -8,9 +9,12 @@
 #include <windows.h>
 #endif
 
-#include "platform/platform.h"
 #include "platform/guarded_page.h"
+#include "platform/platform.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "platform/posix/locale_language.h"
+#endif
 
 namespace {
 
@@ -57,6 +61,76 @@ TEST(PlatformSystem, ModulePathNamesTheFileThatHoldsTheCode) {
     EXPECT_EQ(os.ModulePath(cut, 8), 7u);
     EXPECT_EQ(std::u16string(cut), whole.substr(0, 7));
 }
+
+// LoadString semantics of the native platform on a real message library.
+TEST(PlatformSystem, LoadStringCountsCutsAndTerminates) {
+    Platform& os = Native();
+    LibraryHandle library = os.LoadMessageLibrary(testsupport::U16(testsupport::ArtifactDir() / "bvmsg.enu.dll").c_str());
+    ASSERT_TRUE(library.valid());
+    char16_t wide[16];
+    EXPECT_EQ(7, os.LoadStringWide(library, 256, wide, 16));
+    EXPECT_EQ(std::u16string(u"General"), wide);
+    std::fill(std::begin(wide), std::end(wide), u'#');
+    EXPECT_EQ(3, os.LoadStringWide(library, 256, wide, 4));
+    EXPECT_EQ(std::u16string(u"Gen"), wide);
+    EXPECT_EQ(0, os.LoadStringWide(library, 999, wide, 16));
+    EXPECT_EQ(0, os.LoadStringWide(LibraryHandle{}, 256, wide, 16));
+
+    char narrow[16];
+    EXPECT_EQ(5, os.LoadStringNarrow(library, 257, narrow, 16));
+    EXPECT_EQ(std::string("Error"), narrow);
+    EXPECT_EQ(2, os.LoadStringNarrow(library, 257, narrow, 3));
+    EXPECT_EQ(std::string("Er"), narrow);
+    EXPECT_EQ(0, os.LoadStringNarrow(library, 999, narrow, 16));
+    EXPECT_EQ(std::string(), narrow);
+
+    testsupport::Sandbox sandbox{{}};
+    testsupport::WriteBytes(sandbox.bin / "text.dll", {'n', 'o', 't', ' ', 'a', ' ', 'd', 'l', 'l'});
+    testsupport::WriteBytes(sandbox.bin / "empty.dll", {});
+    for (const char* name : {"text.dll", "empty.dll", "missing.dll"}) {
+        EXPECT_FALSE(os.LoadMessageLibrary(testsupport::U16(sandbox.bin / name).c_str()).valid()) << name;
+    }
+}
+
+#ifndef _WIN32
+// The 8-bit code page on Linux is UTF-8; a cut never splits a character.
+TEST(PlatformSystem, PosixNarrowStringsAreUtf8CutAtWholeCharacters) {
+    Platform& os = Native();
+    LibraryHandle library = os.LoadMessageLibrary(testsupport::U16(testsupport::ArtifactDir() / "bvmsg.grm.dll").c_str());
+    ASSERT_TRUE(library.valid());
+    char narrow[64];
+    EXPECT_EQ(14, os.LoadStringNarrow(library, 1005, narrow, 16));
+    EXPECT_EQ(std::string("Volume %1 gepr"), narrow);
+    EXPECT_EQ(16, os.LoadStringNarrow(library, 1005, narrow, 17));
+    EXPECT_EQ(std::string("Volume %1 gepr\xC3\xBC"), narrow);
+    EXPECT_EQ(0, os.LoadStringNarrow(library, 1005, narrow, 0));
+}
+
+TEST(PlatformSystem, PosixLocaleNamesMapToWindowsLanguageIds) {
+    const struct {
+        const char* locale;
+        std::uint16_t id;
+    } locales[] = {
+        {"de_DE.UTF-8", 1031}, {"de_AT.UTF-8", 3079}, {"zh_CN.GB18030", 2052}, {"fr_FR@euro", 1036},
+        {"DE-de", 1031},       {"en_GB.UTF-8", 2057}, {"POSIX", 1033},         {"de_DEX", 1033},
+    };
+    for (const auto& row : locales) EXPECT_EQ(row.id, posix::LanguageIdFromLocale(row.locale)) << row.locale;
+    // The LANG line of a configuration file.
+    const struct {
+        const char* text;
+        const char* lang;
+    } configs[] = {
+        {"LANG=de_DE.UTF-8\n", "de_DE.UTF-8"},
+        {"# comment\nLC_TIME=en_GB.UTF-8\nLANG=\"fr_FR.UTF-8\"\n", "fr_FR.UTF-8"},
+        {"LANG=C\nLANG=ja_JP.UTF-8", "ja_JP.UTF-8"},
+        {"LANGUAGE=de_DE:en\n", ""},
+        {"", ""},
+    };
+    for (const auto& row : configs) {
+        EXPECT_EQ(std::string(row.lang), std::string(posix::LangFromConfig(row.text))) << row.text;
+    }
+}
+#endif
 
 #ifdef _WIN32
 // A Win32 mutex whose owning thread ends is handed to the next waiter as

@@ -17,7 +17,7 @@
 #include <windows.h>
 #endif
 
-namespace actlog {
+namespace actlog::format {
 namespace {
 
 using Formatter = int (*)(char16_t*, std::size_t, const char16_t*, ...);
@@ -157,4 +157,4 @@ TEST(WidePrintf, FailuresKeepWhatCameBefore) {
 }
 
 }  // namespace
-}  // namespace actlog
+}  // namespace actlog::format
