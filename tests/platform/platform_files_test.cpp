@@ -40,7 +40,7 @@ protected:
 
     void SetUp() override { testsupport::fs::create_directories(dir); }
 
-    std::u16string At(std::string_view name) const { return U16(dir / std::string(name)); }
+    std::u16string At(std::string_view utf8) const { return U16(dir / U16(utf8)); }
 
     std::string ReadAll(FileHandle file) {
         std::string out;
@@ -133,8 +133,8 @@ TEST_F(PlatformFiles, ExclusiveOpenIsRefusedWhileHeld) {
 
 TEST_F(PlatformFiles, DirectorySearchMatchesWildcardsWithoutRegardToCase) {
     for (const char* name : {"Alpha.log", "alpha.log.x", "beta.LOG", "vm01.activity.log", "P.vm01.activity.log",
-                             "xvm02.activity.log"}) {
-        WriteBytes(dir / name, Bytes("x"));
+                             "xvm02.activity.log", "aXbYbZc", "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB"}) {
+        WriteBytes(dir / U16(std::string_view(name)), Bytes("x"));
     }
     using Names = std::vector<std::u16string>;
     struct Row {
@@ -148,9 +148,11 @@ TEST_F(PlatformFiles, DirectorySearchMatchesWildcardsWithoutRegardToCase) {
         {"?eta.lo", {}},
         {"*VM01.ACTIVITY.LOG", {u"P.vm01.activity.log", u"vm01.activity.log"}},
         {"*vm02.activity.log", {u"xvm02.activity.log"}},
-        {"alpha*", {u"Alpha.log", u"alpha.log.x"}},
+        {"alpha.log*", {u"Alpha.log", u"alpha.log.x"}},  // a trailing star matches nothing too
         {"*.x", {u"alpha.log.x"}},
         {"nothing*", {}},
+        {"a*b*c", {u"aXbYbZc"}},
+        {"\xD0\xA4\xD0\x90\xD0\x99\xD0\x9B", {u"\u0444\u0430\u0439\u043b"}},  // Cyrillic, upper case
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.pattern);

@@ -79,13 +79,6 @@ Result<CharT> Real(const CharT* pattern, ...) {
 }
 #endif
 
-std::string Show(const std::string& s) { return s; }
-std::string Show(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
-
 template <typename CharT>
 struct Row {
     const CharT* pattern;
@@ -99,17 +92,16 @@ struct Row {
 template <typename CharT, std::size_t N>
 void CheckRows(const Row<CharT> (&rows)[N]) {
     for (const Row<CharT>& row : rows) {
-        SCOPED_TRACE(Show(row.pattern));
+        SCOPED_TRACE(testing::PrintToString(std::basic_string<CharT>(row.pattern)));
         Result<CharT> ours = Call(row.pattern, row.args);
         EXPECT_EQ(ours.outcome, row.outcome);
-        EXPECT_EQ(Show(ours.text), Show(row.expected));
         EXPECT_EQ(ours.text, row.expected);
 #ifdef _WIN32
         if (row.outcome != FormatOutcome::Fault) {
             const Args& a = row.args;
             Result<CharT> real = Real(row.pattern, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9]);
             EXPECT_EQ(real.outcome, ours.outcome) << "real FormatMessage";
-            EXPECT_EQ(Show(real.text), Show(ours.text)) << "real FormatMessage";
+            EXPECT_EQ(real.text, ours.text) << "real FormatMessage";
         }
 #endif
     }
@@ -124,7 +116,6 @@ TEST(MessageFormat, WideTemplates) {
         {u"test", {}, kText, u"test"},
         // inserts: any order, repeated from the cache, a skipped one still read
         {u"%1", {P(u"test")}, kText, u"test"},
-        {u"%1%2", {P(u"te"), P(u"st")}, kText, u"test"},
         {u"%1%3%2%1", {P(u"t"), P(u"s"), P(u"e")}, kText, u"test"},
         {u"%2 %1", {P(u"a"), P(u"b")}, kText, u"b a"},
         {u"%1 %3", {P(u"x"), P(u"y"), P(u"z")}, kText, u"x z"},
@@ -142,7 +133,6 @@ TEST(MessageFormat, WideTemplates) {
         {u"%1!c!%2!c!%3!c!%1!c!", {'t', 'e', 's'}, kText, u"test"},
         {u"%1!C!%2!lc!%3!wc!", {'a', 'b', 'c'}, kText, u"abc"},
         // integers: 32 bits unless asked for 64
-        {u"%1!d!%2!d!%3!d!", {1, 2, 3}, kText, u"123"},
         {u"%1!4d!|%1!-4d!|%2!4d!", {1, 11}, kText, u"   1|1   |  11"},
         {u"%1!4x!|%1!4X!|%1!-4X!|%2!4X!", {11, 0x1ab}, kText, u"   b|   B|B   | 1AB"},
         {u"%1!d!|%1!u!|%1!x!", {N(-5)}, kText, u"-5|4294967291|fffffffb"},
@@ -153,7 +143,6 @@ TEST(MessageFormat, WideTemplates) {
         {u"%1!+d!|%1! d!|%2!05d!|%2!-5d!|", {5, N(-42)}, kText, u"+5| 5|-0042|-42  |"},
         {u"%1!#x!|%1!#X!|%2!#o!|%3!#x!", {255, 8, 0}, kText, u"0xff|0XFF|010|0"},
         {u"%1!4.2u!|%1!.0u!|%2!.0u!|", {3, 0}, kText, u"  03|3||"},
-        {u"%1!o!", {8}, kText, u"10"},
         {u"%1!d! items", {5}, kText, u"5 items"},
         {u"%1!d items!", {5}, kText, u"5 items"},
         // '*' widths take the next slots, and the value the one after that
@@ -243,7 +232,7 @@ TEST(MessageFormat, UnreadableStringsFault) {
     };
     for (const Case& c : faults) {
         Result<char16_t> r = Ours(600, c.pattern, c.arg);
-        EXPECT_EQ(r.outcome, kFault) << Show(c.pattern);
+        EXPECT_EQ(r.outcome, kFault) << testing::PrintToString(std::u16string(c.pattern));
         EXPECT_EQ(r.text, u"");
     }
     Result<char> narrowFault = Ours(600, "x%1", P(bad));
