@@ -65,24 +65,26 @@ TEST(PlatformSystem, ModulePathNamesTheFileThatHoldsTheCode) {
 // LoadString semantics of the native platform on a real message library.
 TEST(PlatformSystem, LoadStringCountsCutsAndTerminates) {
     Platform& os = Native();
-    LibraryHandle library = os.LoadMessageLibrary(testsupport::U16(testsupport::ArtifactDir() / "bvmsg.enu.dll").c_str());
+    const std::u16string path = testsupport::U16(testsupport::ArtifactDir() / "bvmsg.enu.dll");
+    LibraryHandle library = os.LoadMessageLibrary(path.c_str());
     ASSERT_TRUE(library.valid());
-    char16_t wide[16];
-    EXPECT_EQ(7, os.LoadStringWide(library, 256, wide, 16));
-    EXPECT_EQ(std::u16string(u"General"), wide);
-    std::fill(std::begin(wide), std::end(wide), u'#');
-    EXPECT_EQ(3, os.LoadStringWide(library, 256, wide, 4));
-    EXPECT_EQ(std::u16string(u"Gen"), wide);
-    EXPECT_EQ(0, os.LoadStringWide(library, 999, wide, 16));
-    EXPECT_EQ(0, os.LoadStringWide(LibraryHandle{}, 256, wide, 16));
-
-    char narrow[16];
-    EXPECT_EQ(5, os.LoadStringNarrow(library, 257, narrow, 16));
-    EXPECT_EQ(std::string("Error"), narrow);
-    EXPECT_EQ(2, os.LoadStringNarrow(library, 257, narrow, 3));
-    EXPECT_EQ(std::string("Er"), narrow);
-    EXPECT_EQ(0, os.LoadStringNarrow(library, 999, narrow, 16));
-    EXPECT_EQ(std::string(), narrow);
+    // The count of units copied, cut at the capacity less one, always terminated.
+    const struct {
+        std::uint32_t id;
+        int capacity, copied;
+        const char* text;
+    } rows[] = {{256, 16, 7, "General"}, {256, 4, 3, "Gen"}, {257, 3, 2, "Er"}, {999, 16, 0, ""}};
+    for (const auto& row : rows) {
+        char16_t wide[16];
+        std::fill(std::begin(wide), std::end(wide), u'#');
+        EXPECT_EQ(row.copied, os.LoadStringWide(library, row.id, wide, row.capacity)) << row.text;
+        EXPECT_EQ(testsupport::U16(std::string_view(row.text)), wide);
+        char narrow[16] = {'#'};
+        EXPECT_EQ(row.copied, os.LoadStringNarrow(library, row.id, narrow, row.capacity)) << row.text;
+        EXPECT_EQ(std::string(row.text), narrow);
+    }
+    char16_t none[4];
+    EXPECT_EQ(0, os.LoadStringWide(LibraryHandle{}, 256, none, 4));
 
     testsupport::Sandbox sandbox{{}};
     testsupport::WriteBytes(sandbox.bin / "text.dll", {'n', 'o', 't', ' ', 'a', ' ', 'd', 'l', 'l'});
@@ -96,7 +98,8 @@ TEST(PlatformSystem, LoadStringCountsCutsAndTerminates) {
 // The 8-bit code page on Linux is UTF-8; a cut never splits a character.
 TEST(PlatformSystem, PosixNarrowStringsAreUtf8CutAtWholeCharacters) {
     Platform& os = Native();
-    LibraryHandle library = os.LoadMessageLibrary(testsupport::U16(testsupport::ArtifactDir() / "bvmsg.grm.dll").c_str());
+    const std::u16string path = testsupport::U16(testsupport::ArtifactDir() / "bvmsg.grm.dll");
+    LibraryHandle library = os.LoadMessageLibrary(path.c_str());
     ASSERT_TRUE(library.valid());
     char narrow[64];
     EXPECT_EQ(14, os.LoadStringNarrow(library, 1005, narrow, 16));

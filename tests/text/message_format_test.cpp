@@ -218,26 +218,17 @@ TEST(MessageFormat, UnreadableStringsFault) {
     char* narrow = page.Readable();
     const void* bad = page.Unreadable();
 
-    struct Case {
-        const char16_t* pattern;
-        std::uintptr_t arg;
+    const Row<char16_t> faults[] = {
+        {u"%1", {P(bad)}, kFault, u""},
+        {u"%1!s!", {P(bad)}, kFault, u""},
+        {u"%1!S!", {P(bad)}, kFault, u""},
+        {u"%1!10s!", {P(bad)}, kFault, u""},
+        {u"%1", {P(wide + units - 3)}, kFault, u""},
+        {u"%1!S!", {P(narrow + page.Size() - 5)}, kFault, u""},
     };
-    const Case faults[] = {
-        {u"%1", P(bad)},
-        {u"%1!s!", P(bad)},
-        {u"%1!S!", P(bad)},
-        {u"%1!10s!", P(bad)},
-        {u"%1", P(wide + units - 3)},
-        {u"%1!S!", P(narrow + page.Size() - 5)},
-    };
-    for (const Case& c : faults) {
-        Result<char16_t> r = Ours(600, c.pattern, c.arg);
-        EXPECT_EQ(r.outcome, kFault) << testing::PrintToString(std::u16string(c.pattern));
-        EXPECT_EQ(r.text, u"");
-    }
-    Result<char> narrowFault = Ours(600, "x%1", P(bad));
-    EXPECT_EQ(narrowFault.outcome, kFault);
-    EXPECT_EQ(narrowFault.text, "");
+    CheckRows(faults);
+    const Row<char> narrowFaults[] = {{"x%1", {P(bad)}, kFault, ""}};
+    CheckRows(narrowFaults);
 
     wide[units - 1] = 0;
     Result<char16_t> endsAtGuard = Ours(600, u"[%1]", P(wide + units - 3));
