@@ -33,6 +33,8 @@ public:
     }
 };
 
+std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
+
 // A path from parts joined with the platform's separator.
 std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
     std::u16string out;
@@ -52,10 +54,6 @@ protected:
         actlog::ResetLogModule();
         return actlog::InitializeLogModuleAt(modulePath.c_str());
     }
-    static std::u16string LogsOf() { return std::u16string(actlog::Module().logsDirectory.view()); }
-    static std::u16string DataSyncOf() { return std::u16string(actlog::Module().dataSyncDirectory.view()); }
-    static std::u16string UtilityOf() { return std::u16string(actlog::Module().utilityLogPath.view()); }
-    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
 };
 
 TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
@@ -89,9 +87,10 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         ScopedPlatform installed(os);
         os.SetLanguage(1033);
         EXPECT_EQ(Start(c.modulePath), 0) << "no message library exists there";
-        EXPECT_EQ(LogsOf(), c.logs);
-        EXPECT_EQ(DataSyncOf(), c.dataSync);
-        EXPECT_EQ(UtilityOf(), c.logs.empty() ? u"" : c.logs + u"OrielMgrUtility.log");
+        const actlog::ModuleValues& module = actlog::Module();
+        EXPECT_EQ(std::u16string(module.logsDirectory.view()), c.logs);
+        EXPECT_EQ(std::u16string(module.dataSyncDirectory.view()), c.dataSync);
+        EXPECT_EQ(std::u16string(module.utilityLogPath.view()), c.logs.empty() ? u"" : c.logs + u"OrielMgrUtility.log");
         EXPECT_EQ(os.madeDirectories, c.made) << "only the Logs directory is created";
         // The language's library, then the English one, both beside the module.
         const std::u16string english = (c.libraryDirectory + kSeparator + u"bvmsg.enu.dll").substr(0, 259);
@@ -129,7 +128,6 @@ TEST_F(ModuleStartup, LanguageTable) {
 
 class LabelsTest : public SandboxTest {
 protected:
-    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
     int Restart(std::uint16_t language) {
         os.SetLanguage(language);
         return Reinitialize();
