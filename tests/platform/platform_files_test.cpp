@@ -89,31 +89,6 @@ TEST_F(PlatformFiles, OpenFileCanBeRenamedAndDeletedWhileItsHandleKeepsReading) 
     EXPECT_FALSE(os.Exists(At("b.log").c_str()));
 }
 
-TEST_F(PlatformFiles, MoveNeverReplacesAnExistingName) {
-    WriteBytes(dir / "from", Bytes("from"));
-    WriteBytes(dir / "to", Bytes("to"));
-    EXPECT_FALSE(os.MoveNoReplace(At("from").c_str(), At("to").c_str()));
-    EXPECT_EQ(Bytes("from"), ReadBytes(dir / "from"));
-    EXPECT_EQ(Bytes("to"), ReadBytes(dir / "to"));
-
-    EXPECT_FALSE(os.MoveNoReplace(At("missing").c_str(), At("other").c_str()));
-    EXPECT_FALSE(os.Exists(At("other").c_str()));
-}
-
-TEST_F(PlatformFiles, AppendAccessWritesAtTheEndWhoeverElseWrote) {
-    FileHandle appender = os.OpenFile(At("journal").c_str(), Access::Append, Disposition::OpenAlways);
-    FileHandle writer = os.OpenFile(At("journal").c_str(), Access::Write, Disposition::OpenExisting);
-    ASSERT_TRUE(appender.valid());
-    ASSERT_TRUE(writer.valid());
-    std::uint32_t done = 0;
-    ASSERT_TRUE(os.Write(appender, "one;", 4, &done));
-    ASSERT_TRUE(os.Write(writer, "ONE;TWO;", 8, &done));
-    ASSERT_TRUE(os.Write(appender, "three;", 6, &done));
-    os.CloseFile(writer);
-    os.CloseFile(appender);
-    EXPECT_EQ(Bytes("ONE;TWO;three;"), ReadBytes(dir / "journal"));
-}
-
 TEST_F(PlatformFiles, ExclusiveOpenIsRefusedWhileHeld) {
     FileHandle first = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::CreateAlways, Share::Exclusive);
     ASSERT_TRUE(first.valid());
