@@ -176,29 +176,4 @@ TEST_F(LabelsTest, MissingLibraries) {
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
 }
 
-TEST_F(LabelsTest, JobLoadString) {
-    ASSERT_EQ(Restart(1033), 1);
-    struct Case {
-        std::uint32_t id;
-        int32_t size;
-        int32_t result;
-        const char16_t* text;
-    };
-    const Case cases[] = {
-        {MSG_LABEL_DEFAULT, 64, 0, u"General"},
-        {MSG_LABEL_SEV5, 64, 0, u"Critical"},
-        {MSG_LABEL_DEFAULT, 4, 0, u"Gen"},  // cut to the size less one, terminated
-        {MSG_LABEL_DEFAULT, 2, 0, u"G"},
-        {9999, 64, -1, u""},
-    };
-    for (const Case& c : cases) {
-        LOG_WCHAR buffer[64];
-        for (LOG_WCHAR& unit : buffer) unit = LOG_WCHAR('#');
-        EXPECT_EQ(JobLoadString(c.id, buffer, c.size), c.result) << c.id;
-        if (c.result == 0) {
-            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer)), c.text);
-        }
-    }
-}
-
 }  // namespace
