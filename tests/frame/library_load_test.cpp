@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/child_process.h"
@@ -11,15 +9,6 @@
 namespace {
 
 using namespace testsupport;
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string out = text.str();
-    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-    return out;
-}
 
 // Another process loads the shipped library from a sandbox bin/: start-up
 // finds its own file there, makes bin/../Logs and loads the message library.
@@ -42,7 +31,9 @@ TEST(LibraryLoad, StartUpInAnotherProcessUsesTheLibrarysOwnPath) {
         ChildProcess child = StartLogChild(sandbox, "load-string", {c.id, c.size}, output);
         ASSERT_TRUE(child.started());
         EXPECT_EQ(child.Wait(), 0);
-        EXPECT_EQ(ReadText(output), c.expected);
+        std::vector<std::uint8_t> text = ReadBytes(output);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        EXPECT_EQ(std::string(text.begin(), text.end()), c.expected);
     }
     EXPECT_TRUE(fs::is_directory(sandbox.logs));
     EXPECT_FALSE(Exists(sandbox.root / "Logs" / "activity.log")) << "start-up writes no record";

@@ -33,6 +33,8 @@ public:
     }
 };
 
+std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
+
 // A path from parts joined with the platform's separator.
 std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
     std::u16string out;
@@ -52,10 +54,6 @@ protected:
         actlog::ResetLogModule();
         return actlog::InitializeLogModuleAt(modulePath.c_str());
     }
-    static std::u16string LogsOf() { return std::u16string(actlog::Module().logsDirectory.view()); }
-    static std::u16string DataSyncOf() { return std::u16string(actlog::Module().dataSyncDirectory.view()); }
-    static std::u16string UtilityOf() { return std::u16string(actlog::Module().utilityLogPath.view()); }
-    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
 };
 
 TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
@@ -89,9 +87,10 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         ScopedPlatform installed(os);
         os.SetLanguage(1033);
         EXPECT_EQ(Start(c.modulePath), 0) << "no message library exists there";
-        EXPECT_EQ(LogsOf(), c.logs);
-        EXPECT_EQ(DataSyncOf(), c.dataSync);
-        EXPECT_EQ(UtilityOf(), c.logs.empty() ? u"" : c.logs + u"OrielMgrUtility.log");
+        const actlog::ModuleValues& module = actlog::Module();
+        EXPECT_EQ(std::u16string(module.logsDirectory.view()), c.logs);
+        EXPECT_EQ(std::u16string(module.dataSyncDirectory.view()), c.dataSync);
+        EXPECT_EQ(std::u16string(module.utilityLogPath.view()), c.logs.empty() ? u"" : c.logs + u"OrielMgrUtility.log");
         EXPECT_EQ(os.madeDirectories, c.made) << "only the Logs directory is created";
         // The language's library, then the English one, both beside the module.
         const std::u16string english = (c.libraryDirectory + kSeparator + u"bvmsg.enu.dll").substr(0, 259);
@@ -129,7 +128,6 @@ TEST_F(ModuleStartup, LanguageTable) {
 
 class LabelsTest : public SandboxTest {
 protected:
-    static std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::SeverityLabel(severity).view()); }
     int Restart(std::uint16_t language) {
         os.SetLanguage(language);
         return Reinitialize();
@@ -155,49 +153,27 @@ TEST_F(LabelsTest, SeveritiesSelectTheirLabels) {
     for (const Row& row : rows) EXPECT_EQ(Label(row.severity), row.german) << row.severity;
 }
 
-TEST_F(LabelsTest, EnglishWhenTheLanguageLibraryIsMissing) {
-    actlog::ResetLogModule();
-    Sandbox englishOnly({"enu"});
-    os.SetLanguage(1031);
-    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(englishOnly.ModulePath()).c_str()), 1);
-    EXPECT_EQ(Label(0), u"General");
-    EXPECT_EQ(Label(5), u"Critical");
-}
-
-TEST_F(LabelsTest, NoMessageLibraryLeavesEmptyLabels) {
-    actlog::ResetLogModule();
-    Sandbox bare(std::vector<std::string>{});
-    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(bare.ModulePath()).c_str()), 0);
-    EXPECT_TRUE(Exists(bare.logs)) << "the Logs directory is made even without a message library";
-    for (std::uint32_t severity : {0u, 1u, 5u}) EXPECT_EQ(Label(severity), u"");
+// The English library stands in for a missing language; with none at all the
+// labels are empty, yet start-up still makes the Logs directory.
+TEST_F(LabelsTest, MissingLibraries) {
+    struct Case {
+        std::vector<std::string> languages;
+        int started;
+        const char16_t* general;
+        const char16_t* critical;
+    };
+    const Case cases[] = {{{"enu"}, 1, u"General", u"Critical"}, {{}, 0, u"", u""}};
+    for (const Case& c : cases) {
+        actlog::ResetLogModule();
+        Sandbox partial(c.languages);
+        os.SetLanguage(1031);
+        ASSERT_EQ(actlog::InitializeLogModuleAt(U16(partial.ModulePath()).c_str()), c.started);
+        EXPECT_TRUE(Exists(partial.logs));
+        EXPECT_EQ(Label(0), c.general);
+        EXPECT_EQ(Label(5), c.critical);
+    }
     LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
-}
-
-TEST_F(LabelsTest, JobLoadString) {
-    ASSERT_EQ(Restart(1033), 1);
-    struct Case {
-        std::uint32_t id;
-        int32_t size;
-        int32_t result;
-        const char16_t* text;
-    };
-    const Case cases[] = {
-        {MSG_LABEL_DEFAULT, 64, 0, u"General"},
-        {MSG_LABEL_SEV5, 64, 0, u"Critical"},
-        {MSG_LABEL_DEFAULT, 4, 0, u"Gen"},  // cut to the size less one, terminated
-        {MSG_LABEL_DEFAULT, 2, 0, u"G"},
-        {9999, 64, -1, u""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        LOG_WCHAR buffer[64];
-        for (LOG_WCHAR& unit : buffer) unit = LOG_WCHAR('#');
-        EXPECT_EQ(JobLoadString(c.id, buffer, c.size), c.result);
-        if (c.result == 0) {
-            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer)), c.text);
-        }
-    }
 }
 
 }  // namespace

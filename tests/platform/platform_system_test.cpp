@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -8,9 +9,12 @@
 #include <windows.h>
 #endif
 
-#include "platform/platform.h"
 #include "platform/guarded_page.h"
+#include "platform/platform.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "platform/posix/locale_language.h"
+#endif
 
 namespace {
 
@@ -57,6 +61,79 @@ TEST(PlatformSystem, ModulePathNamesTheFileThatHoldsTheCode) {
     EXPECT_EQ(os.ModulePath(cut, 8), 7u);
     EXPECT_EQ(std::u16string(cut), whole.substr(0, 7));
 }
+
+// LoadString semantics of the native platform on a real message library.
+TEST(PlatformSystem, LoadStringCountsCutsAndTerminates) {
+    Platform& os = Native();
+    const std::u16string path = testsupport::U16(testsupport::ArtifactDir() / "bvmsg.enu.dll");
+    LibraryHandle library = os.LoadMessageLibrary(path.c_str());
+    ASSERT_TRUE(library.valid());
+    // The count of units copied, cut at the capacity less one, always terminated.
+    const struct {
+        std::uint32_t id;
+        int capacity, copied;
+        const char* text;
+    } rows[] = {{256, 16, 7, "General"}, {256, 4, 3, "Gen"}, {257, 3, 2, "Er"}, {999, 16, 0, ""}};
+    for (const auto& row : rows) {
+        char16_t wide[16];
+        std::fill(std::begin(wide), std::end(wide), u'#');
+        EXPECT_EQ(row.copied, os.LoadStringWide(library, row.id, wide, row.capacity)) << row.text;
+        EXPECT_EQ(testsupport::U16(std::string_view(row.text)), wide);
+        char narrow[16] = {'#'};
+        EXPECT_EQ(row.copied, os.LoadStringNarrow(library, row.id, narrow, row.capacity)) << row.text;
+        EXPECT_EQ(std::string(row.text), narrow);
+    }
+    char16_t none[4];
+    EXPECT_EQ(0, os.LoadStringWide(LibraryHandle{}, 256, none, 4));
+
+    testsupport::Sandbox sandbox{{}};
+    testsupport::WriteBytes(sandbox.bin / "text.dll", {'n', 'o', 't', ' ', 'a', ' ', 'd', 'l', 'l'});
+    testsupport::WriteBytes(sandbox.bin / "empty.dll", {});
+    for (const char* name : {"text.dll", "empty.dll", "missing.dll"}) {
+        EXPECT_FALSE(os.LoadMessageLibrary(testsupport::U16(sandbox.bin / name).c_str()).valid()) << name;
+    }
+}
+
+#ifndef _WIN32
+// The 8-bit code page on Linux is UTF-8; a cut never splits a character.
+TEST(PlatformSystem, PosixNarrowStringsAreUtf8CutAtWholeCharacters) {
+    Platform& os = Native();
+    const std::u16string path = testsupport::U16(testsupport::ArtifactDir() / "bvmsg.grm.dll");
+    LibraryHandle library = os.LoadMessageLibrary(path.c_str());
+    ASSERT_TRUE(library.valid());
+    char narrow[64];
+    EXPECT_EQ(14, os.LoadStringNarrow(library, 1005, narrow, 16));
+    EXPECT_EQ(std::string("Volume %1 gepr"), narrow);
+    EXPECT_EQ(16, os.LoadStringNarrow(library, 1005, narrow, 17));
+    EXPECT_EQ(std::string("Volume %1 gepr\xC3\xBC"), narrow);
+    EXPECT_EQ(0, os.LoadStringNarrow(library, 1005, narrow, 0));
+}
+
+TEST(PlatformSystem, PosixLocaleNamesMapToWindowsLanguageIds) {
+    const struct {
+        const char* locale;
+        std::uint16_t id;
+    } locales[] = {
+        {"de_DE.UTF-8", 1031}, {"de_AT.UTF-8", 3079}, {"zh_CN.GB18030", 2052}, {"fr_FR@euro", 1036},
+        {"DE-de", 1031},       {"en_GB.UTF-8", 2057}, {"POSIX", 1033},         {"de_DEX", 1033},
+    };
+    for (const auto& row : locales) EXPECT_EQ(row.id, posix::LanguageIdFromLocale(row.locale)) << row.locale;
+    // The LANG line of a configuration file.
+    const struct {
+        const char* text;
+        const char* lang;
+    } configs[] = {
+        {"LANG=de_DE.UTF-8\n", "de_DE.UTF-8"},
+        {"# comment\nLC_TIME=en_GB.UTF-8\nLANG=\"fr_FR.UTF-8\"\n", "fr_FR.UTF-8"},
+        {"LANG=C\nLANG=ja_JP.UTF-8", "ja_JP.UTF-8"},
+        {"LANGUAGE=de_DE:en\n", ""},
+        {"", ""},
+    };
+    for (const auto& row : configs) {
+        EXPECT_EQ(std::string(row.lang), std::string(posix::LangFromConfig(row.text))) << row.text;
+    }
+}
+#endif
 
 #ifdef _WIN32
 // A Win32 mutex whose owning thread ends is handed to the next waiter as

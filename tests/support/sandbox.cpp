@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "frame/module.h"
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -54,7 +54,7 @@ std::u16string U16(const fs::path& path) {
 std::u16string U16(std::string_view utf8) {
     std::u16string out(utf8.size() + 1, u'\0');
     std::size_t written = 0;
-    EXPECT_TRUE(actlog::platform::Utf16FromUtf8(utf8, out.data(), out.size(), &written)) << "not UTF-8: " << utf8;
+    EXPECT_TRUE(actlog::text::Utf16FromUtf8(utf8, out.data(), out.size(), &written)) << "not UTF-8: " << utf8;
     out.resize(written);
     return out;
 }
@@ -62,7 +62,7 @@ std::u16string U16(std::string_view utf8) {
 std::string Utf8(std::u16string_view text) {
     // Lone surrogates come out as '?'; a UTF-16 unit takes at most 3 bytes.
     std::string out(text.size() * 3 + 1, '\0');
-    out.resize(actlog::platform::Utf8FromUtf16Cut(text, out.data(), out.size()));
+    out.resize(actlog::text::Utf8FromUtf16Cut(text, out.data(), out.size()));
     return out;
 }
 

@@ -2,6 +2,7 @@
 // the time-stamped lines and their bounds.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "Log.h"
@@ -62,59 +63,40 @@ TEST_F(UtilityTraceTest, OffAfterLoadAndForAnyValueButOne) {
     }
 }
 
-TEST_F(UtilityTraceTest, OnWritesStampedLinesCreatingTheFile) {
-    SetTarnMgrUtlDebug(1);
-    TarnMgrUtlTrace(LW("copied %d files"), 3);
-    EXPECT_EQ(UtilityText(), Line("copied 3 files"));
-    testing::internal::CaptureStdout();
-    TarnMgrUtlLog(MSG_VOLUME_SCANNED, "D:", 12);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Volume D: scanned: 12 files.\n");
-    EXPECT_EQ(UtilityText(), Line("copied 3 files") + Line("Volume D: scanned: 12 files."));
-}
-
-TEST_F(UtilityTraceTest, TraceTakesWideAndNarrowStringArguments) {
-    SetTarnMgrUtlDebug(1);
-    TarnMgrUtlTrace(LW("%s on %S: %5.1f%%"), LW("vm01"), "host", 12.75);
-    EXPECT_EQ(UtilityText(), Line("vm01 on host:  12.8%"));
-}
-
-TEST_F(UtilityTraceTest, FailureTextsGoToOutputAndLog) {
-    SetTarnMgrUtlDebug(1);
-    struct Case {
-        std::uint32_t id;
-        const char* expected;
-    };
-    // 42 is no string of the message library; MSG_EMPTY formats to nothing.
-    const Case cases[] = {{42, "Failed to load message for message id is 0x0000002a"}, {MSG_EMPTY, ""}};
-    std::string expectedLog;
-    for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        TarnMgrUtlLog(c.id);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(c.expected) + "\n");
-        expectedLog += Line(c.expected);
-    }
-    EXPECT_EQ(UtilityText(), expectedLog);
-}
-
-TEST_F(UtilityTraceTest, UnreadableInsertGivesTheFallbackText) {
-    SetTarnMgrUtlDebug(1);
-    testing::internal::CaptureStdout();
-    TarnMgrUtlLog(MSG_JOB_FAILED, reinterpret_cast<const char*>(16), "disk full");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "message id is 0x000003ea in LogActivity\n");
-    EXPECT_EQ(UtilityText(), Line("message id is 0x000003ea in LogActivity"));
-}
-
-// The log is a text-mode file: a line feed inside the text is written as the
-// platform's line end too (CR LF on Windows), however long the text.
-TEST_F(UtilityTraceTest, LineFeedsInTheTextBecomeLineEnds) {
+// Switched on, each call appends its stamped line (creating the file); a
+// message is also echoed to standard output. The log is a text-mode file: a
+// line feed inside the text is written as the platform's line end too (CR LF
+// on Windows), however long the text.
+TEST_F(UtilityTraceTest, OnEachCallAppendsAStampedLine) {
     SetTarnMgrUtlDebug(1);
     const std::string end = actlog::platform::kTextLineEnd;
-    TarnMgrUtlTrace(LW("two\nlines"));
-    std::basic_string<LOG_WCHAR> feeds(4071, LW('\n'));
-    TarnMgrUtlTrace(LW("%s"), feeds.c_str());
     std::string manyEnds;
     for (int i = 0; i < 4071; ++i) manyEnds += end;
-    EXPECT_EQ(UtilityText(), Line("two" + end + "lines") + Line(manyEnds));
+    const struct {
+        std::function<void()> call;
+        std::string echoed, logged;
+    } rows[] = {
+        {[] { TarnMgrUtlTrace(LW("copied %d files"), 3); }, "", "copied 3 files"},
+        {[] { TarnMgrUtlLog(MSG_VOLUME_SCANNED, "D:", 12); }, "Volume D: scanned: 12 files.\n",
+         "Volume D: scanned: 12 files."},
+        {[] { TarnMgrUtlTrace(LW("%s on %S: %5.1f%%"), LW("vm01"), "host", 12.75); }, "", "vm01 on host:  12.8%"},
+        // 42 is no string of the message library; MSG_EMPTY formats to nothing.
+        {[] { TarnMgrUtlLog(42); }, "Failed to load message for message id is 0x0000002a\n",
+         "Failed to load message for message id is 0x0000002a"},
+        {[] { TarnMgrUtlLog(MSG_EMPTY); }, "\n", ""},
+        {[] { TarnMgrUtlLog(MSG_JOB_FAILED, reinterpret_cast<const char*>(16), "disk full"); },
+         "message id is 0x000003ea in LogActivity\n", "message id is 0x000003ea in LogActivity"},
+        {[] { TarnMgrUtlTrace(LW("two\nlines")); }, "", "two" + end + "lines"},
+        {[] { TarnMgrUtlTrace(LW("%s"), std::basic_string<LOG_WCHAR>(4071, LW('\n')).c_str()); }, "", manyEnds},
+    };
+    std::string expectedLog;
+    for (const auto& row : rows) {
+        testing::internal::CaptureStdout();
+        row.call();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), row.echoed);
+        expectedLog += Line(row.logged);
+        EXPECT_EQ(UtilityText(), expectedLog);
+    }
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "Log.h"
 #include "activity/record_append.h"
 #include "files/record_line.h"
+#include "format/message_format.h"
 #include "frame/module.h"
-#include "platform/message_format.h"
-#include "platform/export_text.h"
 #include "platform/status.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {
@@ -54,15 +54,16 @@ Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t*
     }
     pattern.Recount();
     std::size_t length = 0;
-    FormatOutcome outcome = FormatMessageWide(pattern.c_str(), args, message.data(), LineText::kCapacity, &length);
+    format::FormatOutcome outcome =
+        format::FormatMessageWide(pattern.c_str(), args, message.data(), LineText::kCapacity, &length);
     switch (outcome) {
-        case FormatOutcome::Text:
+        case format::FormatOutcome::Text:
             message.Recount();
             return Formatted::Text;
-        case FormatOutcome::NoText:
+        case format::FormatOutcome::NoText:
             message.Clear();
             return Formatted::NoText;
-        case FormatOutcome::Fault:
+        case format::FormatOutcome::Fault:
             break;
     }
     SetFallbackText(message, messageId, function);

@@ -3,9 +3,9 @@
 #include "Log.h"
 #include "files/log_files.h"
 #include "files/owner_log.h"
+#include "format/probed_text.h"
 #include "frame/module.h"
-#include "platform/probed_text.h"
-#include "platform/export_text.h"
+#include "text/export_text.h"
 
 namespace actlog {
 
@@ -27,7 +27,7 @@ Status RenameOwnerLog(const char16_t* prefix, const char16_t* owner) {
     // never moved: nothing would look for it under a prefix.
     if (!OwnerNameAllowed(owner)) return kRefused;
     if (!OwnerPresent(owner)) return Status::Ok();
-    if (platform::ProbedTextLength(prefix, kPathChars) == platform::kUnreadableText) return kRefused;
+    if (format::ProbedTextLength(prefix, kPathChars) == format::kUnreadableText) return kRefused;
 
     LogMutex writeMutex(kWriteMutexBase, owner);
     if (!writeMutex.opened() || !writeMutex.Wait(platform::WaitTime::Infinite)) {

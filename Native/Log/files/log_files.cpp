@@ -1,9 +1,9 @@
 #include "files/log_files.h"
 
 #include "files/owner_log.h"
+#include "format/probed_text.h"
 #include "frame/module.h"
-#include "platform/probed_text.h"
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 
 namespace actlog {
 namespace {
@@ -26,7 +26,7 @@ std::size_t FileNameStart(std::u16string_view path) noexcept {
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (platform::FoldCase(a[i]) != platform::FoldCase(b[i])) return false;
+        if (text::FoldCase(a[i]) != text::FoldCase(b[i])) return false;
     }
     return true;
 }
@@ -34,8 +34,8 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
 bool OwnerNameAllowed(const char16_t* owner) noexcept {
     // The caller's pointer is probed before anything reads it; a name that is
     // too long for any path is refused whether it is terminated or not.
-    std::size_t length = platform::ProbedTextLength(owner, kPathChars);
-    if (length == platform::kUnreadableText) return false;
+    std::size_t length = format::ProbedTextLength(owner, kPathChars);
+    if (length == format::kUnreadableText) return false;
     if (length == 0) return true;
     std::size_t n = 0;
     for (; n < length; ++n) {
@@ -111,7 +111,7 @@ PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept 
     // Folded, so that every spelling of an owner names one mutex; lower case
     // keeps the usual names as they are.
     if (OwnerPresent(owner)) {
-        for (const char16_t* c = owner; *c != 0; ++c) name.Append(platform::FoldLower(*c));
+        for (const char16_t* c = owner; *c != 0; ++c) name.Append(text::FoldLower(*c));
     }
     return name;
 }

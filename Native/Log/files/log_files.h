@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/bounded_text.h"
 #include "platform/platform.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

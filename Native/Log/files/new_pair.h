@@ -27,7 +27,7 @@
 #include <cstdint>
 
 #include "files/log_files.h"
-#include "platform/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "platform/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "Log.h"
-#include "platform/bounded_text.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

@@ -1,8 +1,8 @@
 // Module start-up: the Logs and DataSync directories, the utility log path, the
 // message library of the system language and the six severity labels.
 #include "frame/module.h"
-#include "platform/export_text.h"
 #include "platform/status.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {

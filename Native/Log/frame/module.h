@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/bounded_text.h"
 #include "platform/platform.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

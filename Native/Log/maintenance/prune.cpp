@@ -2,14 +2,14 @@
 // the main pair finds how many leading records are older; the prune file swap
 // removes them; the sync journal gets a PRUNE line.
 #include "Log.h"
-#include "files/log_files.h"
-#include "files/record_line.h"
 #include "files/file_io.h"
+#include "files/journal_files.h"
+#include "files/log_files.h"
 #include "files/new_pair.h"
+#include "files/record_line.h"
 #include "maintenance/prune_swap.h"
 #include "retrieval/read_snapshot.h"
-#include "files/journal_files.h"
-#include "platform/export_text.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {

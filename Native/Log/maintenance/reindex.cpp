@@ -5,7 +5,7 @@
 #include "files/log_files.h"
 #include "files/new_pair.h"
 #include "maintenance/index_scan.h"
-#include "platform/export_text.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 
 namespace actlog::platform {
 namespace {
@@ -76,7 +76,7 @@ Status Platform::CopyRange(FileHandle from, std::uint64_t fromOffset, FileHandle
 
 // UTF-8, the 8-bit code page wherever the OS has no other.
 std::size_t Platform::NarrowFromWide(const char16_t* text, char* out, std::size_t capacity) {
-    return Utf8FromUtf16Cut(std::u16string_view(text != nullptr ? text : u""), out, capacity);
+    return text::Utf8FromUtf16Cut(std::u16string_view(text != nullptr ? text : u""), out, capacity);
 }
 
 }  // namespace actlog::platform

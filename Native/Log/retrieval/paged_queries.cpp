@@ -7,7 +7,7 @@
 #include "frame/module.h"
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
-#include "platform/export_text.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "Log.h"
-#include "platform/bounded_text.h"
-#include "platform/platform.h"
 #include "files/journal_files.h"
+#include "platform/platform.h"
+#include "text/bounded_text.h"
 
 namespace actlog {
 

@@ -6,11 +6,11 @@
 #include <climits>
 #include <cstring>
 
+#include "files/journal_files.h"
 #include "files/log_files.h"
 #include "frame/module.h"
-#include "files/journal_files.h"
-#include "platform/export_text.h"
 #include "platform/status.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {

@@ -7,13 +7,13 @@
 
 #include "Log.h"
 #include "files/file_io.h"
+#include "format/message_format.h"
+#include "format/probed_text.h"
+#include "format/wide_printf.h"
 #include "frame/module.h"
-#include "platform/bounded_text.h"
-#include "platform/message_format.h"
 #include "platform/platform.h"
-#include "platform/probed_text.h"
-#include "platform/wide_printf.h"
-#include "platform/export_text.h"
+#include "text/bounded_text.h"
+#include "text/export_text.h"
 
 namespace actlog {
 namespace {
@@ -100,11 +100,12 @@ extern "C" LOG_API void TarnMgrUtlLog(uint32_t messageId, ...) noexcept {
         va_list args;
         va_start(args, messageId);
         std::size_t length = 0;
-        FormatOutcome outcome = FormatMessageNarrow(pattern, args, text.data(), kTextBytes, &length);
+        format::FormatOutcome outcome =
+            format::FormatMessageNarrow(pattern, args, text.data(), kTextBytes, &length);
         va_end(args);
-        if (outcome == FormatOutcome::Fault) {
+        if (outcome == format::FormatOutcome::Fault) {
             IdText(text, "message id is 0x", messageId, " in LogActivity");
-        } else if (outcome == FormatOutcome::Text) {
+        } else if (outcome == format::FormatOutcome::Text) {
             text.Recount();
         } else {
             text.Clear();
@@ -121,11 +122,11 @@ extern "C" LOG_API void TarnMgrUtlTrace(const LOG_WCHAR* format, ...) noexcept {
     // A format in unreadable or unterminated memory writes nothing.
     constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1) / 4;
     const auto* text = FromExport(format);
-    if (platform::ProbedTextLength(text, kNoLimit) == platform::kUnreadableText) return;
+    if (format::ProbedTextLength(text, kNoLimit) == format::kUnreadableText) return;
     char16_t wide[kLineChars] = {};
     va_list args;
     va_start(args, format);
-    FormatWidePrintf(wide, kLineChars, text, args);
+    format::FormatWidePrintf(wide, kLineChars, text, args);
     va_end(args);
     wide[kLineChars - 1] = 0;
     char narrow[kTextBytes] = {};

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,8 +16,8 @@ namespace actlogtool {
 
 namespace {
 
-using actlog::platform::Utf16FromUtf8;
-using actlog::platform::Utf8FromUtf16;
+using actlog::text::Utf16FromUtf8;
+using actlog::text::Utf8FromUtf16;
 
 char16_t* Units(WideString& text) { return reinterpret_cast<char16_t*>(text.data()); }
 

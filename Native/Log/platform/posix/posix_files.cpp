@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/bounded_text.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/text_convert.h"
+#include "text/bounded_text.h"
+#include "text/text_convert.h"
 
 namespace actlog::platform::posix {
 
@@ -18,7 +18,7 @@ Utf8Path::Utf8Path(const char16_t* path) noexcept {
     text_[0] = 0;
     if (path == nullptr) return;
     std::u16string_view view(path, TextLength(path));
-    ok_ = !view.empty() && Utf8FromUtf16(view, text_, kBytes, &size_);
+    ok_ = !view.empty() && text::Utf8FromUtf16(view, text_, kBytes, &size_);
 }
 
 namespace {

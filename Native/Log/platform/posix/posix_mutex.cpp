@@ -13,9 +13,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/bounded_text.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/text_convert.h"
+#include "text/bounded_text.h"
+#include "text/text_convert.h"
 
 namespace actlog::platform::posix {
 namespace {
@@ -208,7 +208,7 @@ void PosixPlatform::SetMutexDirectory(const char16_t* directory) {
     char converted[Utf8Path::kBytes];
     std::size_t n = 0;
     std::u16string_view view(directory != nullptr ? directory : u"", TextLength(directory));
-    if (!Utf8FromUtf16(view, converted, sizeof converted, &n)) converted[0] = 0;
+    if (!text::Utf8FromUtf16(view, converted, sizeof converted, &n)) converted[0] = 0;
     std::lock_guard<std::mutex> guard(g_directoryLock);
     std::memcpy(g_directory, converted, n + 1);
 }

@@ -11,9 +11,9 @@
 #include <new>
 #include <string_view>
 
-#include "platform/bounded_text.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/text_convert.h"
+#include "text/bounded_text.h"
+#include "text/text_convert.h"
 
 namespace actlog::platform::posix {
 
@@ -147,9 +147,9 @@ Status Refill(Search& search) noexcept {
             at += entry->d_reclen;
             std::size_t units = 0;
             // A name that is not UTF-8 cannot be named in UTF-16: skip it.
-            if (!Utf16FromUtf8(entry->d_name, converted, kNameUnits, &units)) continue;
+            if (!text::Utf16FromUtf8(entry->d_name, converted, kNameUnits, &units)) continue;
             std::u16string_view name(converted, units);
-            if (!WildcardMatch(search.wildcard.view(), name)) continue;
+            if (!text::WildcardMatch(search.wildcard.view(), name)) continue;
             if (search.started && !search.Before(last.view(), name)) continue;
             Offer(search, name);
         }

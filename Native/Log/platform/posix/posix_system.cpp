@@ -14,11 +14,11 @@
 #include <cstring>
 #include <new>
 
-#include "platform/bounded_text.h"
-#include "platform/pe_resources.h"
 #include "platform/posix/locale_language.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/text_convert.h"
+#include "text/bounded_text.h"
+#include "text/pe_resources.h"
+#include "text/text_convert.h"
 
 namespace actlog::platform::posix {
 namespace {
@@ -40,7 +40,7 @@ LogSystemTime FromTm(const struct tm& t, long nanoseconds) {
 // life of the process; the list keeps them reachable.
 struct Library {
     std::uint8_t* bytes = nullptr;
-    PeResources resources;
+    text::PeResources resources;
     Library* next = nullptr;
 };
 std::atomic<Library*> g_libraries{nullptr};
@@ -70,7 +70,7 @@ Status ReadWhole(const char* path, std::uint8_t** bytes, std::size_t* size) {
     return result;
 }
 
-bool FindString(LibraryHandle library, std::uint32_t id, PeString* found) {
+bool FindString(LibraryHandle library, std::uint32_t id, text::PeString* found) {
     if (!library.valid()) return false;
     return reinterpret_cast<const Library*>(library.value)->resources.FindString(id, found);
 }
@@ -129,7 +129,7 @@ std::size_t PosixPlatform::ModulePath(char16_t* buffer, std::size_t capacity) {
     }
     char16_t converted[PATH_MAX];
     std::size_t units = 0;
-    if (!Utf16FromUtf8(path, converted, PATH_MAX, &units)) return 0;
+    if (!text::Utf16FromUtf8(path, converted, PATH_MAX, &units)) return 0;
     std::size_t n = units < capacity - 1 ? units : capacity - 1;
     std::memcpy(buffer, converted, n * sizeof(char16_t));
     buffer[n] = 0;
@@ -170,7 +170,7 @@ LibraryHandle PosixPlatform::LoadMessageLibrary(const char16_t* path) {
 }
 
 int PosixPlatform::LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) {
-    PeString found;
+    text::PeString found;
     if (buffer == nullptr || size <= 0 || !FindString(library, id, &found)) return 0;
     std::size_t room = static_cast<std::size_t>(size) - 1;
     std::size_t n = found.length < room ? found.length : room;
@@ -186,7 +186,7 @@ int PosixPlatform::LoadStringWide(LibraryHandle library, std::uint32_t id, char1
 int PosixPlatform::LoadStringNarrow(LibraryHandle library, std::uint32_t id, char* buffer, int size) {
     if (buffer == nullptr || size <= 0) return 0;
     buffer[0] = 0;
-    PeString found;
+    text::PeString found;
     if (!FindString(library, id, &found)) return 0;
     // One character at a time, so that the cut never splits a sequence.
     std::size_t capacity = static_cast<std::size_t>(size);
@@ -199,7 +199,7 @@ int PosixPlatform::LoadStringNarrow(LibraryHandle library, std::uint32_t id, cha
             if (low >= 0xDC00 && low <= 0xDFFF) units[count++] = low;
         }
         char bytes[5];
-        std::size_t n = Utf8FromUtf16Cut(std::u16string_view(units, count), bytes, sizeof bytes);
+        std::size_t n = text::Utf8FromUtf16Cut(std::u16string_view(units, count), bytes, sizeof bytes);
         if (used + n > capacity - 1) break;
         std::memcpy(buffer + used, bytes, n);
         used += n;

@@ -2,8 +2,8 @@
 // are kept open for reuse (see KeptMutexes).
 #include <cstring>
 
-#include "platform/bounded_text.h"
 #include "platform/win32/win32_platform.h"
+#include "text/bounded_text.h"
 
 namespace actlog::platform::win32 {
 namespace {

@@ -1,6 +1,6 @@
-#include "platform/pe_resources.h"
+#include "text/pe_resources.h"
 
-namespace actlog::platform {
+namespace actlog::text {
 namespace {
 
 constexpr std::uint32_t kStringTableType = 6;
@@ -132,4 +132,4 @@ bool PeResources::FindString(std::uint32_t id, PeString* found) const noexcept {
     }
 }
 
-}  // namespace actlog::platform
+}  // namespace actlog::text

@@ -1,9 +1,9 @@
-#include "platform/printf_conversion.h"
+#include "format/printf_conversion.h"
 
 #include <charconv>
 #include <type_traits>
 
-namespace actlog::format_detail {
+namespace actlog::format {
 namespace {
 
 constexpr int kMaxFieldSize = 1 << 24;  // width and precision beyond this are cut anyway
@@ -292,4 +292,4 @@ void RenderFloat(TextSink& sink, const ConversionSpec& conv, double value) noexc
     EmitField(sink, conv, prefix, prefixLength, 0, units, n, conv.zero && finite);
 }
 
-}  // namespace actlog::format_detail
+}  // namespace actlog::format

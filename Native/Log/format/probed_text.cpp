@@ -1,11 +1,11 @@
-#include "platform/probed_text.h"
+#include "format/probed_text.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
 
-namespace actlog::platform {
+namespace actlog::format {
 
 std::size_t ProbedTextLength(const char16_t* text, std::size_t maxUnits) noexcept {
     if (text == nullptr) return 0;
@@ -22,7 +22,8 @@ std::size_t ProbedTextLength(const char16_t* text, std::size_t maxUnits) noexcep
             std::uintptr_t pageEnd = (probedEnd | (kPage - 1)) + 1;
             std::uintptr_t end = pageEnd == 0 || pageEnd > limit ? limit : pageEnd;
             if (end < at + 2) end = at + 2;  // a unit that straddles two pages
-            if (!Current().CanRead(reinterpret_cast<const void*>(probedEnd), end - probedEnd)) return kUnreadableText;
+            const void* from = reinterpret_cast<const void*>(probedEnd);
+            if (!platform::Current().CanRead(from, end - probedEnd)) return kUnreadableText;
             probedEnd = end;
         }
         char16_t c = 0;
@@ -32,4 +33,4 @@ std::size_t ProbedTextLength(const char16_t* text, std::size_t maxUnits) noexcep
     return kUnreadableText;
 }
 
-}  // namespace actlog::platform
+}  // namespace actlog::format

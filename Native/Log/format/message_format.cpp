@@ -1,16 +1,12 @@
-#include "platform/message_format.h"
+#include "format/message_format.h"
 
 #include <cstdint>
 #include <type_traits>
 
-#include "platform/printf_conversion.h"
+#include "format/printf_conversion.h"
 
-namespace actlog {
+namespace actlog::format {
 namespace {
-
-using format_detail::ArgKind;
-using format_detail::ConversionSpec;
-using format_detail::TextSink;
 
 // A printf format between '!' may hold at most this many characters.
 constexpr std::size_t kMaxInsertFormat = 30;
@@ -81,7 +77,7 @@ FormatOutcome FormatInsert(TextSink& sink, InsertSlots& slots, int number, const
         std::uint64_t value = 0;
         if (!slots.Get(number, &value)) return FormatOutcome::Fault;
         const void* string = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(value));
-        return format_detail::RenderString(sink, ConversionSpec{}, string, kWideTemplate<CharT>)
+        return RenderString(sink, ConversionSpec{}, string, kWideTemplate<CharT>)
                    ? FormatOutcome::Text
                    : FormatOutcome::Fault;
     }
@@ -111,23 +107,23 @@ FormatOutcome FormatInsert(TextSink& sink, InsertSlots& slots, int number, const
     }
 
     ConversionSpec conv;
-    std::size_t used = format_detail::ParseConversion(format, length, &conv);
+    std::size_t used = ParseConversion(format, length, &conv);
     if (used == 0) return FormatOutcome::Fault;
     for (std::size_t i = used; i < length; ++i) {
         if (format[i] == u'%') return FormatOutcome::Fault;
     }
-    ArgKind kind = format_detail::KindOf(conv);
+    ArgKind kind = KindOf(conv);
     if (kind == ArgKind::Invalid || kind == ArgKind::Float) return FormatOutcome::Fault;
 
     std::uint64_t value = 0;
     if (conv.widthStar) {
         if (!slots.Get(number, &value)) return FormatOutcome::Fault;
-        format_detail::ApplyStarWidth(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        ApplyStarWidth(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
         number = -1;
     }
     if (conv.precisionStar) {
         if (!slots.Get(number, &value)) return FormatOutcome::Fault;
-        format_detail::ApplyStarPrecision(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        ApplyStarPrecision(&conv, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
         number = -1;
     }
     if (number == -1) slots.DropLast();
@@ -136,21 +132,21 @@ FormatOutcome FormatInsert(TextSink& sink, InsertSlots& slots, int number, const
     switch (kind) {
         case ArgKind::SignedInt:
         case ArgKind::UnsignedInt:
-            format_detail::RenderInteger(sink, conv, value);
+            RenderInteger(sink, conv, value);
             break;
         case ArgKind::Pointer:
-            format_detail::RenderPointer(sink, conv, value);
+            RenderPointer(sink, conv, value);
             break;
         case ArgKind::WideChar:
-            format_detail::RenderChar(sink, conv, static_cast<char16_t>(value & 0xFFFFu));
+            RenderChar(sink, conv, static_cast<char16_t>(value & 0xFFFFu));
             break;
         case ArgKind::NarrowChar:
-            format_detail::RenderChar(sink, conv, format_detail::WidenByte(static_cast<unsigned char>(value & 0xFFu)));
+            RenderChar(sink, conv, WidenByte(static_cast<unsigned char>(value & 0xFFu)));
             break;
         case ArgKind::WideString:
         case ArgKind::NarrowString: {
             const void* string = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(value));
-            if (!format_detail::RenderString(sink, conv, string, kind == ArgKind::WideString))
+            if (!RenderString(sink, conv, string, kind == ArgKind::WideString))
                 return FormatOutcome::Fault;
             break;
         }
@@ -237,4 +233,4 @@ FormatOutcome FormatMessageNarrow(const char* pattern, va_list args, char* out, 
     return FormatMessageT(pattern, args, out, capacity, length);
 }
 
-}  // namespace actlog
+}  // namespace actlog::format

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace actlog::platform {
+namespace actlog::format {
 
 inline constexpr std::size_t kUnreadableText = static_cast<std::size_t>(-1);
 
@@ -14,4 +14,4 @@ inline constexpr std::size_t kUnreadableText = static_cast<std::size_t>(-1);
 // or no terminator lies within the first `maxUnits` + 1 units.
 std::size_t ProbedTextLength(const char16_t* text, std::size_t maxUnits) noexcept;
 
-}  // namespace actlog::platform
+}  // namespace actlog::format

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace actlog::format_detail {
+namespace actlog::format {
 
 // Bounded output, cut at capacity - 1 and always terminated by Finish().
 // The content is UTF-16 units; an 8-bit sink encodes them to the 8-bit code
@@ -113,4 +113,4 @@ bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, 
 // One 8-bit character of the code page as a UTF-16 unit (%C).
 char16_t WidenByte(unsigned char byte) noexcept;
 
-}  // namespace actlog::format_detail
+}  // namespace actlog::format

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "format/printf_conversion.h"
 #include "platform/platform.h"
-#include "platform/printf_conversion.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-namespace actlog::format_detail {
+namespace actlog::format {
 namespace {
 
 constexpr std::size_t kPageSize = 4096;
@@ -237,4 +237,4 @@ char16_t WidenByte(unsigned char byte) noexcept {
     return byte < 0x80 ? static_cast<char16_t>(byte) : char16_t(0xFFFD);
 #endif
 }
-}  // namespace actlog::format_detail
+}  // namespace actlog::format

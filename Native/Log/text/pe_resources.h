@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace actlog::platform {
+namespace actlog::text {
 
 // A string found in an image: `length` UTF-16LE units starting at `bytes`
 // (not necessarily aligned; read them with UnitAt).
@@ -48,4 +48,4 @@ private:
     std::uint64_t resourceSize_ = 0;   // 0: the image has no resources
 };
 
-}  // namespace actlog::platform
+}  // namespace actlog::text

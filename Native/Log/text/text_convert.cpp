@@ -1,8 +1,8 @@
-#include "platform/text_convert.h"
+#include "text/text_convert.h"
 
 #include <cstdint>
 
-namespace actlog::platform {
+namespace actlog::text {
 namespace {
 
 bool IsHigh(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
@@ -197,4 +197,4 @@ bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) noexce
     return p == pattern.size();
 }
 
-}  // namespace actlog::platform
+}  // namespace actlog::text

@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstddef>
 
-namespace actlog {
+namespace actlog::format {
 
 // Formats into `out` (capacity characters, cut at capacity - 1, always
 // terminated). `args` is copied first, not consumed. Gives the characters
@@ -16,4 +16,4 @@ namespace actlog {
 // then holds what was formatted before it.
 int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format, va_list args) noexcept;
 
-}  // namespace actlog
+}  // namespace actlog::format

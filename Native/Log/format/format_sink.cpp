@@ -1,10 +1,10 @@
 // The bounded output of the formatting functions, wide or 8-bit.
 #include <cstring>
 
+#include "format/printf_conversion.h"
 #include "platform/platform.h"
-#include "platform/printf_conversion.h"
 
-namespace actlog::format_detail {
+namespace actlog::format {
 namespace {
 
 bool IsHighSurrogate(char16_t u) noexcept { return u >= 0xD800 && u <= 0xDBFF; }
@@ -131,4 +131,4 @@ void TextSink::Clear() noexcept {
     full_ = false;
 }
 
-}  // namespace actlog::format_detail
+}  // namespace actlog::format

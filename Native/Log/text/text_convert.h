@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace actlog::platform {
+namespace actlog::text {
 
 // Converts `text` to UTF-8 into `out` and terminates it. Gives false (and an
 // empty `out` when it has room) on a lone surrogate or when the result and its
@@ -35,4 +35,4 @@ char16_t FoldLower(char16_t c) noexcept;
 // run of units (the empty one included), '?' for exactly one.
 bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) noexcept;
 
-}  // namespace actlog::platform
+}  // namespace actlog::text

@@ -1,15 +1,11 @@
-#include "platform/wide_printf.h"
+#include "format/wide_printf.h"
 
 #include <climits>
 #include <cstdint>
 
-#include "platform/printf_conversion.h"
+#include "format/printf_conversion.h"
 
-namespace actlog {
-
-using format_detail::ArgKind;
-using format_detail::ConversionSpec;
-using format_detail::TextSink;
+namespace actlog::format {
 
 int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format, va_list args) noexcept {
     TextSink sink(out, capacity);
@@ -31,40 +27,40 @@ int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format
         ConversionSpec conv;
         // The conversion parser stops at the first character that cannot
         // belong to it, so it never reads past the terminator.
-        std::size_t used = format_detail::ParseConversion(p, SIZE_MAX, &conv);
-        ArgKind kind = used == 0 ? ArgKind::Invalid : format_detail::KindOf(conv);
+        std::size_t used = ParseConversion(p, SIZE_MAX, &conv);
+        ArgKind kind = used == 0 ? ArgKind::Invalid : KindOf(conv);
         if (kind == ArgKind::Invalid) {
             failed = true;
             break;
         }
         p += used;
-        if (conv.widthStar) format_detail::ApplyStarWidth(&conv, va_arg(list, int));
-        if (conv.precisionStar) format_detail::ApplyStarPrecision(&conv, va_arg(list, int));
+        if (conv.widthStar) ApplyStarWidth(&conv, va_arg(list, int));
+        if (conv.precisionStar) ApplyStarPrecision(&conv, va_arg(list, int));
         switch (kind) {
             case ArgKind::SignedInt:
             case ArgKind::UnsignedInt:
-                format_detail::RenderInteger(sink, conv,
-                                             format_detail::Is64Bit(conv) ? va_arg(list, unsigned long long)
+                RenderInteger(sink, conv,
+                                             Is64Bit(conv) ? va_arg(list, unsigned long long)
                                                                           : va_arg(list, unsigned int));
                 break;
             case ArgKind::Pointer:
-                format_detail::RenderPointer(sink, conv, reinterpret_cast<std::uintptr_t>(va_arg(list, void*)));
+                RenderPointer(sink, conv, reinterpret_cast<std::uintptr_t>(va_arg(list, void*)));
                 break;
             case ArgKind::WideChar:
-                format_detail::RenderChar(sink, conv, static_cast<char16_t>(va_arg(list, int)));
+                RenderChar(sink, conv, static_cast<char16_t>(va_arg(list, int)));
                 break;
             case ArgKind::NarrowChar:
-                format_detail::RenderChar(sink, conv,
-                                          format_detail::WidenByte(static_cast<unsigned char>(va_arg(list, int))));
+                RenderChar(sink, conv,
+                                          WidenByte(static_cast<unsigned char>(va_arg(list, int))));
                 break;
             case ArgKind::WideString:
             case ArgKind::NarrowString:
-                failed = !format_detail::RenderString(sink, conv, va_arg(list, const void*),
+                failed = !RenderString(sink, conv, va_arg(list, const void*),
                                                       kind == ArgKind::WideString);
                 break;
             case ArgKind::Float:
-                format_detail::RenderFloat(sink, conv,
-                                           conv.size == format_detail::ArgSize::LongDouble
+                RenderFloat(sink, conv,
+                                           conv.size == ArgSize::LongDouble
                                                ? static_cast<double>(va_arg(list, long double))
                                                : va_arg(list, double));
                 break;
@@ -79,4 +75,4 @@ int FormatWidePrintf(char16_t* out, std::size_t capacity, const char16_t* format
     return written > INT_MAX ? INT_MAX : static_cast<int>(written);
 }
 
-}  // namespace actlog
+}  // namespace actlog::format

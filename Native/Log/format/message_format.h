@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstddef>
 
-namespace actlog {
+namespace actlog::format {
 
 enum class FormatOutcome {
     Text,    // output produced (possibly cut to the buffer)
@@ -23,4 +23,4 @@ FormatOutcome FormatMessageWide(const char16_t* pattern, va_list args, char16_t*
 FormatOutcome FormatMessageNarrow(const char* pattern, va_list args, char* out, std::size_t capacity,
                                   std::size_t* length) noexcept;
 
-}  // namespace actlog
+}  // namespace actlog::format

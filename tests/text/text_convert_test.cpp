@@ -1,0 +1,73 @@
+// UTF-16 <-> UTF-8 conversion and case folding.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "text/text_convert.h"
+
+namespace {
+
+using namespace actlog::text;
+
+TEST(TextConvert, StrictConversionsBothWays) {
+    const struct {
+        std::u16string utf16;
+        std::string utf8;
+    } pairs[] = {
+        {u"", ""},
+        {u"a\u00fc\u20ac", "a\xC3\xBC\xE2\x82\xAC"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& pair : pairs) {
+        char utf8[16] = {'#'};
+        char16_t utf16[8] = {u'#'};
+        std::size_t bytes = 99, units = 99;
+        EXPECT_TRUE(Utf8FromUtf16(pair.utf16, utf8, sizeof utf8, &bytes));
+        EXPECT_EQ(std::string(utf8), pair.utf8);
+        EXPECT_EQ(bytes, pair.utf8.size());
+        EXPECT_TRUE(Utf16FromUtf8(pair.utf8, utf16, 8, &units)) << pair.utf8;
+        EXPECT_EQ(std::u16string(utf16), pair.utf16);
+    }
+    // A lone surrogate (at the end, before a letter) or a bad UTF-8 sequence
+    // (overlong, encoded surrogate, above U+10FFFF, stray continuation) fails
+    // and leaves the output empty.
+    for (const std::u16string& bad : {std::u16string{u'a', char16_t(0xD800)}, std::u16string{char16_t(0xD800), u'a'}}) {
+        char utf8[16] = {'#'};
+        std::size_t bytes = 99;
+        EXPECT_FALSE(Utf8FromUtf16(bad, utf8, sizeof utf8, &bytes));
+        EXPECT_EQ(std::string(utf8), "");
+    }
+    for (const std::string bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"}) {
+        char16_t utf16[8] = {u'#'};
+        std::size_t units = 99;
+        EXPECT_FALSE(Utf16FromUtf8(bad, utf16, 8, &units)) << bad;
+        EXPECT_EQ(std::u16string(utf16), u"");
+    }
+    char small[4];
+    std::size_t written = 0;
+    EXPECT_FALSE(Utf8FromUtf16(u"abcd", small, sizeof small, &written)) << "no room for the terminator";
+    EXPECT_TRUE(Utf8FromUtf16(u"abc", small, sizeof small, &written));
+}
+
+TEST(TextConvert, CutConversionKeepsWholeCharacters) {
+    char out[6];
+    // "a" + U+20AC (3 bytes) + U+00FC (2 bytes): 6 bytes, room for 5.
+    EXPECT_EQ(4u, Utf8FromUtf16Cut(u"a\u20ac\u00fc", out, sizeof out));
+    EXPECT_EQ(std::string("a\xE2\x82\xAC"), out);
+    EXPECT_EQ(3u, Utf8FromUtf16Cut(std::u16string{u'x', char16_t(0xDBFF), u'y'}, out, sizeof out));
+    EXPECT_EQ(std::string("x?y"), out);
+    EXPECT_EQ(0u, Utf8FromUtf16Cut(u"abc", out, 1));
+    EXPECT_EQ(std::string(), out);
+}
+
+// Wildcard matching is checked through the directory search (platform tests).
+TEST(TextConvert, CaseFoldsAgree) {
+    // The lower-case fold (mutex names) makes equal exactly what the comparison does.
+    for (char32_t u = 0; u <= 0xFFFF; ++u) {
+        const auto c = static_cast<char16_t>(u);
+        ASSERT_EQ(FoldCase(FoldLower(c)), FoldCase(c)) << static_cast<unsigned>(u);
+        ASSERT_EQ(FoldLower(FoldCase(c)), FoldLower(c)) << static_cast<unsigned>(u);
+    }
+}
+
+}  // namespace
