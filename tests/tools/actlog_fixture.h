@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,31 +23,23 @@ struct RunResult {
     std::string err;  // standard error, CR removed
 };
 
-// One flat JSON object: member name -> value as written (strings unescaped,
-// numbers and literals as their text). Nullopt when the line is not such an object.
-struct JsonValue {
-    enum Kind { kString, kNumber, kNull, kBool } kind;
-    std::string text;
-};
-std::optional<std::map<std::string, JsonValue>> ParseJsonObject(std::string_view line);
-
+// The lines of a text, each without its LF or CR LF.
 std::vector<std::string> Lines(const std::string& text);
-
-// A record line as the library writes it: stamp "YYYY/MM/DD  hh:mm:ss", label
-// right-aligned in 9, optional job field, text, CR LF.
-std::u16string RecordLine(std::string_view stamp, std::string_view label, std::string_view text,
-                          std::uint32_t job = 0);
 
 class ActlogTest : public ::testing::Test {
 protected:
     ActlogTest();
     RunResult Run(const std::vector<std::string>& args) const;
-    fs::path Actlog() const;
-    fs::path LogFile(std::string_view owner = {}) const;
-    fs::path IndexFile(std::string_view owner = {}) const;
-    std::u16string LogText(std::string_view owner = {}) const;  // without byte-order mark
+    fs::path Actlog() const { return sandbox.bin / ProgramName("actlog"); }
+    fs::path LogFile(std::string_view owner = {}) const { return sandbox.logs / Named(owner, "activity.log"); }
+    fs::path IndexFile(std::string_view owner = {}) const { return sandbox.logs / Named(owner, "activity.idx"); }
 
     Sandbox sandbox{{"enu"}};
+
+private:
+    static std::string Named(std::string_view owner, const char* name) {
+        return owner.empty() ? std::string(name) : std::string(owner) + "." + name;
+    }
 };
 
 }  // namespace actlogtest

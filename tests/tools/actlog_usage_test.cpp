@@ -31,9 +31,7 @@ TEST_F(UsageTest, BadArgumentsNameTheArgumentAndShowTheUsage) {
         {{"collect", "--once", "--interval", "5"}, "--interval"},
     };
     for (const Case& c : cases) {
-        std::string joined;
-        for (const std::string& arg : c.args) joined += arg + " ";
-        SCOPED_TRACE(joined);
+        SCOPED_TRACE(c.named);
         RunResult run = Run(c.args);
         EXPECT_EQ(run.status, 2);
         std::vector<std::string> lines = Lines(run.err);
@@ -56,19 +54,13 @@ TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
 }
 
 // The OS's own words for a last-error value, as actlog prints them.
-std::string OsText(int unixError, unsigned windowsError) {
+std::string OsText([[maybe_unused]] int unixError, [[maybe_unused]] unsigned windowsError) {
 #ifdef _WIN32
-    (void)unixError;
     char text[512] = {};
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, windowsError, 0,
-                               text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message;
+    std::string message(text, ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                                windowsError, 0, text, sizeof text, nullptr));
+    return message.substr(0, message.find_last_not_of("\r\n ") + 1);
 #else
-    (void)windowsError;
     return std::strerror(unixError);
 #endif
 }
