@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,29 +18,42 @@ namespace actlogtest {
 
 using namespace testsupport;
 
+// The lines of a text, each without its LF or CR LF.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+        start = end + 1;
+    }
+    return lines;
+}
+
 struct RunResult {
     int status = -1;
     std::string out;  // standard output, CR removed
     std::string err;  // standard error, CR removed
 };
 
-// The lines of a text, each without its LF or CR LF.
-std::vector<std::string> Lines(const std::string& text);
-
 class ActlogTest : public ::testing::Test {
 protected:
-    ActlogTest();
-    RunResult Run(const std::vector<std::string>& args) const;
+    ActlogTest() {
+        sandbox.InstallSharedLibrary();
+        fs::copy_file(ArtifactDir() / ProgramName("actlog"), Actlog(), fs::copy_options::overwrite_existing);
+    }
+    RunResult Run(const std::vector<std::string>& args) const {
+        RunResult run;
+        run.status = RunProgram(Actlog(), args, &run.out, &run.err);
+        for (std::string* text : {&run.out, &run.err}) text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
+        return run;
+    }
     fs::path Actlog() const { return sandbox.bin / ProgramName("actlog"); }
-    fs::path LogFile(std::string_view owner = {}) const { return sandbox.logs / Named(owner, "activity.log"); }
-    fs::path IndexFile(std::string_view owner = {}) const { return sandbox.logs / Named(owner, "activity.idx"); }
+    fs::path LogFile(std::string_view owner = {}) const { return sandbox.logs / (Prefix(owner) + "activity.log"); }
+    fs::path IndexFile(std::string_view owner = {}) const { return sandbox.logs / (Prefix(owner) + "activity.idx"); }
+    static std::string Prefix(std::string_view owner) { return owner.empty() ? "" : std::string(owner) + "."; }
 
     Sandbox sandbox{{"enu"}};
-
-private:
-    static std::string Named(std::string_view owner, const char* name) {
-        return owner.empty() ? std::string(name) : std::string(owner) + "." + name;
-    }
 };
 
 }  // namespace actlogtest
