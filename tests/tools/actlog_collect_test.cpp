@@ -1,5 +1,8 @@
-// actlog collect: JSON lines, and (on Linux) delivery to a real rsyslog over
-// TCP and a local socket, also after a collector killed half-way.
+// actlog collect on Linux: delivery to a real rsyslog over TCP and a local
+// socket, also after a collector killed half-way.
+#ifndef _WIN32
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,18 +14,35 @@
 
 #include "actlog_fixture.h"
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 namespace actlogtest {
 namespace {
 
-// Writes journal lines as the library does: byte-order mark, then per line
-// "%10d " (the line's byte count) and the UTF-16 line ending in CR LF.
-void WriteJournal(const fs::path& path, const std::vector<std::string>& lines) {
+// Writes a journal as the library does (byte-order mark, then per line "%10d ",
+// the line's byte count, and the UTF-16 line ending in CR LF): lines from the
+// machine and three owners, every severity, a PRUNE every 1000 lines. Gives
+// each line as the rsyslog template below writes it.
+std::multiset<std::string> WriteJournal(const fs::path& path, int count, std::size_t padding = 0) {
+    static const char kSyslogSeverity[] = "634652";
+    std::multiset<std::string> received;
     std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
-    for (const std::string& line : lines) {
+    for (int i = 0; i < count; ++i) {
+        char time[16];
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d", i / 3600 % 24, i / 60 % 60, i % 60);
+        const std::string owner = i % 4 == 0 ? "" : "vm0" + std::to_string(i % 4);
+        const bool prune = i % 1000 == 999;
+        std::string line = (prune ? "PRUNE 2024/03/05 " : "ADD 2024/03/05 ") + std::string(time) +
+                           (prune ? " - " : " -- ") + (owner.empty() ? "<NULL>" : owner) + (prune ? " - " : " -- ");
+        const std::string data = "|[actlog@32473 owner=\"" + owner + "\" ";
+        if (prune) {
+            received.insert("PRUNE|5|actlog|-" + data + "before=\"2024-03-05T" + time +
+                            "Z\"]|\xEF\xBB\xBFrecords before 2024-03-05 " + time + " removed");
+        } else {
+            const std::string severity = std::to_string(i % 6), job = std::to_string(i % 7);
+            const std::string message = "record " + std::to_string(i) + " \"\xC3\xA9t\xC3\xA9\" [x]" + std::string(padding, 'p');
+            line += severity + " - Job" + job + " - " + message;
+            received.insert("ADD|" + std::string(1, kSyslogSeverity[i % 6]) + "|actlog|2024-03-05T" + time + "Z" + data +
+                            "job=\"" + job + "\" severity=\"" + severity + "\"]|\xEF\xBB\xBF" + message);
+        }
         std::u16string text = U16(std::string_view(line)) + u"\r\n";
         char prefix[16];
         std::snprintf(prefix, sizeof prefix, "%10d ", static_cast<int>(2 * text.size()));
@@ -30,63 +50,7 @@ void WriteJournal(const fs::path& path, const std::vector<std::string>& lines) {
         bytes.insert(bytes.end(), record.begin(), record.end());
     }
     WriteBytes(path, bytes);
-}
-
-using CollectTest = ActlogTest;
-
-TEST_F(CollectTest, JsonLinesSendTheLeftOverJournalFirstAndRemoveBoth) {
-    const fs::path handOver = sandbox.dataSync / "activity_sync_trans.log";
-    const fs::path journal = sandbox.dataSync / "activity_sync.log";
-    WriteJournal(handOver, {"ADD 2024/03/04 10:00:00 -- vm09 -- 2 - Job3 - left over"});
-    WriteJournal(journal, {"ADD 2024/03/05 14:07:09 -- <NULL> -- 1 - Job0 - disk \"full\" \xC3\xBC",
-                           "PRUNE 2024/03/01 00:00:00 - vm02 - "});
-    RunResult run = Run({"collect", "--json"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out,
-              R"({"kind":"ADD","time":"2024-03-04 10:00:00","severity":2,"label":"Warning","job":3,"owner":"vm09",)"
-              R"("message":"left over"})" "\n"
-              R"({"kind":"ADD","time":"2024-03-05 14:07:09","severity":1,"label":"Error","job":0,"owner":null,)"
-              R"("message":"disk \"full\" )" "\xC3\xBC" R"("})" "\n"
-              R"({"kind":"PRUNE","time":"2024-03-01 00:00:00","severity":null,"label":null,"job":null,)"
-              R"("owner":"vm02","message":null})" "\n");
-    EXPECT_FALSE(Exists(handOver));
-    EXPECT_FALSE(Exists(journal));
-    RunResult again = Run({"collect", "--json", "--once"});
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(again.out, "");
-}
-
-#ifndef _WIN32
-
-// Journal lines from the machine and three owners, every severity, a PRUNE
-// every 1000 lines, and each line as the rsyslog template below writes it.
-struct Journal {
-    std::vector<std::string> lines;
-    std::multiset<std::string> received;
-};
-Journal ManyLines(int count, std::size_t padding = 0) {
-    static const char kSyslogSeverity[] = "634652";
-    Journal journal;
-    for (int i = 0; i < count; ++i) {
-        char time[16];
-        std::snprintf(time, sizeof time, "%02d:%02d:%02d", i / 3600 % 24, i / 60 % 60, i % 60);
-        const std::string owner = i % 4 == 0 ? "" : "vm0" + std::to_string(i % 4);
-        const std::string from = " 2024/03/05 " + std::string(time) + " -" + (i % 1000 == 999 ? " " : "- ") +
-                                 (owner.empty() ? "<NULL>" : owner) + " -";
-        const std::string data = "|[actlog@32473 owner=\"" + owner + "\" ";
-        if (i % 1000 == 999) {
-            journal.lines.push_back("PRUNE" + from + " ");
-            journal.received.insert("PRUNE|5|actlog|-" + data + "before=\"2024-03-05T" + time +
-                                    "Z\"]|\xEF\xBB\xBFrecords before 2024-03-05 " + time + " removed");
-            continue;
-        }
-        const std::string severity = std::to_string(i % 6), job = std::to_string(i % 7);
-        const std::string message = "record " + std::to_string(i) + " \"\xC3\xA9t\xC3\xA9\" [x]" + std::string(padding, 'p');
-        journal.lines.push_back("ADD" + from + "- " + severity + " - Job" + job + " - " + message);
-        journal.received.insert("ADD|" + std::string(1, kSyslogSeverity[i % 6]) + "|actlog|2024-03-05T" + time + "Z" +
-                                data + "job=\"" + job + "\" severity=\"" + severity + "\"]|\xEF\xBB\xBF" + message);
-    }
-    return journal;
+    return received;
 }
 
 // rsyslogd in the foreground with its own configuration, pid file and work
@@ -156,6 +120,8 @@ private:
     ChildProcess daemon_;
 };
 
+using CollectTest = ActlogTest;
+
 TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWasKilled) {
     Rsyslog rsyslog(sandbox.root / "rsyslog");
     ASSERT_FALSE(rsyslog.Port().empty()) << "rsyslogd did not start (scripts/setup installs it)";
@@ -164,16 +130,15 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     std::size_t before = 0;  // lines received in earlier steps
     for (const auto& [to, records] : {std::pair{rsyslog.Tcp(), 10000}, std::pair{rsyslog.Socket(), 1000}}) {
         SCOPED_TRACE(to);
-        Journal sent = ManyLines(records);
-        WriteJournal(journal, sent.lines);
+        const std::multiset<std::string> sent = WriteJournal(journal, records);
         RunResult run = Run({"collect", "--to", to, "--once"});
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "collect: " + std::to_string(records) + " records (" +
                                std::to_string(records - records / 1000) + " ADD, " + std::to_string(records / 1000) +
                                " PRUNE) sent to " + to + "\n");
-        std::vector<std::string> received = rsyslog.Received(before, sent.lines.size());
+        std::vector<std::string> received = rsyslog.Received(before, sent.size());
         before += received.size();
-        EXPECT_TRUE(std::multiset<std::string>(received.begin(), received.end()) == sent.received)
+        EXPECT_TRUE(std::multiset<std::string>(received.begin(), received.end()) == sent)
             << received.size() << " received, the first: " << (received.empty() ? "" : received[0]);
         EXPECT_FALSE(Exists(journal));
         EXPECT_FALSE(Exists(handOver));
@@ -181,8 +146,7 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
 
     // Large records while rsyslog is stopped: the socket buffers fill and the
     // collector is blocked half-way through the journal when it is killed.
-    Journal sent = ManyLines(10000, 3000);
-    WriteJournal(journal, sent.lines);
+    const std::multiset<std::string> sent = WriteJournal(journal, 10000, 3000);
     rsyslog.Signal(SIGSTOP);
     ChildProcess collector = ChildProcess::Start(Actlog(), {"collect", "--to", rsyslog.Tcp()}, sandbox.root / "out");
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -190,20 +154,20 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     collector.Kill();
     rsyslog.Signal(SIGCONT);
     EXPECT_TRUE(Exists(handOver));
-    const std::size_t first = rsyslog.Received(before, sent.lines.size()).size();
-    EXPECT_LT(first, sent.lines.size());
+    const std::size_t first = rsyslog.Received(before, sent.size()).size();
+    EXPECT_LT(first, sent.size());
     RunResult again = Run({"collect", "--to", rsyslog.Tcp(), "--once"});
     ASSERT_EQ(again.status, 0) << again.err;
-    std::vector<std::string> received = rsyslog.Received(before, first + sent.lines.size());
+    std::vector<std::string> received = rsyslog.Received(before, first + sent.size());
     const std::set<std::string> distinct(received.begin(), received.end());
-    EXPECT_TRUE(std::includes(distinct.begin(), distinct.end(), sent.received.begin(), sent.received.end()))
+    EXPECT_TRUE(std::includes(distinct.begin(), distinct.end(), sent.begin(), sent.end()))
         << "a record was lost";
-    EXPECT_LE(distinct.size(), sent.received.size() + 1) << "more than the frame cut by the kill";
+    EXPECT_LE(distinct.size(), sent.size() + 1) << "more than the frame cut by the kill";
     EXPECT_GT(received.size(), distinct.size()) << "the first run sent nothing";
     EXPECT_FALSE(Exists(handOver));
 }
 
-#endif
-
 }  // namespace
 }  // namespace actlogtest
+
+#endif

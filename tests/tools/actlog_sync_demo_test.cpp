@@ -1,4 +1,5 @@
-// actlog sync (hand-over, batch reading, full resynchronisation, paths) and the demo.
+// actlog sync (hand-over, batch reading, full resynchronisation, paths), collect
+// as JSON lines, and the demo.
 #include <regex>
 
 #include "actlog_fixture.h"
@@ -8,43 +9,55 @@ namespace {
 
 using SyncTest = ActlogTest;
 
-// JSON lines with each record's own time replaced by T.
+// JSON lines with the clock's times (hand-over "YYYY/MM/DD hh:mm:ss", collected
+// "YYYY-MM-DD hh:mm:ss") replaced by T.
 std::string WithoutTimes(const std::string& json) {
-    return std::regex_replace(json, std::regex(R"("time":"[^"]+")"), "\"time\":T");
+    return std::regex_replace(json, std::regex(R"("time":"20\d\d([-/])\d\d\1\d\d \d\d:\d\d:\d\d")"), "\"time\":T");
 }
 
-TEST_F(SyncTest, HandOverReadResyncAndPathsRunTheLibrarysCalls) {
+TEST_F(SyncTest, HandOverReadCollectResyncAndPathsRunTheLibrarysCalls) {
     sandbox.CreateFullSyncMark();
     ASSERT_EQ(Run({"log", "--severity", "1", "--text", "first -- odd - text"}).status, 0);
     ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "copy"}).status, 0);
-    ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "third"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "\"full\" \xC3\xBC"}).status, 0);
 
     RunResult handOver = Run({"sync", "switch"});
     ASSERT_EQ(handOver.status, 0) << handOver.err;
-    const fs::path journal = sandbox.dataSync / "activity_sync_trans.log";
     EXPECT_NE(handOver.out.find("activity_sync_trans.log"), std::string::npos) << handOver.out;
     RunResult read = Run({"sync", "read", "--json", "--batch", "2"});
     ASSERT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(WithoutTimes(read.out),
               R"({"kind":"ADD","time":T,"owner":"<NULL>","severity":1,"job":0,"message":"first -- odd - text"})" "\n"
               R"({"kind":"ADD","time":T,"owner":"vm01","severity":2,"job":12,"message":"Job copy started."})" "\n"
-              R"({"kind":"ADD","time":T,"owner":"vm02","severity":5,"job":0,"message":"third"})" "\n");
-    EXPECT_TRUE(Exists(journal)) << "read alone must not remove the journal";
-    RunResult table = Run({"sync", "read", "--remove"});
-    ASSERT_EQ(table.status, 0) << table.err;
-    EXPECT_NE(table.out.find("(3 entries)"), std::string::npos) << table.out;
-    EXPECT_FALSE(Exists(journal));
+              R"({"kind":"ADD","time":T,"owner":"vm02","severity":5,"job":0,"message":"\"full\" )" "\xC3\xBC\"}\n");
+    const fs::path journal = sandbox.dataSync / "activity_sync.log", left = sandbox.dataSync / "activity_sync_trans.log";
+    EXPECT_TRUE(Exists(left)) << "read alone must not remove the journal";
 
-    // The full resynchronisation exports the logs: the machine's first.
+    // collect sends the left-over hand-over first, then the journal, and removes both.
+    ASSERT_EQ(Run({"prune", "--owner", "vm02", "--before", "2100-01-01 00:00:00"}).status, 0);
+    RunResult collect = Run({"collect", "--json"});
+    ASSERT_EQ(collect.status, 0) << collect.err;
+    EXPECT_EQ(WithoutTimes(collect.out),
+              R"({"kind":"ADD","time":T,"severity":1,"label":"Error","job":0,"owner":null,"message":"first -- odd - text"})"
+              "\n"
+              R"({"kind":"ADD","time":T,"severity":2,"label":"Warning","job":12,"owner":"vm01","message":"Job copy started."})"
+              "\n"
+              R"({"kind":"ADD","time":T,"severity":5,"label":"Critical","job":0,"owner":"vm02","message":"\"full\" )"
+              "\xC3\xBC\"}\n"
+              R"({"kind":"PRUNE","time":"2100-01-01 00:00:00","severity":null,"label":null,"job":null,"owner":"vm02",)"
+              R"("message":null})" "\n");
+    EXPECT_FALSE(Exists(left));
+    EXPECT_FALSE(Exists(journal));
+    EXPECT_EQ(Run({"collect", "--json", "--once"}).out, "");
+
+    // The full resynchronisation exports the logs; read --remove deletes the journal read.
     RunResult resync = Run({"sync", "resync"});
     ASSERT_EQ(resync.status, 0) << resync.err;
     EXPECT_NE(resync.out.find("activity_sync_trans_full.log"), std::string::npos) << resync.out;
-    RunResult full = Run({"sync", "read", "--full", "--json"});
+    RunResult full = Run({"sync", "read", "--full", "--remove"});
     ASSERT_EQ(full.status, 0) << full.err;
-    EXPECT_EQ(WithoutTimes(full.out),
-              R"({"kind":"ADD","time":T,"owner":"<NULL>","severity":1,"job":0,"message":" first -- odd - text"})" "\n"
-              R"({"kind":"ADD","time":T,"owner":"vm01","severity":2,"job":12,"message":" Job copy started."})" "\n"
-              R"({"kind":"ADD","time":T,"owner":"vm02","severity":5,"job":0,"message":" third"})" "\n");
+    EXPECT_NE(full.out.find("(2 entries)"), std::string::npos) << full.out;
+    EXPECT_FALSE(Exists(sandbox.dataSync / "activity_sync_trans_full.log"));
 
     RunResult paths = Run({"sync", "paths"});
     ASSERT_EQ(paths.status, 0) << paths.err;
