@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "actlog_fixture.h"
@@ -110,11 +109,7 @@ public:
     }
 
 private:
-    std::string Read(const char* name) const {
-        std::stringstream text;
-        text << std::ifstream(dir_ / name, std::ios::binary).rdbuf();
-        return text.str();
-    }
+    std::string Read(const char* name) const { return ReadText(dir_ / name); }
 
     fs::path dir_;
     ChildProcess daemon_;
@@ -131,9 +126,7 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     for (const auto& [to, records] : {std::pair{rsyslog.Tcp(), 10000}, std::pair{rsyslog.Socket(), 1000}}) {
         SCOPED_TRACE(to);
         const std::multiset<std::string> sent = WriteJournal(journal, records);
-        RunResult run = Run({"collect", "--to", to, "--once"});
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, "collect: " + std::to_string(records) + " records (" +
+        EXPECT_EQ(Output({"collect", "--to", to, "--once"}), "collect: " + std::to_string(records) + " records (" +
                                std::to_string(records - records / 1000) + " ADD, " + std::to_string(records / 1000) +
                                " PRUNE) sent to " + to + "\n");
         std::vector<std::string> received = rsyslog.Received(before, sent.size());
@@ -156,8 +149,7 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     EXPECT_TRUE(Exists(handOver));
     const std::size_t first = rsyslog.Received(before, sent.size()).size();
     EXPECT_LT(first, sent.size());
-    RunResult again = Run({"collect", "--to", rsyslog.Tcp(), "--once"});
-    ASSERT_EQ(again.status, 0) << again.err;
+    Output({"collect", "--to", rsyslog.Tcp(), "--once"});
     std::vector<std::string> received = rsyslog.Received(before, first + sent.size());
     const std::set<std::string> distinct(received.begin(), received.end());
     EXPECT_TRUE(std::includes(distinct.begin(), distinct.end(), sent.begin(), sent.end()))

@@ -30,6 +30,11 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+inline std::string ReadText(const fs::path& path) {
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 struct RunResult {
     int status = -1;
     std::string out;  // standard output, CR removed
@@ -47,6 +52,12 @@ protected:
         run.status = RunProgram(Actlog(), args, &run.out, &run.err);
         for (std::string* text : {&run.out, &run.err}) text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
         return run;
+    }
+    // The standard output of a run that must succeed.
+    std::string Output(const std::vector<std::string>& args) const {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
     }
     fs::path Actlog() const { return sandbox.bin / ProgramName("actlog"); }
     fs::path LogFile(std::string_view owner = {}) const { return sandbox.logs / (Prefix(owner) + "activity.log"); }

@@ -15,23 +15,21 @@ TEST_F(LogShowTest, LogWritesEachFormAndShowPrintsTablesJsonAndFollows) {
     ASSERT_EQ(Run({"log", "--owner", "vm02", "--job", "7", "--severity", "5", "--text", "50% done"}).status, 0);
     EXPECT_EQ(Utf8(LogLines(LogFile()).at(0).substr(20)), " -     Error: Volume C: scanned: 42 files.\r\n");
     EXPECT_EQ(Utf8(LogLines(LogFile("vm02")).at(0).substr(20)), " -  Critical: Job00000007 - 50% done\r\n");
-    EXPECT_NE(Run({"show", "--json"}).out.find(",\"owner\":null,"), std::string::npos);
+    EXPECT_NE(Output({"show", "--json"}).find(",\"owner\":null,"), std::string::npos);
 
     WriteLogPair(LogFile("vm01"), IndexFile("vm01"),
                  {u"2009/03/05  10:00:00 -   Warning: Job0000000C - Job first started.\r\n",
                   u"2009/03/05  11:00:00 -     Error: line one\r\nline \"two\"\t\\end\r\n",
                   u"2009/03/05  12:00:00 -      Info: newest\r\n"});
-    RunResult table = Run({"show", "--owner", "vm01"});
-    ASSERT_EQ(table.status, 0) << table.err;
-    EXPECT_EQ(table.out, "TIME (UTC)           SEVERITY  JOB  MESSAGE\n"
-                         "2009-03-05 12:00:00  Info           newest\n"
-                         "2009-03-05 11:00:00  Error          line one line \"two\" \\end\n"
-                         "2009-03-05 10:00:00  Warning    12  Job first started.\n"
-                         "(3 of 3 records)\n");
-    RunResult json = Run({"show", "--owner", "vm01", "--json", "--start", "1", "--count", "1"});
-    ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(json.out, R"({"time":"2009-03-05 11:00:00","severity":1,"label":"Error","job":0,"owner":"vm01",)"
-                        R"("message":"line one\r\nline \"two\"\t\\end"})" "\n");
+    EXPECT_EQ(Output({"show", "--owner", "vm01"}),
+              "TIME (UTC)           SEVERITY  JOB  MESSAGE\n"
+              "2009-03-05 12:00:00  Info           newest\n"
+              "2009-03-05 11:00:00  Error          line one line \"two\" \\end\n"
+              "2009-03-05 10:00:00  Warning    12  Job first started.\n"
+              "(3 of 3 records)\n");
+    EXPECT_EQ(Output({"show", "--owner", "vm01", "--json", "--start", "1", "--count", "1"}),
+              R"({"time":"2009-03-05 11:00:00","severity":1,"label":"Error","job":0,"owner":"vm01",)"
+              R"("message":"line one\r\nline \"two\"\t\\end"})" "\n");
 
     // --follow prints the page oldest first, then each record as it arrives.
     const fs::path output = sandbox.root / "follow.txt";
@@ -42,8 +40,7 @@ TEST_F(LogShowTest, LogWritesEachFormAndShowPrintsTablesJsonAndFollows) {
     ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "after 1"}).status, 0);
     ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "after 2"}).status, 0);
     EXPECT_EQ(follower.Wait(), 0);
-    std::vector<std::uint8_t> bytes = ReadBytes(output);
-    std::vector<std::string> lines = Lines(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> lines = Lines(ReadText(output));
     const std::vector<std::string> messages = {"Job first started.", "line one", "newest", "after 1", "after 2"};
     ASSERT_EQ(lines.size(), messages.size());
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -52,17 +49,13 @@ TEST_F(LogShowTest, LogWritesEachFormAndShowPrintsTablesJsonAndFollows) {
 }
 
 TEST_F(LogShowTest, TraceFollowsTheSwitchAndAlwaysPrintsAMessage) {
-    RunResult on = Run({"trace", "--on", "--text", "copied 3 files, 100%"});
-    ASSERT_EQ(on.status, 0) << on.err;
-    std::vector<std::uint8_t> bytes = ReadBytes(sandbox.logs / "OrielMgrUtility.log");
-    std::vector<std::string> lines = Lines(std::string(bytes.begin(), bytes.end()));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].substr(lines[0].size() - 20), "copied 3 files, 100%");
-
-    RunResult off = Run({"trace", "--off", "--id", "1005", "C:", "7"});
-    ASSERT_EQ(off.status, 0) << off.err;
-    EXPECT_EQ(off.out, "Volume C: scanned: 7 files.\n");
-    EXPECT_EQ(ReadBytes(sandbox.logs / "OrielMgrUtility.log"), bytes) << "written while the switch was off";
+    const fs::path utility = sandbox.logs / "OrielMgrUtility.log";
+    EXPECT_NE(Output({"trace", "--on", "--text", "copied 3 files, 100%"}).find("OrielMgrUtility.log"), std::string::npos);
+    const std::string text = ReadText(utility);
+    ASSERT_EQ(Lines(text).size(), 1u) << text;
+    EXPECT_EQ(Lines(text)[0].substr(24), "copied 3 files, 100%");
+    EXPECT_EQ(Output({"trace", "--off", "--id", "1005", "C:", "7"}), "Volume C: scanned: 7 files.\n");
+    EXPECT_EQ(ReadText(utility), text) << "written while the switch was off";
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // actlog prune, reindex, rename, owners and verify against files laid out by hand.
-#include <functional>
 #include <map>
 
 #include "actlog_fixture.h"
@@ -29,56 +28,48 @@ TEST_F(MaintenanceTest, ReindexPruneRenameAndOwnersReportWhatTheyDid) {
                      "vm01       1                84  P.vm01.activity.log\n"},
     };
     for (const auto& [args, expected] : steps) {
-        SCOPED_TRACE(args[0]);
-        RunResult run = Run(args);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(Output(args), expected) << args[0];
     }
 }
 
 TEST_F(MaintenanceTest, VerifyNamesEachProblemWithoutChangingAnything) {
-    const fs::path log = LogFile("vm01"), index = IndexFile("vm01");
-    std::vector<std::uint32_t> ends;
-    auto append = [&](std::string_view text) {
-        std::vector<std::uint8_t> bytes = ReadBytes(log), tail = Utf16Bytes(U16(text));
-        bytes.insert(bytes.end(), tail.begin(), tail.end());
-        WriteBytes(log, bytes);
+    struct Case {
+        const char* finding;
+        std::uint32_t shift;          // taken off the first index entry
+        const char16_t* tail;         // appended to the log without an index entry
+        std::vector<const char*> extra;  // files left beside the pair
+        std::string moved;            // suffix of a pair moved aside by a prune that died
     };
-    auto touch = [&](const char* name) { WriteBytes(sandbox.logs / name, {0xFF, 0xFE}); };
+    const std::vector<Case> cases = {
+        {"ok: vm01 (vm01.activity.log): 3 records", 0, u"", {}, ""},
+        {"does not end a record", 10, u"", {}, ""},
+        {"are not indexed", 0, u"2009/03/05  13:00:00 -      Info: late\r\n", {}, ""},
+        {"torn tail", 0, u"2009/03/05  13:00:00 -      Info: la", {}, ""},
+        {"new pair", 0, u"", {"vm01.activity.log.new", "vm01.activity.idx.new"}, ""},
+        {"rebuild file", 0, u"", {"vm01.activity.idx.rex"}, ""},
+        {"vm01.activity.log.old0", 0, u"", {}, ".old0"},
+    };
     auto files = [&] {
         std::map<std::string, std::vector<std::uint8_t>> contents;
         for (const std::string& name : ListDir(sandbox.logs)) contents[name] = ReadBytes(sandbox.logs / name);
         return contents;
     };
-    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
-        {"ok: vm01 (vm01.activity.log): 3 records", [] {}},
-        {"does not end a record", [&] { WriteIndex(index, {ends[0] - 10, ends[1], ends[2]}); }},
-        {"are not indexed", [&] { append("2009/03/05  13:00:00 -      Info: late\r\n"); }},
-        {"torn tail", [&] { append("2009/03/05  13:00:00 -      Info: la"); }},
-        {"new pair",
-         [&] {
-             touch("vm01.activity.log.new");
-             touch("vm01.activity.idx.new");
-         }},
-        {"rebuild file", [&] { touch("vm01.activity.idx.rex"); }},
-        // The pair moved aside by a prune that died: no log, but not sound.
-        {"vm01.activity.log.old0",
-         [&] {
-             fs::rename(log, sandbox.logs / "vm01.activity.log.old0");
-             fs::rename(index, sandbox.logs / "vm01.activity.idx.old0");
-         }},
-    };
-    for (const auto& [finding, damage] : cases) {
-        SCOPED_TRACE(finding);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.finding);
         fs::remove_all(sandbox.logs);
-        ends = WriteLogPair(log, index, ThreeHours());
-        damage();
+        const fs::path log = sandbox.logs / ("vm01.activity.log" + c.moved);
+        const fs::path index = sandbox.logs / ("vm01.activity.idx" + c.moved);
+        std::vector<std::u16string> lines = ThreeHours();
+        lines.push_back(c.tail);
+        std::vector<std::uint32_t> ends = WriteLogPair(log, index, lines);
+        WriteIndex(index, {ends[0] - c.shift, ends[1], ends[2]});
+        for (const char* name : c.extra) WriteBytes(sandbox.logs / name, {0xFF, 0xFE});
         const auto before = files();
         for (const std::vector<std::string>& args : {std::vector<std::string>{"verify", "--owner", "vm01"},
                                                      std::vector<std::string>{"verify", "--all"}}) {
             RunResult run = Run(args);
-            EXPECT_EQ(run.status, finding == cases[0].first ? 0 : 1) << run.out;
-            EXPECT_NE(run.out.find(finding), std::string::npos) << args[1] << ": " << run.out;
+            EXPECT_EQ(run.status, c.finding == cases[0].finding ? 0 : 1) << run.out;
+            EXPECT_NE(run.out.find(c.finding), std::string::npos) << args[1] << ": " << run.out;
         }
         EXPECT_EQ(files(), before);
     }

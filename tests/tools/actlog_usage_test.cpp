@@ -19,10 +19,7 @@ using UsageTest = ActlogTest;
 TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
     for (const char* command :
          {"log", "show", "prune", "reindex", "rename", "owners", "verify", "sync", "trace", "demo"}) {
-        SCOPED_TRACE(command);
-        RunResult run = Run({command, "--help"});
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out.rfind(std::string("usage: actlog ") + command, 0), 0u) << run.out;
+        EXPECT_EQ(Output({command, "--help"}).rfind(std::string("usage: actlog ") + command, 0), 0u) << command;
     }
 }
 
