@@ -126,9 +126,9 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     for (const auto& [to, records] : {std::pair{rsyslog.Tcp(), 10000}, std::pair{rsyslog.Socket(), 1000}}) {
         SCOPED_TRACE(to);
         const std::multiset<std::string> sent = WriteJournal(journal, records);
-        EXPECT_EQ(Output({"collect", "--to", to, "--once"}), "collect: " + std::to_string(records) + " records (" +
-                               std::to_string(records - records / 1000) + " ADD, " + std::to_string(records / 1000) +
-                               " PRUNE) sent to " + to + "\n");
+        EXPECT_EQ(Output({"collect", "--to", to, "--once"}),
+                  "collect: " + std::to_string(records) + " records (" + std::to_string(records - records / 1000) +
+                      " ADD, " + std::to_string(records / 1000) + " PRUNE) sent to " + to + "\n");
         std::vector<std::string> received = rsyslog.Received(before, sent.size());
         before += received.size();
         EXPECT_TRUE(std::multiset<std::string>(received.begin(), received.end()) == sent)
@@ -152,8 +152,7 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     Output({"collect", "--to", rsyslog.Tcp(), "--once"});
     std::vector<std::string> received = rsyslog.Received(before, first + sent.size());
     const std::set<std::string> distinct(received.begin(), received.end());
-    EXPECT_TRUE(std::includes(distinct.begin(), distinct.end(), sent.begin(), sent.end()))
-        << "a record was lost";
+    EXPECT_TRUE(std::includes(distinct.begin(), distinct.end(), sent.begin(), sent.end())) << "a record was lost";
     EXPECT_LE(distinct.size(), sent.size() + 1) << "more than the frame cut by the kill";
     EXPECT_GT(received.size(), distinct.size()) << "the first run sent nothing";
     EXPECT_FALSE(Exists(handOver));

@@ -1,12 +1,8 @@
 // actlog's answers to --help, to bad arguments (exit 2, the argument named, the
 // usage) and to failing exports (exit 1, the export, its result and the cause).
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <cerrno>
-#include <cstring>
 #include <fstream>
+#include <system_error>
 #include <tuple>
 
 #include "actlog_fixture.h"
@@ -23,17 +19,13 @@ TEST_F(UsageTest, HelpPrintsTheUsageOfEachCommand) {
     }
 }
 
-// The OS's own words for a last-error value, as actlog prints them.
-std::string OsText([[maybe_unused]] int unixError, [[maybe_unused]] unsigned windowsError) {
+// The OS's own words for a last-error value, as actlog prints them (on Windows
+// followed by a full stop).
 #ifdef _WIN32
-    char text[512] = {};
-    std::string message(text, ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                                windowsError, 0, text, sizeof text, nullptr));
-    return message.substr(0, message.find_last_not_of("\r\n ") + 1);
+std::string OsText(int, int windowsError) { return std::system_category().message(windowsError); }
 #else
-    return std::strerror(unixError);
+std::string OsText(int unixError, int) { return std::system_category().message(unixError); }
 #endif
-}
 
 // Bad arguments exit 2 naming the argument, then the usage. Library failures
 // exit 1 naming the export, its result and the cause the library left as the
