@@ -37,10 +37,11 @@ std::multiset<std::string> WriteJournal(const fs::path& path, int count, std::si
                             "Z\"]|\xEF\xBB\xBFrecords before 2024-03-05 " + time + " removed");
         } else {
             const std::string severity = std::to_string(i % 6), job = std::to_string(i % 7);
-            const std::string message = "record " + std::to_string(i) + " \"\xC3\xA9t\xC3\xA9\" [x]" + std::string(padding, 'p');
+            const std::string message =
+                "record " + std::to_string(i) + " \"\xC3\xA9t\xC3\xA9\" [x]" + std::string(padding, 'p');
             line += severity + " - Job" + job + " - " + message;
-            received.insert("ADD|" + std::string(1, kSyslogSeverity[i % 6]) + "|actlog|2024-03-05T" + time + "Z" + data +
-                            "job=\"" + job + "\" severity=\"" + severity + "\"]|\xEF\xBB\xBF" + message);
+            received.insert("ADD|" + std::string(1, kSyslogSeverity[i % 6]) + "|actlog|2024-03-05T" + time + "Z" +
+                            data + "job=\"" + job + "\" severity=\"" + severity + "\"]|\xEF\xBB\xBF" + message);
         }
         std::u16string text = U16(std::string_view(line)) + u"\r\n";
         char prefix[16];

@@ -50,7 +50,8 @@ protected:
     RunResult Run(const std::vector<std::string>& args) const {
         RunResult run;
         run.status = RunProgram(Actlog(), args, &run.out, &run.err);
-        for (std::string* text : {&run.out, &run.err}) text->erase(std::remove(text->begin(), text->end(), '\r'), text->end());
+        std::erase(run.out, '\r');
+        std::erase(run.err, '\r');
         return run;
     }
     // The standard output of a run that must succeed.

@@ -20,25 +20,24 @@ TEST_F(MaintenanceTest, ReindexPruneRenameAndOwnersReportWhatTheyDid) {
     fs::remove(IndexFile("vm01"));
     const std::vector<std::pair<std::vector<std::string>, std::string>> steps = {
         {{"reindex", "--owner", "vm01"}, "vm01: index rebuilt: 3 records\n"},
-        {{"prune", "--owner", "vm01", "--before", "2009-03-05 11:30:00"}, "vm01: 2 records before 2009-03-05 11:30:00 UTC removed\n"},
+        {{"prune", "--owner", "vm01", "--before", "2009-03-05 11:30:00"},
+         "vm01: 2 records before 2009-03-05 11:30:00 UTC removed\n"},
         {{"rename", "--owner", "vm01", "--prefix", "P"}, "vm01: vm01.activity.log -> P.vm01.activity.log\n"},
         {{"owners"}, "OWNER      RECORDS   LOG BYTES  FILE\n"
                      "(machine)  3               248  activity.log\n"
                      "noindex    no index         78  noindex.activity.log\n"
                      "vm01       1                84  P.vm01.activity.log\n"},
     };
-    for (const auto& [args, expected] : steps) {
-        EXPECT_EQ(Output(args), expected) << args[0];
-    }
+    for (const auto& [args, expected] : steps) EXPECT_EQ(Output(args), expected) << args[0];
 }
 
 TEST_F(MaintenanceTest, VerifyNamesEachProblemWithoutChangingAnything) {
     struct Case {
         const char* finding;
-        std::uint32_t shift;          // taken off the first index entry
-        const char16_t* tail;         // appended to the log without an index entry
+        std::uint32_t shift;             // taken off the first index entry
+        const char16_t* tail;            // appended to the log without an index entry
         std::vector<const char*> extra;  // files left beside the pair
-        std::string moved;            // suffix of a pair moved aside by a prune that died
+        std::string moved;               // suffix of a pair moved aside by a prune that died
     };
     const std::vector<Case> cases = {
         {"ok: vm01 (vm01.activity.log): 3 records", 0, u"", {}, ""},

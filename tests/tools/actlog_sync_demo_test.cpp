@@ -18,24 +18,25 @@ std::string WithoutTimes(const std::string& json) {
 TEST_F(SyncTest, HandOverReadCollectResyncAndPathsRunTheLibrarysCalls) {
     sandbox.CreateFullSyncMark();
     ASSERT_EQ(Run({"log", "--severity", "1", "--text", "first -- odd - text"}).status, 0);
-    ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "copy"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "cp"}).status, 0);
     ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "\"full\" \xC3\xBC"}).status, 0);
 
     EXPECT_NE(Output({"sync", "switch"}).find("activity_sync_trans.log"), std::string::npos);
     EXPECT_EQ(WithoutTimes(Output({"sync", "read", "--json", "--batch", "2"})),
               R"({"kind":"ADD","time":T,"owner":"<NULL>","severity":1,"job":0,"message":"first -- odd - text"})" "\n"
-              R"({"kind":"ADD","time":T,"owner":"vm01","severity":2,"job":12,"message":"Job copy started."})" "\n"
+              R"({"kind":"ADD","time":T,"owner":"vm01","severity":2,"job":12,"message":"Job cp started."})" "\n"
               R"({"kind":"ADD","time":T,"owner":"vm02","severity":5,"job":0,"message":"\"full\" )" "\xC3\xBC\"}\n");
-    const fs::path journal = sandbox.dataSync / "activity_sync.log", left = sandbox.dataSync / "activity_sync_trans.log";
+    const fs::path journal = sandbox.dataSync / "activity_sync.log";
+    const fs::path left = sandbox.dataSync / "activity_sync_trans.log";
     EXPECT_TRUE(Exists(left)) << "read alone must not remove the journal";
 
     // collect sends the left-over hand-over first, then the journal, and removes both.
     ASSERT_EQ(Run({"prune", "--owner", "vm02", "--before", "2100-01-01 00:00:00"}).status, 0);
     EXPECT_EQ(WithoutTimes(Output({"collect", "--json"})),
-              R"({"kind":"ADD","time":T,"severity":1,"label":"Error","job":0,"owner":null,"message":"first -- odd - text"})"
-              "\n"
-              R"({"kind":"ADD","time":T,"severity":2,"label":"Warning","job":12,"owner":"vm01","message":"Job copy started."})"
-              "\n"
+              R"({"kind":"ADD","time":T,"severity":1,"label":"Error","job":0,"owner":null,)"
+              R"("message":"first -- odd - text"})" "\n"
+              R"({"kind":"ADD","time":T,"severity":2,"label":"Warning","job":12,"owner":"vm01",)"
+              R"("message":"Job cp started."})" "\n"
               R"({"kind":"ADD","time":T,"severity":5,"label":"Critical","job":0,"owner":"vm02","message":"\"full\" )"
               "\xC3\xBC\"}\n"
               R"({"kind":"PRUNE","time":"2100-01-01 00:00:00","severity":null,"label":null,"job":null,"owner":"vm02",)"
@@ -54,7 +55,7 @@ TEST_F(SyncTest, HandOverReadCollectResyncAndPathsRunTheLibrarysCalls) {
                                             "activity_sync_transXML.xml"};
     ASSERT_EQ(lines.size(), names.size());
     for (std::size_t k = 0; k < names.size(); ++k) {
-        fs::path path = lines[k].substr(lines[k].find_first_not_of(' ', lines[k].find(": ") + 1));
+        const fs::path path = lines[k].substr(lines[k].find_first_not_of(' ', lines[k].find(": ") + 1));
         EXPECT_TRUE(path.filename() == names[k] && fs::equivalent(path.parent_path(), sandbox.dataSync)) << path;
     }
 }
