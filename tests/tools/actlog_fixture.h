@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <map>
-#include <optional>
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,35 +18,52 @@ namespace actlogtest {
 
 using namespace testsupport;
 
+// The lines of a text, each without its LF or CR LF.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        if (!lines.back().empty() && lines.back().back() == '\r') lines.back().pop_back();
+        start = end + 1;
+    }
+    return lines;
+}
+
+inline std::string ReadText(const fs::path& path) {
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 struct RunResult {
     int status = -1;
     std::string out;  // standard output, CR removed
     std::string err;  // standard error, CR removed
 };
 
-// One flat JSON object: member name -> value as written (strings unescaped,
-// numbers and literals as their text). Nullopt when the line is not such an object.
-struct JsonValue {
-    enum Kind { kString, kNumber, kNull, kBool } kind;
-    std::string text;
-};
-std::optional<std::map<std::string, JsonValue>> ParseJsonObject(std::string_view line);
-
-std::vector<std::string> Lines(const std::string& text);
-
-// A record line as the library writes it: stamp "YYYY/MM/DD  hh:mm:ss", label
-// right-aligned in 9, optional job field, text, CR LF.
-std::u16string RecordLine(std::string_view stamp, std::string_view label, std::string_view text,
-                          std::uint32_t job = 0);
-
 class ActlogTest : public ::testing::Test {
 protected:
-    ActlogTest();
-    RunResult Run(const std::vector<std::string>& args) const;
-    fs::path Actlog() const;
-    fs::path LogFile(std::string_view owner = {}) const;
-    fs::path IndexFile(std::string_view owner = {}) const;
-    std::u16string LogText(std::string_view owner = {}) const;  // without byte-order mark
+    ActlogTest() {
+        sandbox.InstallSharedLibrary();
+        fs::copy_file(ArtifactDir() / ProgramName("actlog"), Actlog(), fs::copy_options::overwrite_existing);
+    }
+    RunResult Run(const std::vector<std::string>& args) const {
+        RunResult run;
+        run.status = RunProgram(Actlog(), args, &run.out, &run.err);
+        std::erase(run.out, '\r');
+        std::erase(run.err, '\r');
+        return run;
+    }
+    // The standard output of a run that must succeed.
+    std::string Output(const std::vector<std::string>& args) const {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    }
+    fs::path Actlog() const { return sandbox.bin / ProgramName("actlog"); }
+    fs::path LogFile(std::string_view owner = {}) const { return sandbox.logs / (Prefix(owner) + "activity.log"); }
+    fs::path IndexFile(std::string_view owner = {}) const { return sandbox.logs / (Prefix(owner) + "activity.idx"); }
+    static std::string Prefix(std::string_view owner) { return owner.empty() ? "" : std::string(owner) + "."; }
 
     Sandbox sandbox{{"enu"}};
 };

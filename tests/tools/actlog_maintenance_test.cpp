@@ -1,5 +1,5 @@
 // actlog prune, reindex, rename, owners and verify against files laid out by hand.
-#include <sstream>
+#include <map>
 
 #include "actlog_fixture.h"
 
@@ -9,109 +9,69 @@ namespace {
 using MaintenanceTest = ActlogTest;
 
 std::vector<std::u16string> ThreeHours() {
-    return {RecordLine("2009/03/05  10:00:00", "Info", "ten"), RecordLine("2009/03/05  11:00:00", "Info", "eleven"),
-            RecordLine("2009/03/05  12:00:00", "Info", "twelve")};
+    return {u"2009/03/05  10:00:00 -      Info: ten\r\n", u"2009/03/05  11:00:00 -      Info: eleven\r\n",
+            u"2009/03/05  12:00:00 -      Info: twelve\r\n"};
 }
 
-TEST_F(MaintenanceTest, PruneReindexAndRenameReportWhatTheLibraryDid) {
-    WriteLogPair(LogFile("vm01"), IndexFile("vm01"), ThreeHours());
-    const std::vector<std::uint8_t> original = ReadBytes(IndexFile("vm01"));
-    fs::remove(IndexFile("vm01"));
-    RunResult rebuilt = Run({"reindex", "--owner", "vm01"});
-    ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
-    EXPECT_NE(rebuilt.out.find("index rebuilt: 3 records"), std::string::npos) << rebuilt.out;
-    EXPECT_EQ(ReadBytes(IndexFile("vm01")), original);
-
-    RunResult pruned = Run({"prune", "--owner", "vm01", "--before", "2009-03-05 11:30:00"});
-    ASSERT_EQ(pruned.status, 0) << pruned.err;
-    EXPECT_NE(pruned.out.find(": 2 records before"), std::string::npos) << pruned.out;
-
-    RunResult renamed = Run({"rename", "--owner", "vm01", "--prefix", "P"});
-    ASSERT_EQ(renamed.status, 0) << renamed.err;
-    EXPECT_EQ(renamed.out, "vm01: vm01.activity.log -> P.vm01.activity.log\n");
-    ASSERT_EQ(Run({"log", "--owner", "vm01", "--text", "two"}).status, 0);
-    EXPECT_EQ(ReadBytes(sandbox.logs / "P.vm01.activity.log").size(), ReadIndex(IndexFile("vm01")).back());
-}
-
-TEST_F(MaintenanceTest, OwnersListsEveryLogWithItsOwnerCountAndSize) {
+TEST_F(MaintenanceTest, ReindexPruneRenameAndOwnersReportWhatTheyDid) {
     WriteLogPair(LogFile(), IndexFile(), ThreeHours());
-    WriteLogPair(sandbox.logs / "P.vm02.activity.log", IndexFile("vm02"), {ThreeHours()[0]});
+    WriteLogPair(LogFile("vm01"), IndexFile("vm01"), ThreeHours());
     WriteBytes(LogFile("noindex"), Utf16Bytes(ThreeHours()[0]));
-    RunResult run = Run({"owners"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 4u) << run.out;
-    auto row = [&](std::size_t k) {
-        std::vector<std::string> cells;
-        std::string cell;
-        std::istringstream stream(lines[k]);
-        while (stream >> cell) cells.push_back(cell);
-        return cells;
+    fs::remove(IndexFile("vm01"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> steps = {
+        {{"reindex", "--owner", "vm01"}, "vm01: index rebuilt: 3 records\n"},
+        {{"prune", "--owner", "vm01", "--before", "2009-03-05 11:30:00"},
+         "vm01: 2 records before 2009-03-05 11:30:00 UTC removed\n"},
+        {{"rename", "--owner", "vm01", "--prefix", "P"}, "vm01: vm01.activity.log -> P.vm01.activity.log\n"},
+        {{"owners"}, "OWNER      RECORDS   LOG BYTES  FILE\n"
+                     "(machine)  3               248  activity.log\n"
+                     "noindex    no index         78  noindex.activity.log\n"
+                     "vm01       1                84  P.vm01.activity.log\n"},
     };
-    const std::string machineSize = std::to_string(ReadBytes(LogFile()).size());
-    EXPECT_EQ(row(1), (std::vector<std::string>{"(machine)", "3", machineSize, "activity.log"}));
-    EXPECT_EQ(row(2), (std::vector<std::string>{"noindex", "no", "index",
-                                                std::to_string(ReadBytes(LogFile("noindex")).size()),
-                                                "noindex.activity.log"}));
-    EXPECT_EQ(row(3)[0], "vm02");
-    EXPECT_EQ(row(3)[3], "P.vm02.activity.log");
+    for (const auto& [args, expected] : steps) EXPECT_EQ(Output(args), expected) << args[0];
 }
 
-TEST_F(MaintenanceTest, VerifyFindsDamageWithoutChangingAnything) {
+TEST_F(MaintenanceTest, VerifyNamesEachProblemWithoutChangingAnything) {
     struct Case {
-        const char* name;
-        int entry;            // index entry to change, -1 for none
-        std::int64_t delta;   // added to it
-        std::string tail;     // appended to the log without an index entry
-        std::vector<std::string> files;  // left beside the pair
-        const char* finding;  // expected in the report; null for a sound pair
+        const char* finding;
+        std::uint32_t shift;             // taken off the first index entry
+        const char16_t* tail;            // appended to the log without an index entry
+        std::vector<const char*> extra;  // files left beside the pair
+        std::string moved;               // suffix of a pair moved aside by a prune that died
     };
     const std::vector<Case> cases = {
-        {"sound", -1, 0, "", {}, nullptr},
-        {"entry inside a record", 0, -10, "", {}, "does not end a record"},
-        {"unindexed record", -1, 0, "2009/03/05  13:00:00 - Info: late\r\n", {}, "are not indexed"},
-        {"torn tail", -1, 0, "2009/03/05  13:00:00 - Info: la", {}, "torn tail"},
-        {"abandoned new pair", -1, 0, "", {"vm01.activity.log.new", "vm01.activity.idx.new"}, "new pair"},
-        {"leftover rebuild file", -1, 0, "", {"vm01.activity.idx.rex"}, "rebuild file"},
+        {"ok: vm01 (vm01.activity.log): 3 records", 0, u"", {}, ""},
+        {"does not end a record", 10, u"", {}, ""},
+        {"are not indexed", 0, u"2009/03/05  13:00:00 -      Info: late\r\n", {}, ""},
+        {"torn tail", 0, u"2009/03/05  13:00:00 -      Info: la", {}, ""},
+        {"new pair", 0, u"", {"vm01.activity.log.new", "vm01.activity.idx.new"}, ""},
+        {"rebuild file", 0, u"", {"vm01.activity.idx.rex"}, ""},
+        {"vm01.activity.log.old0", 0, u"", {}, ".old0"},
+    };
+    auto files = [&] {
+        std::map<std::string, std::vector<std::uint8_t>> contents;
+        for (const std::string& name : ListDir(sandbox.logs)) contents[name] = ReadBytes(sandbox.logs / name);
+        return contents;
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.finding);
         fs::remove_all(sandbox.logs);
-        WriteLogPair(LogFile("vm01"), IndexFile("vm01"), ThreeHours());
-        std::vector<std::uint32_t> index = ReadIndex(IndexFile("vm01"));
-        if (c.entry >= 0) {
-            index[static_cast<std::size_t>(c.entry)] = static_cast<std::uint32_t>(index[static_cast<std::size_t>(c.entry)] + c.delta);
-            std::vector<std::uint8_t> bytes;
-            for (std::uint32_t value : index) {
-                for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-            }
-            WriteBytes(IndexFile("vm01"), bytes);
+        const fs::path log = sandbox.logs / ("vm01.activity.log" + c.moved);
+        const fs::path index = sandbox.logs / ("vm01.activity.idx" + c.moved);
+        std::vector<std::u16string> lines = ThreeHours();
+        lines.push_back(c.tail);
+        std::vector<std::uint32_t> ends = WriteLogPair(log, index, lines);
+        WriteIndex(index, {ends[0] - c.shift, ends[1], ends[2]});
+        for (const char* name : c.extra) WriteBytes(sandbox.logs / name, {0xFF, 0xFE});
+        const auto before = files();
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"verify", "--owner", "vm01"},
+                                                     std::vector<std::string>{"verify", "--all"}}) {
+            RunResult run = Run(args);
+            EXPECT_EQ(run.status, c.finding == cases[0].finding ? 0 : 1) << run.out;
+            EXPECT_NE(run.out.find(c.finding), std::string::npos) << args[1] << ": " << run.out;
         }
-        std::vector<std::uint8_t> log = ReadBytes(LogFile("vm01"));
-        std::vector<std::uint8_t> tail = Utf16Bytes(U16(std::string_view(c.tail)));
-        log.insert(log.end(), tail.begin(), tail.end());
-        WriteBytes(LogFile("vm01"), log);
-        for (const std::string& file : c.files) WriteBytes(sandbox.logs / file, {0xFF, 0xFE});
-        const std::vector<std::string> filesBefore = ListDir(sandbox.logs);
-        const std::vector<std::uint8_t> indexBefore = ReadBytes(IndexFile("vm01"));
-        RunResult run = Run({"verify", "--owner", "vm01"});
-        if (c.finding == nullptr) {
-            EXPECT_EQ(run.status, 0) << run.out;
-            EXPECT_NE(run.out.find("ok: vm01"), std::string::npos) << run.out;
-        } else {
-            EXPECT_EQ(run.status, 1) << run.out;
-            EXPECT_NE(run.out.find(c.finding), std::string::npos) << run.out;
-        }
-        EXPECT_EQ(ListDir(sandbox.logs), filesBefore);
-        EXPECT_EQ(ReadBytes(LogFile("vm01")), log);
-        EXPECT_EQ(ReadBytes(IndexFile("vm01")), indexBefore);
+        EXPECT_EQ(files(), before);
     }
-    // The main pair moved aside by a prune that died: no log, but not sound.
-    fs::rename(LogFile("vm01"), sandbox.logs / "vm01.activity.log.old0");
-    fs::rename(IndexFile("vm01"), sandbox.logs / "vm01.activity.idx.old0");
-    RunResult all = Run({"verify", "--all"});
-    EXPECT_EQ(all.status, 1) << all.out;
-    EXPECT_NE(all.out.find("damage: vm01.activity.log.old0"), std::string::npos) << all.out;
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
-// actlog sync (hand-over, batch reading, full resynchronisation, paths) and the demo.
+// actlog sync (hand-over, batch reading, full resynchronisation, paths), collect
+// as JSON lines, and the demo.
+#include <regex>
+
 #include "actlog_fixture.h"
 
 namespace actlogtest {
@@ -6,81 +9,66 @@ namespace {
 
 using SyncTest = ActlogTest;
 
-std::vector<std::map<std::string, JsonValue>> JsonLines(const std::string& text) {
-    std::vector<std::map<std::string, JsonValue>> objects;
-    for (const std::string& line : Lines(text)) {
-        auto object = ParseJsonObject(line);
-        EXPECT_TRUE(object.has_value()) << line;
-        if (object) objects.push_back(*object);
-    }
-    return objects;
+// JSON lines with the clock's times (hand-over "YYYY/MM/DD hh:mm:ss", collected
+// "YYYY-MM-DD hh:mm:ss") replaced by T.
+std::string WithoutTimes(const std::string& json) {
+    return std::regex_replace(json, std::regex(R"("time":"20\d\d([-/])\d\d\1\d\d \d\d:\d\d:\d\d")"), "\"time\":T");
 }
 
-TEST_F(SyncTest, HandOverReadAndResyncRunTheLibrarysCalls) {
+TEST_F(SyncTest, HandOverReadCollectResyncAndPathsRunTheLibrarysCalls) {
     sandbox.CreateFullSyncMark();
     ASSERT_EQ(Run({"log", "--severity", "1", "--text", "first -- odd - text"}).status, 0);
-    ASSERT_EQ(Run({"log", "--severity", "3", "--text", "not journaled"}).status, 0);
-    ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "copy"}).status, 0);
-    ASSERT_EQ(Run({"prune", "--owner", "vm01", "--before", "2001-01-01 00:00:00"}).status, 0);  // removes nothing
-    ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "third"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm01", "--job", "12", "--severity", "2", "--id", "1000", "cp"}).status, 0);
+    ASSERT_EQ(Run({"log", "--owner", "vm02", "--severity", "5", "--text", "\"full\" \xC3\xBC"}).status, 0);
 
-    RunResult handOver = Run({"sync", "switch"});
-    ASSERT_EQ(handOver.status, 0) << handOver.err;
-    const fs::path journal = sandbox.dataSync / "activity_sync_trans.log";
-    EXPECT_TRUE(Exists(journal));
-    EXPECT_NE(handOver.out.find("activity_sync_trans.log"), std::string::npos) << handOver.out;
+    EXPECT_NE(Output({"sync", "switch"}).find("activity_sync_trans.log"), std::string::npos);
+    EXPECT_EQ(WithoutTimes(Output({"sync", "read", "--json", "--batch", "2"})),
+              R"({"kind":"ADD","time":T,"owner":"<NULL>","severity":1,"job":0,"message":"first -- odd - text"})" "\n"
+              R"({"kind":"ADD","time":T,"owner":"vm01","severity":2,"job":12,"message":"Job cp started."})" "\n"
+              R"({"kind":"ADD","time":T,"owner":"vm02","severity":5,"job":0,"message":"\"full\" )" "\xC3\xBC\"}\n");
+    const fs::path journal = sandbox.dataSync / "activity_sync.log";
+    const fs::path left = sandbox.dataSync / "activity_sync_trans.log";
+    EXPECT_TRUE(Exists(left)) << "read alone must not remove the journal";
 
-    RunResult read = Run({"sync", "read", "--json", "--batch", "2"});
-    ASSERT_EQ(read.status, 0) << read.err;
-    auto entries = JsonLines(read.out);
-    ASSERT_EQ(entries.size(), 3u) << read.out;
-    EXPECT_EQ(entries[0].at("kind").text, "ADD");
-    EXPECT_EQ(entries[0].at("owner").text, "<NULL>");
-    EXPECT_EQ(entries[1].at("owner").text, "vm01");
-    EXPECT_EQ(entries[1].at("job").text, "12");
-    EXPECT_TRUE(Exists(journal)) << "read alone must not remove the journal";
-
-    RunResult table = Run({"sync", "read", "--remove"});
-    ASSERT_EQ(table.status, 0) << table.err;
-    EXPECT_NE(table.out.find("(3 entries)"), std::string::npos) << table.out;
+    // collect sends the left-over hand-over first, then the journal, and removes both.
+    ASSERT_EQ(Run({"prune", "--owner", "vm02", "--before", "2100-01-01 00:00:00"}).status, 0);
+    EXPECT_EQ(WithoutTimes(Output({"collect", "--json"})),
+              R"({"kind":"ADD","time":T,"severity":1,"label":"Error","job":0,"owner":null,)"
+              R"("message":"first -- odd - text"})" "\n"
+              R"({"kind":"ADD","time":T,"severity":2,"label":"Warning","job":12,"owner":"vm01",)"
+              R"("message":"Job cp started."})" "\n"
+              R"({"kind":"ADD","time":T,"severity":5,"label":"Critical","job":0,"owner":"vm02","message":"\"full\" )"
+              "\xC3\xBC\"}\n"
+              R"({"kind":"PRUNE","time":"2100-01-01 00:00:00","severity":null,"label":null,"job":null,"owner":"vm02",)"
+              R"("message":null})" "\n");
+    EXPECT_FALSE(Exists(left));
     EXPECT_FALSE(Exists(journal));
+    EXPECT_EQ(Output({"collect", "--json", "--once"}), "");
 
-    // The full resynchronisation exports the logs: the machine's first.
-    RunResult resync = Run({"sync", "resync"});
-    ASSERT_EQ(resync.status, 0) << resync.err;
-    EXPECT_NE(resync.out.find("activity_sync_trans_full.log"), std::string::npos) << resync.out;
-    RunResult full = Run({"sync", "read", "--full", "--json"});
-    ASSERT_EQ(full.status, 0) << full.err;
-    entries = JsonLines(full.out);
-    ASSERT_EQ(entries.size(), 3u) << full.out;
-    EXPECT_EQ(entries[0].at("owner").text, "<NULL>");
-    EXPECT_EQ(entries[0].at("message").text, " first -- odd - text");
+    // The full resynchronisation exports the logs; read --remove deletes the journal read.
+    EXPECT_NE(Output({"sync", "resync"}).find("activity_sync_trans_full.log"), std::string::npos);
+    EXPECT_NE(Output({"sync", "read", "--full", "--remove"}).find("(2 entries)"), std::string::npos);
+    EXPECT_FALSE(Exists(sandbox.dataSync / "activity_sync_trans_full.log"));
 
-    RunResult paths = Run({"sync", "paths"});
-    ASSERT_EQ(paths.status, 0) << paths.err;
-    std::vector<std::string> lines = Lines(paths.out);
-    ASSERT_EQ(lines.size(), 3u);
+    std::vector<std::string> lines = Lines(Output({"sync", "paths"}));
     const std::vector<std::string> names = {"activity_sync_trans.log", "activity_sync_trans_full.log",
                                             "activity_sync_transXML.xml"};
+    ASSERT_EQ(lines.size(), names.size());
     for (std::size_t k = 0; k < names.size(); ++k) {
-        std::string path = lines[k].substr(lines[k].find(": ") + 1);
-        path.erase(0, path.find_first_not_of(' '));
-        EXPECT_EQ(fs::path(path).filename().string(), names[k]);
-        EXPECT_TRUE(fs::equivalent(fs::path(path).parent_path(), sandbox.dataSync)) << path;
+        const fs::path path = lines[k].substr(lines[k].find_first_not_of(' ', lines[k].find(": ") + 1));
+        EXPECT_TRUE(path.filename() == names[k] && fs::equivalent(path.parent_path(), sandbox.dataSync)) << path;
     }
 }
 
 TEST_F(SyncTest, DemoEndsBalancedAndLeavesTheRecordsItCounted) {
-    RunResult run = Run({"demo", "--writers", "5", "--records", "24", "--pace", "20"});
-    ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("balanced: every record written is found or was pruned"), std::string::npos) << run.out;
+    const std::string out = Output({"demo", "--writers", "5", "--records", "24", "--pace", "20"});
+    EXPECT_NE(out.find("balanced: every record written is found or was pruned"), std::string::npos) << out;
     // Writers 0 and 4 both wrote the machine's log; the others one owner each, vm02 pruned.
     EXPECT_EQ(ReadIndex(IndexFile()).size(), 48u);
     EXPECT_EQ(ReadIndex(IndexFile("vm01")).size(), 24u);
     EXPECT_EQ(ReadIndex(IndexFile("vm03")).size(), 24u);
     EXPECT_TRUE(Exists(sandbox.dataSync / "activity_sync_trans_full.log"));
     EXPECT_FALSE(Exists(sandbox.dataSync / "activity_sync_trans.log"));
-
 }
 
 }  // namespace
