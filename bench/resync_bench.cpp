@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     std::uint64_t records = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000000;
     unsigned owners = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 5;
     if (owners == 0) owners = 1;
-    Start(work, fs::read_symlink("/proc/self/exe").parent_path());
+    Start(work, SelfDirectory());
     if (argc > 4) {
         std::string step = argv[4];
         if (step == "generate") return Generate(work / "Logs", records, owners);
