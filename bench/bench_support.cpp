@@ -39,8 +39,8 @@ void Start(const fs::path& work, const fs::path& artifacts) {
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
               std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t), std::uint64_t first) {
     std::string stem = owner.empty() ? "activity" : owner + ".activity";
-    std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
-    std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
+    std::FILE* log = std::fopen((logs / (stem + ".log")).string().c_str(), "wb");
+    std::FILE* index = std::fopen((logs / (stem + ".idx")).string().c_str(), "wb");
     if (log == nullptr || index == nullptr) return false;
     // Written in blocks of about 8 MiB.
     std::vector<unsigned char> bytes = {0xFF, 0xFE};

@@ -20,6 +20,7 @@
 #include "frame/module.h"
 #include "sync/full_resync.h"
 #include "files/journal_files.h"
+#include "platform/export_text.h"
 
 namespace {
 
@@ -99,14 +100,14 @@ int Naive(std::uint64_t records, unsigned owners) {
             std::uint32_t returned = 0;
             std::uint32_t total = 0;
             Clock::time_point r0 = Clock::now();
-            if (GetLog(start, 100, &entries, &returned, &total, name) != 0) return 1;
+            if (GetLog(start, 100, &entries, &returned, &total, actlog::ToExport(name)) != 0) return 1;
             reading += Seconds(r0);
             Clock::time_point w0 = Clock::now();
             for (std::uint32_t i = 0; i < returned; ++i) {
                 if (entries[i].severity == 0 || entries[i].severity == 3) continue;
                 actlog::JournalRecord record;
                 record.Append(u"ADD ");
-                record.AppendZ(entries[i].timeText);
+                record.AppendZ(actlog::FromExport(entries[i].timeText));
                 record.Append(u" -- ");
                 record.AppendZ(name == nullptr ? u"<NULL>" : name);
                 record.Append(u" -- ");
@@ -114,7 +115,7 @@ int Naive(std::uint64_t records, unsigned owners) {
                 record.Append(u" - Job");
                 record.AppendSigned32(entries[i].jobNumber);
                 record.Append(u" - ");
-                record.AppendZ(entries[i].messageText);
+                record.AppendZ(actlog::FromExport(entries[i].messageText));
                 record.Finish();
                 if (actlog::AppendFileWithBom(path.c_str(), actlog::platform::Disposition::OpenAlways, record.data(),
                                               record.ByteCount()) == -1) {

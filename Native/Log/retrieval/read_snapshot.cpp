@@ -38,12 +38,15 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
 
 // Whether the log ends at the index's last entry (or holds no more than a
 // byte-order mark when the index is empty); a damaged index counts as
-// matching, for the reader's own checks to find.
-bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept {
+// matching, for the reader's own checks to find. *taken: the index size, when read.
+bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken) noexcept {
     platform::Platform& os = platform::Current();
     std::uint64_t indexSize = 0;
     std::uint64_t logSize = 0;
-    if (!os.FileSize(index, &indexSize) || !os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
+    *taken = kSizeUnknown;
+    if (!os.FileSize(index, &indexSize)) return true;
+    *taken = indexSize;
+    if (!os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
     std::uint32_t done = 0;
@@ -53,7 +56,9 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept 
 
 }  // namespace
 
-Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
+                    std::uint64_t* indexSize) noexcept {
+    *indexSize = kSizeUnknown;
     if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
@@ -65,7 +70,8 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
         RecoverUnlocked(owner);
         return OpenMainPairOnce(owner, index, log);
     }
-    if (TailMatches(*index, *log)) return Status::Ok();
+    if (TailMatches(*index, *log, indexSize)) return Status::Ok();
+    *indexSize = kSizeUnknown;
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
@@ -73,9 +79,9 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
     return OpenMainPairOnce(owner, index, log);
 }
 
-ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
-    std::uint64_t size = 0;
-    if (!platform::Current().FileSize(index, &size)) return ReadResult::Failed;
+ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes, std::uint64_t known) noexcept {
+    std::uint64_t size = known;
+    if (size == kSizeUnknown && !platform::Current().FileSize(index, &size)) return ReadResult::Failed;
     // An index of 4 GiB or more lies outside the format (32-bit offsets).
     if (size > 0xFFFFFFFFu || size % 4 != 0) return ReadResult::Damaged;
     *bytes = static_cast<std::uint32_t>(size);
@@ -83,9 +89,10 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noe
 }
 
 ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
-    cause_ = OpenMainPair(owner, &index_, &log_);
+    std::uint64_t indexSize = kSizeUnknown;
+    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize);
     if (!cause_) return;
-    status_ = UsableIndexSize(index_, &indexBytes_);
+    status_ = UsableIndexSize(index_, &indexBytes_, indexSize);
     if (status_ != ReadResult::Ok) {
         cause_ = Status::Fail(status_ == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::CheckIndex);
         indexBytes_ = 0;
