@@ -29,7 +29,8 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 void Start(const fs::path& work, const fs::path& artifacts) {
     fs::create_directories(work / "bin");
     fs::create_directories(work / "Logs");
-    if (!artifacts.empty() && fs::exists(artifacts / "bvmsg.enu.dll")) {
+    // Copied once: a child process of a benchmark starts on the same directory.
+    if (!artifacts.empty() && fs::exists(artifacts / "bvmsg.enu.dll") && !fs::exists(work / "bin" / "bvmsg.enu.dll")) {
         fs::copy_file(artifacts / "bvmsg.enu.dll", work / "bin" / "bvmsg.enu.dll", fs::copy_options::overwrite_existing);
     }
     std::u16string module = (work / "bin" / LibraryFileName()).u16string();

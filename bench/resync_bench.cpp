@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
         if (failed == 0) failed = Run(argv[0], work, records, owners, "table-run");
         fs::remove_all(work / "Logs");
         fs::remove_all(work / "DataSync");
-        fs::remove_all(work / "bin");
+        std::error_code inUse;  // Windows: the loaded message library stays until exit
+    fs::remove_all(work / "bin", inUse);
         return failed;
     }
     int failed = 0;
@@ -199,6 +200,7 @@ int main(int argc, char** argv) {
     }
     fs::remove_all(work / "Logs");
     fs::remove_all(work / "DataSync");
-    fs::remove_all(work / "bin");
+    std::error_code inUse;  // Windows: the loaded message library stays until exit
+    fs::remove_all(work / "bin", inUse);
     return failed;
 }
