@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
         fs::remove_all(work / "Logs");
         fs::remove_all(work / "DataSync");
         std::error_code inUse;  // Windows: the loaded message library stays until exit
-    fs::remove_all(work / "bin", inUse);
+        fs::remove_all(work / "bin", inUse);
         return failed;
     }
     int failed = 0;
