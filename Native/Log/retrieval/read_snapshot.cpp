@@ -1,6 +1,7 @@
 #include "retrieval/read_snapshot.h"
 
 #include <bit>
+#include <string_view>
 
 #include "files/log_files.h"
 #include "files/new_pair.h"
@@ -24,9 +25,25 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
     if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
     OwnerFiles files(owner);
+    platform::Platform& os = platform::Current();
+    // A log under the plain name of an owner without a '.' in it is the
+    // owner's: opening it answers the lookup.
+    if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
+        PathText plain = files.PlainLogPath();
+        *log = os.OpenFile(plain.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+        if (log->valid()) {
+            files.FoundPlainLog(plain);
+            PathText indexPath = files.Path(LogFile::Index);
+            *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+            if (index->valid()) return Status::Ok();
+            os.CloseFile(*log);
+            *log = {};
+            return index->status;
+        }
+        *log = {};
+    }
     PathText logPath = files.Path(LogFile::Log);
     PathText indexPath = files.Path(LogFile::Index);
-    platform::Platform& os = platform::Current();
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
     if (!index->valid()) return index->status;
     *log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
