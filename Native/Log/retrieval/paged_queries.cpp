@@ -126,17 +126,23 @@ bool OutputsPresent(ActivityEntry** entries, std::uint32_t* returned, std::uint3
 
 std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept {
     if (memo == nullptr || part.size() > SeverityMemo::kChars) return SeverityIn(part);
-    // Direct-mapped by the length and the last character: one comparison.
+    // A slot is found by a key of the length and three characters, then compared whole.
     std::size_t chars = part.size();
-    SeverityMemo::Slot& slot = memo->slots[(chars * 7 + (chars > 0 ? part[chars - 1] : 0u)) % SeverityMemo::kSlots];
-    if (slot.chars == chars) {
+    std::uint64_t key = chars;
+    if (chars > 0) {
+        key |= std::uint64_t{part[0]} << 16 | std::uint64_t{part[chars / 2]} << 32 | std::uint64_t{part[chars - 1]} << 48;
+    }
+    for (const SeverityMemo::Slot& slot : memo->slots) {
+        if (slot.key != key) continue;
         std::size_t i = 0;
         while (i < chars && part[i] == slot.part[i]) ++i;
         if (i == chars) return slot.severity;
     }
+    SeverityMemo::Slot& slot = memo->slots[memo->next];
+    memo->next = (memo->next + 1) % SeverityMemo::kSlots;
     slot.severity = SeverityIn(part);
     std::memcpy(slot.part, part.data(), chars * 2);
-    slot.chars = chars;
+    slot.key = key;
     return slot.severity;
 }
 

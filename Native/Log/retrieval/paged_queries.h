@@ -22,11 +22,12 @@ struct SeverityMemo {
     static constexpr std::size_t kSlots = 8;
     static constexpr std::size_t kChars = 24;  // longer parts are searched every time
     struct Slot {
+        std::uint64_t key = ~std::uint64_t{0};  // empty
         char16_t part[kChars] = {};
-        std::size_t chars = kChars + 1;  // empty
         std::uint32_t severity = 0;
     };
     Slot slots[kSlots];
+    std::size_t next = 0;  // the slot the next new part takes
 };
 
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity

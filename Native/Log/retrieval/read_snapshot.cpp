@@ -165,15 +165,9 @@ bool LogHasByteOrderMark(platform::FileHandle log) noexcept {
 }
 
 std::uint32_t ParseJobNumber(const char16_t* text) noexcept {
-    constexpr std::size_t kFieldChars = 15;  // " Job" + 8 hex digits + " - "
-    if (text == nullptr) return 0;
-    for (std::size_t i = 0; i < kFieldChars; ++i) {
-        if (text[i] == 0) return 0;
-    }
-    if (text[0] != u' ' || text[1] != u'J' || text[2] != u'o' || text[3] != u'b' || text[12] != u' ' ||
-        text[13] != u'-' || text[14] != u' ') {
-        return 0;
-    }
+    // " Job" + 8 hex digits + " - ", checked in order: a NUL fails the check
+    // where it stands, so nothing past the text's end is read.
+    if (text == nullptr || text[0] != u' ' || text[1] != u'J' || text[2] != u'o' || text[3] != u'b') return 0;
     std::uint32_t value = 0;
     for (std::size_t i = 4; i < 12; ++i) {
         char16_t c = text[i];
@@ -187,6 +181,7 @@ std::uint32_t ParseJobNumber(const char16_t* text) noexcept {
         }
         value = value * 16 + digit;
     }
+    if (text[12] != u' ' || text[13] != u'-' || text[14] != u' ') return 0;
     return value;
 }
 
