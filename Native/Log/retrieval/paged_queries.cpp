@@ -23,8 +23,9 @@ std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLen
 
 // The first `c` in `text` before its terminator. Four characters at a time
 // while none of them is `c` or NUL (a lane of a 64-bit word is zero exactly
-// when (x - 0x0001...) & ~x has its top bit); the reads stay inside the
-// 8-byte-aligned word that holds a character already known to be there.
+// when (x - 0x0001...) & ~x has its top bit), in aligned words: the word that
+// holds the terminator may reach past it, into the padding a RecordWalk
+// buffer has there.
 char16_t* FindChar(char16_t* text, char16_t c) noexcept {
     constexpr std::uint64_t kOnes = 0x0001000100010001ull;
     constexpr std::uint64_t kTops = 0x8000800080008000ull;
