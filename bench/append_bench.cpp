@@ -1,7 +1,8 @@
 // Appends against their references, side by side in one run:
 //   - one thread: VMJobLogActivity with one record, against the floor program
 //     (append_floor.c, 13 system calls) writing a record of the same size, and
-//     against an SQLite insert (WAL, autocommit, synchronous=NORMAL);
+//     against an SQLite insert (WAL, autocommit, synchronous=NORMAL; not in the
+//     Windows build, which has no SQLite);
 //   - 4 processes appending to one owner: aggregate throughput of the library
 //     against the floor program's with 4 processes.
 //
@@ -9,9 +10,9 @@
 //
 // The work directory receives bin/, Logs/ and the references' files; they are
 // deleted at the end.
+#ifdef BENCH_SQLITE
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,10 +52,10 @@ struct Floor {
 
     Floor(const fs::path& dir, std::size_t recordBytes) {
         fs::create_directories(dir);
-        lock = dir / "lock";
-        newLog = dir / "floor.activity.log.new";
-        log = dir / "floor.activity.log";
-        index = dir / "floor.activity.idx";
+        lock = (dir / "lock").string();
+        newLog = (dir / "floor.activity.log.new").string();
+        log = (dir / "floor.activity.log").string();
+        index = (dir / "floor.activity.idx").string();
         paths = {lock.c_str(), newLog.c_str(), log.c_str(), index.c_str()};
         record.assign(recordBytes / 2, u'x');
         record[record.size() - 2] = u'\r';
@@ -65,6 +66,7 @@ struct Floor {
     }
 };
 
+#ifdef BENCH_SQLITE
 struct Sqlite {
     sqlite3* db = nullptr;
     sqlite3_stmt* insert = nullptr;
@@ -92,6 +94,7 @@ struct Sqlite {
         sqlite3_reset(insert);
     }
 };
+#endif
 
 // Microseconds one call of `append` takes, over `count` calls.
 double PerCall(int count, const std::function<void(int)>& append) {
@@ -100,32 +103,17 @@ double PerCall(int count, const std::function<void(int)>& append) {
     return Seconds(t0) * 1e6 / count;
 }
 
-// Appends per second of `processes` forked processes making `count` appends
-// each, all started at once.
-double Aggregate(int processes, int count, const std::function<void()>& append) {
-    int go[2];
-    if (::pipe(go) != 0) Fail("pipe");
-    std::vector<pid_t> children;
-    for (int p = 0; p < processes; ++p) {
-        pid_t child = ::fork();
-        if (child < 0) Fail("fork");
-        if (child == 0) {
-            ::close(go[1]);
-            char byte = 0;
-            if (::read(go[0], &byte, 1) != 0) ::_exit(1);
-            for (int i = 0; i < count; ++i) append();
-            ::_exit(0);
-        }
-        children.push_back(child);
-    }
-    ::close(go[0]);
-    Clock::time_point t0 = Clock::now();
-    ::close(go[1]);  // every child's read returns at once
-    for (pid_t child : children) {
-        int status = -1;
-        if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("child");
-    }
-    return processes * count / Seconds(t0);
+// Appends per second of `processes` processes making `count` appends each,
+// all started at once; `who` is "library" or "floor" (a Windows child's role).
+double Aggregate(const char* self, const fs::path& work, int count, const char* who, std::size_t recordBytes,
+                 const std::function<void()>& append) {
+    double took = RunTogether(kProcesses, self,
+                              {"--child", who, work.string(), std::to_string(count), std::to_string(recordBytes)},
+                              [&] {
+                                  for (int i = 0; i < count; ++i) append();
+                              });
+    if (took <= 0) Fail("processes");
+    return kProcesses * count / took;
 }
 
 }  // namespace
@@ -135,9 +123,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <work directory> [appends per batch]\n", argv[0]);
         return 2;
     }
+    if (argc == 7 && std::string(argv[1]) == "--child") {
+        // append_bench --child library|floor <work> <count> <record bytes> <start event>
+        fs::path work = argv[3];
+        int count = std::atoi(argv[4]);
+        Start(work, SelfDirectory());
+        Floor floor(work / "floor", std::strtoul(argv[5], nullptr, 10));
+        bool library = std::string(argv[2]) == "library";
+        return RunChild(argv[6], [&] {
+            for (int i = 0; i < count; ++i) library ? LibraryAppend() : floor.Append();
+        });
+    }
     fs::path work = fs::absolute(argv[1]);
     int perBatch = argc > 2 ? std::atoi(argv[2]) : 2000;
-    Start(work, fs::read_symlink("/proc/self/exe").parent_path());
+    Start(work, SelfDirectory());
     fs::path log = work / "Logs" / "vm01.activity.log";
 
     // One append first: the owner's pair exists, and a record's size is known.
@@ -146,9 +145,11 @@ int main(int argc, char** argv) {
     LibraryAppend();
     std::size_t recordBytes = static_cast<std::size_t>(fs::file_size(log) - before);
     Floor floor(work / "floor", recordBytes);
-    Sqlite sqlite(work / "sqlite.db");
     floor.Append();
+#ifdef BENCH_SQLITE
+    Sqlite sqlite(work / "sqlite.db");
     sqlite.Append(0);
+#endif
     std::printf("record of %zu bytes, %d appends a batch\n", recordBytes, perBatch);
 
     // Batches alternate, so that every side sees the same machine state.
@@ -156,12 +157,14 @@ int main(int argc, char** argv) {
     for (int b = 0; b < kBatches; ++b) {
         library.push_back(PerCall(perBatch, [](int) { LibraryAppend(); }));
         floorTimes.push_back(PerCall(perBatch, [&](int) { floor.Append(); }));
+#ifdef BENCH_SQLITE
         sqliteTimes.push_back(PerCall(perBatch, [&](int i) { sqlite.Append(i); }));
+#endif
     }
     std::vector<double> libraryShared, floorShared;
     for (int r = 0; r < kRounds; ++r) {
-        libraryShared.push_back(Aggregate(kProcesses, perBatch, [] { LibraryAppend(); }));
-        floorShared.push_back(Aggregate(kProcesses, perBatch, [&] { floor.Append(); }));
+        libraryShared.push_back(Aggregate(argv[0], work, perBatch, "library", recordBytes, [] { LibraryAppend(); }));
+        floorShared.push_back(Aggregate(argv[0], work, perBatch, "floor", recordBytes, [&] { floor.Append(); }));
     }
     std::printf("1 thread: library %.2f us, floor %.2f us, SQLite %.2f us; %d processes: library %.0f/s, floor %.0f/s\n",
                 MedianOf(library), MedianOf(floorTimes), MedianOf(sqliteTimes), kProcesses, MedianOf(libraryShared),
@@ -169,12 +172,15 @@ int main(int argc, char** argv) {
 
     Report("append, 1 thread", MedianOf(library), "us", "floor program, 13 system calls", MedianOf(floorTimes),
            "ratio<=0.85");
+#ifdef BENCH_SQLITE
     Report("append, 1 thread", MedianOf(library), "us", "SQLite WAL insert, synchronous=NORMAL", MedianOf(sqliteTimes),
            "ratio<=0.5");
+#endif
     Report("append, 4 processes, one owner", MedianOf(libraryShared), "/s", "floor program, 4 processes",
            MedianOf(floorShared), "ratio>=1");
     fs::remove_all(work / "Logs");
-    fs::remove_all(work / "bin");
+    std::error_code inUse;  // Windows: the loaded message library stays until exit
+    fs::remove_all(work / "bin", inUse);
     fs::remove_all(work / "floor");
     fs::remove(work / "sqlite.db");
     fs::remove(work / "sqlite.db-wal");

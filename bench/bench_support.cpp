@@ -1,8 +1,5 @@
 #include "bench_support.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,35 +24,24 @@ LogSystemTime StampOf(std::uint64_t second) {
     return t;
 }
 
-long PeakKib() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
-    }
-    std::fclose(status);
-    return kib;
-}
-
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 void Start(const fs::path& work, const fs::path& artifacts) {
     fs::create_directories(work / "bin");
     fs::create_directories(work / "Logs");
-    if (!artifacts.empty() && fs::exists(artifacts / "bvmsg.enu.dll")) {
+    // Copied once: a child process of a benchmark starts on the same directory.
+    if (!artifacts.empty() && fs::exists(artifacts / "bvmsg.enu.dll") && !fs::exists(work / "bin" / "bvmsg.enu.dll")) {
         fs::copy_file(artifacts / "bvmsg.enu.dll", work / "bin" / "bvmsg.enu.dll", fs::copy_options::overwrite_existing);
     }
-    std::u16string module = (work / "bin" / "libLog.so").u16string();
+    std::u16string module = (work / "bin" / LibraryFileName()).u16string();
     actlog::InitializeLogModuleAt(module.c_str());
 }
 
 bool WriteLog(const fs::path& logs, const std::string& owner, std::uint64_t records, const char16_t* message,
               std::uint32_t (*severity)(std::uint64_t), std::uint32_t (*job)(std::uint64_t), std::uint64_t first) {
     std::string stem = owner.empty() ? "activity" : owner + ".activity";
-    std::FILE* log = std::fopen((logs / (stem + ".log")).c_str(), "wb");
-    std::FILE* index = std::fopen((logs / (stem + ".idx")).c_str(), "wb");
+    std::FILE* log = std::fopen((logs / (stem + ".log")).string().c_str(), "wb");
+    std::FILE* index = std::fopen((logs / (stem + ".idx")).string().c_str(), "wb");
     if (log == nullptr || index == nullptr) return false;
     // Written in blocks of about 8 MiB.
     std::vector<unsigned char> bytes = {0xFF, 0xFE};
@@ -101,24 +87,18 @@ double MedianOf(std::vector<double> values) {
 }
 
 long long ReadSequentially(const fs::path& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    std::FILE* in = std::fopen(file.string().c_str(), "rb");
+    if (in == nullptr) return -1;
+    std::setvbuf(in, nullptr, _IONBF, 0);
     static std::vector<char> buffer(1u << 20);
     long long total = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n <= 0) break;
-        total += n;
+        std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (n == 0) break;
+        total += static_cast<long long>(n);
     }
-    ::close(fd);
+    std::fclose(in);
     return total;
-}
-
-int RunStep(const char* self, const std::vector<std::string>& args) {
-    std::string command = std::string("'") + self + "'";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    std::fflush(stdout);
-    return std::system(command.c_str());
 }
 
 }  // namespace bench

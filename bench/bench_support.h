@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "bench_os.h"
 
 namespace bench {
 
@@ -17,8 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 // The time stamp of record `second`: one a second from 2001 on (30-day months).
 LogSystemTime StampOf(std::uint64_t second);
-// Peak resident memory of this process in KiB (-1 when unknown).
-long PeakKib();
 double Seconds(Clock::time_point since);
 
 // Creates <work>/bin and <work>/Logs, copies the English message library from
@@ -46,9 +45,5 @@ double MedianOf(std::vector<double> values);
 // Reads a whole file with large sequential reads; gives the bytes read
 // (-1 on failure). Run once first, it leaves the file in the page cache.
 long long ReadSequentially(const fs::path& file);
-
-// Runs `self` again with `args` (one step of the benchmark in a fresh process);
-// gives its exit status.
-int RunStep(const char* self, const std::vector<std::string>& args);
 
 }  // namespace bench

@@ -11,7 +11,6 @@
 //   prune_bench <work directory> [records] [rounds]   (default 8,000,000: about 1 GiB; 5 rounds)
 //
 // The work directory receives bin/ and Logs/; the big files are deleted at the end.
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -50,10 +50,10 @@ int Generate(const fs::path& logs, std::uint64_t records) {
 // Touches 2 GiB of fresh memory and gives it back.
 int Warm() {
     constexpr std::size_t kBytes = std::size_t{2} << 30;
-    void* block = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return 1;
+    void* block = std::malloc(kBytes);
+    if (block == nullptr) return 1;
     std::memset(block, 1, kBytes);
-    ::munmap(block, kBytes);
+    std::free(block);
     return 0;
 }
 
@@ -68,14 +68,21 @@ int Prune(const fs::path& work, std::uint64_t records) {
     return removed == static_cast<int>(records / 2) ? 0 : 1;
 }
 
+bool SameBytes(const fs::path& a, const fs::path& b) {
+    std::ifstream one(a, std::ios::binary);
+    std::ifstream two(b, std::ios::binary);
+    std::string x((std::istreambuf_iterator<char>(one)), std::istreambuf_iterator<char>());
+    std::string y((std::istreambuf_iterator<char>(two)), std::istreambuf_iterator<char>());
+    return one.is_open() && two.is_open() && x == y;
+}
+
 int Rebuild(const fs::path& logs) {
     fs::rename(logs / "activity.idx", logs / "pruned.idx");
     Clock::time_point t0 = Clock::now();
     int result = ReIndexLog(nullptr);
     double took = Seconds(t0);
     std::printf("rebuild: result %d in %.3f s, peak RSS %ld KiB\n", result, took, PeakKib());
-    std::string same = "cmp -s '" + (logs / "activity.idx").string() + "' '" + (logs / "pruned.idx").string() + "'";
-    bool equal = std::system(same.c_str()) == 0;
+    bool equal = SameBytes(logs / "activity.idx", logs / "pruned.idx");
     std::printf("rebuilt index %s the prune's\n", equal ? "equals" : "DIFFERS FROM");
     return result == 0 && equal ? 0 : 1;
 }
@@ -96,15 +103,14 @@ bool FreshLog(const char* self, const fs::path& work, std::uint64_t records) {
     fs::remove_all(work / "survivors");
     fs::create_directories(work / "Logs");
     if (Run(self, work, "generate", records) != 0) return false;
-    std::string keep = "cp '" + (work / "Logs" / "activity.log").string() + "' '" + (work / "doomed.log").string() + "'";
-    return std::system(keep.c_str()) == 0;
+    return CopyWithSystemTool(work / "Logs" / "activity.log", work / "doomed.log");
 }
 
 // One round: the prune of a fresh log, then cp of the same surviving bytes
 // plus rm of the copy of the old log, from the same starting state. Gives both
 // times and the prune's peak memory.
 bool Round(const char* self, const fs::path& work, std::uint64_t records, double* prune, double* copy, long* peakKib) {
-    if (!FreshLog(self, work, records) || std::system("sync") != 0) return false;
+    if (!FreshLog(self, work, records) || !WriteBackEverything()) return false;
     if (Run(self, work, "warm", records) != 0 || Run(self, work, "prune", records) != 0) return false;
     std::ifstream(work / "prune.seconds") >> *prune >> *peakKib;
     std::uintmax_t pruned = fs::file_size(work / "Logs" / "activity.log");
@@ -115,14 +121,12 @@ bool Round(const char* self, const fs::path& work, std::uint64_t records, double
     if (!FreshLog(self, work, records) || Run(self, work, "survivors", records) != 0) return false;
     fs::path survivors = work / "survivors" / "activity.log";
     // The same records; the pruned log starts without a byte-order mark.
-    if (fs::file_size(survivors) != pruned + 2 || std::system("sync") != 0) return false;
-    std::string cp = "cp '" + survivors.string() + "' '" + (work / "copy.log").string() + "'";
-    std::string rm = "rm '" + (work / "doomed.log").string() + "'";
+    if (fs::file_size(survivors) != pruned + 2 || !WriteBackEverything()) return false;
     if (Run(self, work, "warm", records) != 0) return false;
     t0 = Clock::now();
-    if (std::system(cp.c_str()) != 0) return false;
+    if (!CopyWithSystemTool(survivors, work / "copy.log")) return false;
     double cpOnly = Seconds(t0);
-    if (std::system(rm.c_str()) != 0) return false;
+    if (!RemoveWithSystemTool(work / "doomed.log")) return false;
     *copy = Seconds(t0);
     std::printf("cp of the %llu surviving bytes: %.3f s, then rm of the old log's copy: %.3f s\n",
                 static_cast<unsigned long long>(pruned), cpOnly, *copy - cpOnly);
@@ -168,11 +172,16 @@ int main(int argc, char** argv) {
         std::printf("median of %d rounds: prune %.3f s, cp + rm %.3f s, prune / (cp + rm) %.2f\n", rounds,
                     Median(prunes), Median(copies), Median(prunes) / Median(copies));
         std::string size = records == 8000000 ? "1 GiB" : std::to_string(records / 1000) + "K records";
-        Report("PruneLog of " + size + ", deletion included", Median(prunes), "s",
-               "cp of the surviving bytes + rm of a same-size copy of the old log", Median(copies), "ratio<=1.3");
+#ifdef _WIN32
+        const char* reference = "CopyFileW of the surviving bytes + DeleteFileW of a same-size copy of the old log";
+#else
+        const char* reference = "cp of the surviving bytes + rm of a same-size copy of the old log";
+#endif
+        Report("PruneLog of " + size + ", deletion included", Median(prunes), "s", reference, Median(copies),
+               "ratio<=1.3");
         Report("PruneLog of " + size + ", peak memory", static_cast<double>(peakKib) / 1024, "MiB", "-", -1, "figure<=64");
         // The rebuild of a pruned log's index.
-        failed = FreshLog(argv[0], work, records) && std::system("sync") == 0 &&
+        failed = FreshLog(argv[0], work, records) && WriteBackEverything() &&
                          Run(argv[0], work, "prune", records) == 0
                      ? Run(argv[0], work, "rebuild", records)
                      : 1;

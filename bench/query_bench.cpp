@@ -10,9 +10,6 @@
 //   query_bench <work directory> [records]      (default 1,000,000)
 //
 // The work directory receives bin/ and Logs/; they are deleted at the end.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -61,15 +58,15 @@ double LibraryPage(const char16_t* owner, std::uint32_t records, int batch) {
 }
 
 // The floor: one pread of the page's index words, one pread of its records.
-double FloorPage(int index, int log, std::uint32_t records, int batch) {
+double FloorPage(ReadHandle index, ReadHandle log, std::uint32_t records, int batch) {
     static std::vector<char> bytes(1u << 20);
     std::uint32_t words[kPage + 1];
     Clock::time_point t0 = Clock::now();
     for (int i = 0; i < kCallsPerBatch; ++i) {
         std::uint32_t newest = records - StartOf(batch * kCallsPerBatch + i, records);  // one past
-        off_t at = static_cast<off_t>(newest - kPage - 1) * 4;
-        if (::pread(index, words, sizeof words, at) != static_cast<ssize_t>(sizeof words) ||
-            ::pread(log, bytes.data(), words[kPage] - words[0], words[0]) <= 0) {
+        std::uint64_t at = static_cast<std::uint64_t>(newest - kPage - 1) * 4;
+        if (ReadAt(index, words, sizeof words, at) != static_cast<long long>(sizeof words) ||
+            ReadAt(log, bytes.data(), words[kPage] - words[0], words[0]) <= 0) {
             std::fprintf(stderr, "pread failed\n");
             std::exit(1);
         }
@@ -109,7 +106,7 @@ int main(int argc, char** argv) {
     fs::path work = fs::absolute(argv[1]);
     auto records = static_cast<std::uint32_t>(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1000000);
     const std::uint32_t small = 1000;
-    Start(work, fs::read_symlink("/proc/self/exe").parent_path());
+    Start(work, SelfDirectory());
     fs::path logs = work / "Logs";
     const char16_t* message = u"Backup of virtual machine vm01 completed.";
     if (!WriteLog(logs, "big", records, message, Severity, Job) || !WriteLog(logs, "small", small, message, Severity, Job)) {
@@ -124,8 +121,8 @@ int main(int argc, char** argv) {
     double logBytes = static_cast<double>(fs::file_size(bigLog));
     std::printf("%u records, %.0f log bytes (%.0f a record)\n", records, logBytes, logBytes / records);
 
-    int index = ::open(bigIndex.c_str(), O_RDONLY);
-    int log = ::open(bigLog.c_str(), O_RDONLY);
+    ReadHandle index = OpenForReading(bigIndex);
+    ReadHandle log = OpenForReading(bigLog);
     if (index < 0 || log < 0) return 1;
     // Batches alternate, so that both sides see the same machine state.
     std::vector<double> library, floor, smallLog;
@@ -134,8 +131,8 @@ int main(int argc, char** argv) {
         floor.push_back(FloorPage(index, log, records, b));
         smallLog.push_back(LibraryPage(u"small", small, b));
     }
-    ::close(index);
-    ::close(log);
+    CloseForReading(index);
+    CloseForReading(log);
     std::vector<double> scans, reads;
     for (int i = 0; i < kScans; ++i) {
         scans.push_back(JobScan(u"big"));
@@ -155,6 +152,7 @@ int main(int argc, char** argv) {
     Report("GetJobLog full scan, " + size + "-record log (time)", scan, "ms", "sequential read of the log file", read,
            records == 1000000 ? "figure<=170" : "-");
     fs::remove_all(logs);
-    fs::remove_all(work / "bin");
+    std::error_code inUse;  // Windows: the loaded message library stays until exit
+    fs::remove_all(work / "bin", inUse);
     return 0;
 }

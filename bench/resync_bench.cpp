@@ -20,6 +20,7 @@
 #include "frame/module.h"
 #include "sync/full_resync.h"
 #include "files/journal_files.h"
+#include "platform/export_text.h"
 
 namespace {
 
@@ -99,14 +100,14 @@ int Naive(std::uint64_t records, unsigned owners) {
             std::uint32_t returned = 0;
             std::uint32_t total = 0;
             Clock::time_point r0 = Clock::now();
-            if (GetLog(start, 100, &entries, &returned, &total, name) != 0) return 1;
+            if (GetLog(start, 100, &entries, &returned, &total, actlog::ToExport(name)) != 0) return 1;
             reading += Seconds(r0);
             Clock::time_point w0 = Clock::now();
             for (std::uint32_t i = 0; i < returned; ++i) {
                 if (entries[i].severity == 0 || entries[i].severity == 3) continue;
                 actlog::JournalRecord record;
                 record.Append(u"ADD ");
-                record.AppendZ(entries[i].timeText);
+                record.AppendZ(actlog::FromExport(entries[i].timeText));
                 record.Append(u" -- ");
                 record.AppendZ(name == nullptr ? u"<NULL>" : name);
                 record.Append(u" -- ");
@@ -114,7 +115,7 @@ int Naive(std::uint64_t records, unsigned owners) {
                 record.Append(u" - Job");
                 record.AppendSigned32(entries[i].jobNumber);
                 record.Append(u" - ");
-                record.AppendZ(entries[i].messageText);
+                record.AppendZ(actlog::FromExport(entries[i].messageText));
                 record.Finish();
                 if (actlog::AppendFileWithBom(path.c_str(), actlog::platform::Disposition::OpenAlways, record.data(),
                                               record.ByteCount()) == -1) {
@@ -168,7 +169,7 @@ int main(int argc, char** argv) {
     std::uint64_t records = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1000000;
     unsigned owners = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 5;
     if (owners == 0) owners = 1;
-    Start(work, fs::read_symlink("/proc/self/exe").parent_path());
+    Start(work, SelfDirectory());
     if (argc > 4) {
         std::string step = argv[4];
         if (step == "generate") return Generate(work / "Logs", records, owners);
@@ -185,7 +186,8 @@ int main(int argc, char** argv) {
         if (failed == 0) failed = Run(argv[0], work, records, owners, "table-run");
         fs::remove_all(work / "Logs");
         fs::remove_all(work / "DataSync");
-        fs::remove_all(work / "bin");
+        std::error_code inUse;  // Windows: the loaded message library stays until exit
+        fs::remove_all(work / "bin", inUse);
         return failed;
     }
     int failed = 0;
@@ -198,6 +200,7 @@ int main(int argc, char** argv) {
     }
     fs::remove_all(work / "Logs");
     fs::remove_all(work / "DataSync");
-    fs::remove_all(work / "bin");
+    std::error_code inUse;  // Windows: the loaded message library stays until exit
+    fs::remove_all(work / "bin", inUse);
     return failed;
 }

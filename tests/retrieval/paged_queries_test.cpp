@@ -85,6 +85,18 @@ TEST_F(PagedQueryTest, SeverityComesBackFromItsLabel) {
     ASSERT_EQ(GetLog(0, 10, &page.entries, &page.returned, &page.total, nullptr), 0);
     ASSERT_EQ(page.returned, 8u);
     for (std::uint32_t i = 0; i < 8; ++i) EXPECT_EQ(page.entries[7 - i].severity, read[i]) << "written " << written[i];
+
+    // A label part that differs from a real one only inside ("Erxor": length,
+    // first, middle and last characters alike) is no label, before and after it.
+    std::u16string error = RecordLine(1, 0, u"text");
+    std::u16string lookalike = error;
+    lookalike[lookalike.find(u':', lookalike.find(u'-')) - 3] = u'x';
+    WritePair(Log(), Index(), {error, lookalike, error, lookalike});
+    Page mixed;
+    ASSERT_EQ(GetLog(0, 4, &mixed.entries, &mixed.returned, &mixed.total, nullptr), 0);
+    ASSERT_EQ(mixed.returned, 4u);
+    const std::uint32_t newestFirst[] = {0, 1, 0, 1};
+    for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(mixed.entries[i].severity, newestFirst[i]) << "entry " << i;
 }
 
 TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {

@@ -21,11 +21,31 @@ constexpr std::size_t kJobFieldOffset = 15;
 
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
+// The first `c` in `text` before its terminator. Four characters at a time
+// while none of them is `c` or NUL (a lane of a 64-bit word is zero exactly
+// when (x - 0x0001...) & ~x has its top bit), in aligned words: the word that
+// holds the terminator may reach past it, into the padding a RecordWalk
+// buffer has there.
 char16_t* FindChar(char16_t* text, char16_t c) noexcept {
-    for (; *text != 0; ++text) {
+    constexpr std::uint64_t kOnes = 0x0001000100010001ull;
+    constexpr std::uint64_t kTops = 0x8000800080008000ull;
+    const std::uint64_t pattern = kOnes * c;
+    while ((reinterpret_cast<std::uintptr_t>(text) & 7u) != 0) {
         if (*text == c) return text;
+        if (*text == 0) return nullptr;
+        ++text;
     }
-    return nullptr;
+    for (;;) {
+        std::uint64_t x;
+        std::memcpy(&x, text, sizeof x);
+        std::uint64_t y = x ^ pattern;
+        if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kTops) break;
+        text += 4;
+    }
+    for (;; ++text) {
+        if (*text == c) return text;
+        if (*text == 0) return nullptr;
+    }
 }
 
 // Severity from the first label found in `text`; an empty label is found in
@@ -105,7 +125,29 @@ bool OutputsPresent(ActivityEntry** entries, std::uint32_t* returned, std::uint3
 
 }  // namespace
 
-bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
+std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept {
+    if (memo == nullptr || part.size() > SeverityMemo::kChars) return SeverityIn(part);
+    // A slot is found by a key of the length and three characters, then compared whole.
+    std::size_t chars = part.size();
+    std::uint64_t key = chars;
+    if (chars > 0) {
+        key |= std::uint64_t{part[0]} << 16 | std::uint64_t{part[chars / 2]} << 32 | std::uint64_t{part[chars - 1]} << 48;
+    }
+    for (const SeverityMemo::Slot& slot : memo->slots) {
+        if (slot.key != key) continue;
+        std::size_t i = 0;
+        while (i < chars && part[i] == slot.part[i]) ++i;
+        if (i == chars) return slot.severity;
+    }
+    SeverityMemo::Slot& slot = memo->slots[memo->next];
+    memo->next = (memo->next + 1) % SeverityMemo::kSlots;
+    slot.severity = SeverityIn(part);
+    std::memcpy(slot.part, part.data(), chars * 2);
+    slot.key = key;
+    return slot.severity;
+}
+
+bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
     parts = RecordParts{};
     char16_t* dash = FindChar(line, u'-');
     if (dash == nullptr) return false;
@@ -115,7 +157,7 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept {
     if (colon == nullptr) return false;
     // The label part: up to the ':', at most kLabelPartChars characters.
     auto labelChars = static_cast<std::size_t>(colon - rest);
-    parts.severity = SeverityIn({rest, labelChars < kLabelPartChars ? labelChars : kLabelPartChars});
+    parts.severity = SeverityIn({rest, labelChars < kLabelPartChars ? labelChars : kLabelPartChars}, memo);
     parts.jobNumber = ParseJobNumber(colon + 1);
     *colon = 0;
     parts.timeText = line;
@@ -142,7 +184,8 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
 
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
-    RecordWalk walk(snapshot, n - start);
+    RecordWalk walk(snapshot, n - start, false);
+    SeverityMemo memo;
     std::uint32_t filled = 0;
     while (filled < slots) {
         RecordText record;
@@ -150,7 +193,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
         if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
         if (record.text == nullptr) break;
         RecordParts parts;
-        if (!SplitRecordLine(record.text, parts)) continue;
+        if (!SplitRecordLine(record.text, parts, &memo)) continue;
         char16_t* line = KeepLine(record);
         if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
         parts.messageText = line + (parts.messageText - record.text);
@@ -177,7 +220,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every
     // match; only the job field is looked at until a record is kept.
-    RecordWalk walk(snapshot, n);
+    RecordWalk walk(snapshot, n, false);
     for (;;) {
         RecordText record;
         ReadResult result = walk.Next(n, &record);

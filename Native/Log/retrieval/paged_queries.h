@@ -16,10 +16,25 @@ struct RecordParts {
     char16_t* messageText = nullptr;  // inside it, at the blank before the message
 };
 
+// The severities of the last label parts seen, for one reader's run over a
+// log: records repeat a few label parts, and the labels do not change meanwhile.
+struct SeverityMemo {
+    static constexpr std::size_t kSlots = 8;
+    static constexpr std::size_t kChars = 24;  // longer parts are searched every time
+    struct Slot {
+        std::uint64_t key = ~std::uint64_t{0};  // empty
+        char16_t part[kChars] = {};
+        std::uint32_t severity = 0;
+    };
+    Slot slots[kSlots];
+    std::size_t next = 0;  // the slot the next new part takes
+};
+
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity
 // label is looked for only in the label part). False when the line has no "-",
 // or no ":" after it: such a record is dropped, not a failure.
-bool SplitRecordLine(char16_t* line, RecordParts& parts) noexcept;
+// `line` is a RecordWalk's (it is scanned a 64-bit word at a time).
+bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
 
 // The queries behind the exports GetLog, GetJobLog and FreeLog.
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries,

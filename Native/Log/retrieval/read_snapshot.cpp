@@ -1,6 +1,7 @@
 #include "retrieval/read_snapshot.h"
 
 #include <bit>
+#include <string_view>
 
 #include "files/log_files.h"
 #include "files/new_pair.h"
@@ -24,9 +25,25 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
     if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
     OwnerFiles files(owner);
+    platform::Platform& os = platform::Current();
+    // A log under the plain name of an owner without a '.' in it is the
+    // owner's: opening it answers the lookup.
+    if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
+        PathText plain = files.PlainLogPath();
+        *log = os.OpenFile(plain.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+        if (log->valid()) {
+            files.FoundPlainLog(plain);
+            PathText indexPath = files.Path(LogFile::Index);
+            *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
+            if (index->valid()) return Status::Ok();
+            os.CloseFile(*log);
+            *log = {};
+            return index->status;
+        }
+        *log = {};
+    }
     PathText logPath = files.Path(LogFile::Log);
     PathText indexPath = files.Path(LogFile::Index);
-    platform::Platform& os = platform::Current();
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
     if (!index->valid()) return index->status;
     *log = os.OpenFile(logPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
@@ -38,12 +55,15 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
 
 // Whether the log ends at the index's last entry (or holds no more than a
 // byte-order mark when the index is empty); a damaged index counts as
-// matching, for the reader's own checks to find.
-bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept {
+// matching, for the reader's own checks to find. *taken: the index size, when read.
+bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken) noexcept {
     platform::Platform& os = platform::Current();
     std::uint64_t indexSize = 0;
     std::uint64_t logSize = 0;
-    if (!os.FileSize(index, &indexSize) || !os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
+    *taken = kSizeUnknown;
+    if (!os.FileSize(index, &indexSize)) return true;
+    *taken = indexSize;
+    if (!os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
     std::uint32_t done = 0;
@@ -53,7 +73,9 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log) noexcept 
 
 }  // namespace
 
-Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
+                    std::uint64_t* indexSize) noexcept {
+    *indexSize = kSizeUnknown;
     if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
@@ -65,7 +87,8 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
         RecoverUnlocked(owner);
         return OpenMainPairOnce(owner, index, log);
     }
-    if (TailMatches(*index, *log)) return Status::Ok();
+    if (TailMatches(*index, *log, indexSize)) return Status::Ok();
+    *indexSize = kSizeUnknown;
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
@@ -73,9 +96,9 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
     return OpenMainPairOnce(owner, index, log);
 }
 
-ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept {
-    std::uint64_t size = 0;
-    if (!platform::Current().FileSize(index, &size)) return ReadResult::Failed;
+ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes, std::uint64_t known) noexcept {
+    std::uint64_t size = known;
+    if (size == kSizeUnknown && !platform::Current().FileSize(index, &size)) return ReadResult::Failed;
     // An index of 4 GiB or more lies outside the format (32-bit offsets).
     if (size > 0xFFFFFFFFu || size % 4 != 0) return ReadResult::Damaged;
     *bytes = static_cast<std::uint32_t>(size);
@@ -83,9 +106,10 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noe
 }
 
 ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
-    cause_ = OpenMainPair(owner, &index_, &log_);
+    std::uint64_t indexSize = kSizeUnknown;
+    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize);
     if (!cause_) return;
-    status_ = UsableIndexSize(index_, &indexBytes_);
+    status_ = UsableIndexSize(index_, &indexBytes_, indexSize);
     if (status_ != ReadResult::Ok) {
         cause_ = Status::Fail(status_ == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::CheckIndex);
         indexBytes_ = 0;
@@ -141,15 +165,9 @@ bool LogHasByteOrderMark(platform::FileHandle log) noexcept {
 }
 
 std::uint32_t ParseJobNumber(const char16_t* text) noexcept {
-    constexpr std::size_t kFieldChars = 15;  // " Job" + 8 hex digits + " - "
-    if (text == nullptr) return 0;
-    for (std::size_t i = 0; i < kFieldChars; ++i) {
-        if (text[i] == 0) return 0;
-    }
-    if (text[0] != u' ' || text[1] != u'J' || text[2] != u'o' || text[3] != u'b' || text[12] != u' ' ||
-        text[13] != u'-' || text[14] != u' ') {
-        return 0;
-    }
+    // " Job" + 8 hex digits + " - ", checked in order: a NUL fails the check
+    // where it stands, so nothing past the text's end is read.
+    if (text == nullptr || text[0] != u' ' || text[1] != u'J' || text[2] != u'o' || text[3] != u'b') return 0;
     std::uint32_t value = 0;
     for (std::size_t i = 4; i < 12; ++i) {
         char16_t c = text[i];
@@ -163,6 +181,7 @@ std::uint32_t ParseJobNumber(const char16_t* text) noexcept {
         }
         value = value * 16 + digit;
     }
+    if (text[12] != u' ' || text[13] != u'-' || text[14] != u' ') return 0;
     return value;
 }
 

@@ -11,7 +11,10 @@ namespace actlog {
 
 // Opens the owner's index and log of the main pair as a matching pair; on
 // failure both handles are invalid and the status says which open failed why.
-Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept;
+// *indexSize is the index's size when the tail check took it, else kSizeUnknown.
+inline constexpr std::uint64_t kSizeUnknown = ~std::uint64_t{0};
+Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
+                    std::uint64_t* indexSize) noexcept;
 
 // Failed: the OS refused a call (open, size, seek, read, memory); the files
 // may well be sound and are left alone. Damaged: the index describes the log
@@ -19,7 +22,9 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
 enum class ReadResult { Ok, Failed, Damaged };
 
 // The index size, when the format allows it: a multiple of 4 below 4 GiB.
-ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes) noexcept;
+// `known`: the size already taken (kSizeUnknown: asked of the file).
+ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes,
+                           std::uint64_t known = kSizeUnknown) noexcept;
 
 // One owner's main pair, open for the length of a scope. The index size is
 // taken once at open; entries below it never change while the pair is open,

@@ -35,6 +35,10 @@ RecordWalk::~RecordWalk() {
     if (whole_ != nullptr) os.Free(whole_);
 }
 
+// Every buffer ends in this many zero bytes past what was read into it, so that
+// a reader may scan a line a 64-bit word at a time up to its terminator.
+constexpr std::uint32_t kPadBytes = 8;
+
 bool RecordWalk::Reserve(unsigned char** buffer, std::uint32_t* capacity, std::uint32_t bytes) noexcept {
     if (*capacity >= bytes) return true;
     // A walk that outgrows its buffer once is likely to again: double it (up to the span limit).
@@ -44,7 +48,7 @@ bool RecordWalk::Reserve(unsigned char** buffer, std::uint32_t* capacity, std::u
     platform::Platform& os = platform::Current();
     if (*buffer != nullptr) os.Free(*buffer);
     *capacity = 0;
-    *buffer = static_cast<unsigned char*>(os.Allocate(static_cast<std::size_t>(size)));
+    *buffer = static_cast<unsigned char*>(os.Allocate(static_cast<std::size_t>(size) + kPadBytes));
     if (*buffer == nullptr) return false;
     *capacity = static_cast<std::uint32_t>(size);
     return true;
@@ -83,6 +87,7 @@ ReadResult RecordWalk::LoadSpan(std::uint32_t k) noexcept {
     std::uint32_t bytes = end - Word(j);
     if (!Reserve(&span_, &spanCapacity_, bytes)) return ReadResult::Failed;
     ReadResult result = snapshot_.ReadLog(Word(j), span_, bytes);
+    std::memset(span_ + bytes, 0, kPadBytes);
     if (result == ReadResult::Ok) {
         spanLow_ = j;
         spanHigh_ = k + 1;
@@ -105,6 +110,7 @@ ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexc
     spanLow_ = spanHigh_ = 0;
     if (!Reserve(&span_, &spanCapacity_, kSpanBytes)) return ReadResult::Failed;
     result = snapshot_.ReadLog(begin, span_, kSpanBytes);
+    std::memset(span_ + kSpanBytes, 0, kPadBytes);
     if (result != ReadResult::Ok) return result;
     auto* head = reinterpret_cast<char16_t*>(span_);
     std::uint32_t searched = chars - 2 < kSpanBytes / 2 ? chars - 2 : kSpanBytes / 2;
@@ -117,15 +123,16 @@ ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexc
             return ReadResult::Ok;
         }
     }
-    whole_ = static_cast<unsigned char*>(platform::Current().Allocate(bytes));
+    whole_ = static_cast<unsigned char*>(platform::Current().Allocate(std::size_t{bytes} + kPadBytes));
     if (whole_ == nullptr) return ReadResult::Failed;
+    std::memset(whole_ + bytes, 0, kPadBytes);
     result = snapshot_.ReadLog(begin, whole_, bytes);
     if (result != ReadResult::Ok) return result;
     auto* text = reinterpret_cast<char16_t*>(whole_);
     text[chars - 2] = 0;
     record->text = text;
     record->bytes = bytes;
-    record->chars = TextChars(text, chars - 2);
+    if (countChars_) record->chars = TextChars(text, chars - 2);
     next_ = k;
     return ReadResult::Ok;
 }
@@ -157,7 +164,7 @@ ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
     text[chars - 2] = 0;
     record->text = text;
     record->bytes = bytes;
-    record->chars = TextChars(text, chars - 2);
+    if (countChars_) record->chars = TextChars(text, chars - 2);
     next_ = k;
     return ReadResult::Ok;
 }

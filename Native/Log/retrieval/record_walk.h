@@ -10,13 +10,15 @@
 namespace actlog {
 
 // One record in the walk's own buffer, valid until the next call: its line
-// with the carriage return of the line end turned into the terminator.
+// with the carriage return of the line end turned into the terminator. At
+// least 8 readable bytes follow the terminator.
 struct RecordText {
     char16_t* text = nullptr;  // null once the oldest record is passed
     // The bytes a copy must take: the record's length, or, for a record longer
     // than kSpanBytes whose text ends early (a NUL in it), the part holding that end.
     std::uint32_t bytes = 0;
-    // The characters before the text's first NUL (the line end's, at the latest).
+    // The characters before the text's first NUL (the line end's, at the latest);
+    // counted only for a walk that asks for them.
     std::uint32_t chars = 0;
 };
 
@@ -25,8 +27,10 @@ public:
     static constexpr std::uint32_t kBlockRecords = 16384;
     static constexpr std::uint32_t kSpanBytes = 1u << 20;
 
-    // Walks the records below `below` (one past the newest to visit) down to record 0.
-    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below) noexcept : snapshot_(snapshot), next_(below) {}
+    // Walks the records below `below` (one past the newest to visit) down to
+    // record 0; `countChars`: whether each RecordText gets its `chars`.
+    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below, bool countChars = true) noexcept
+        : snapshot_(snapshot), next_(below), countChars_(countChars) {}
     ~RecordWalk();
     RecordWalk(const RecordWalk&) = delete;
     RecordWalk& operator=(const RecordWalk&) = delete;
@@ -46,6 +50,7 @@ private:
 
     ReadSnapshot& snapshot_;
     std::uint32_t next_;
+    bool countChars_;
     // Words of records [blockLow_, blockHigh_): words_[i] = word(blockLow_ + i), one more at the end.
     std::uint32_t* words_ = nullptr;
     std::uint32_t wordCapacity_ = 0;  // bytes

@@ -49,7 +49,12 @@ std::uint32_t DecodeUtf16(std::u16string_view text, std::size_t i, std::size_t* 
 bool Utf8FromUtf16(std::u16string_view text, char* out, std::size_t capacity, std::size_t* written) noexcept {
     std::size_t used = 0;
     bool ok = out != nullptr && capacity > 0;
-    for (std::size_t i = 0; ok && i < text.size();) {
+    std::size_t i = 0;
+    // ASCII, what paths mostly are, a unit at a time without decoding.
+    if (ok) {
+        while (i < text.size() && text[i] < 0x80 && used + 1 < capacity) out[used++] = static_cast<char>(text[i++]);
+    }
+    while (ok && i < text.size()) {
         std::size_t units = 0;
         std::uint32_t cp = DecodeUtf16(text, i, &units);
         if (cp >= 0xD800 && cp <= 0xDFFF) {
