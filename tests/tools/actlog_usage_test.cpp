@@ -61,7 +61,7 @@ TEST_F(UsageTest, RefusalsAndFailuresNameTheirCause) {
         {{"log", "--id", "99999"}, 1,
          "LogActivity failed (result -1): message 99999 to the log of (machine): " + OsText(ENOMSG, 1814)},
         // The damaged index went with the first read of it: the log has none.
-        {{"sync", "resync"}, "MergeAllActiveLog2LogTransFull failed (result 1): full journal: " + missing},
+        {{"sync", "resync"}, 1, "MergeAllActiveLog2LogTransFull failed (result 1): full journal: " + missing},
     };
     for (const auto& [args, status, reported] : cases) {
         SCOPED_TRACE(reported);
