@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "maintenance_helpers.h"
+#include "support/log_files_helpers.h"
 #include "message_ids.h"
 #include "support/fault_platform.h"
+#include "support/fault_sweep.h"
 #include "support/sandbox.h"
 
 #include "Log.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-using namespace maintenancetest;
+using namespace testsupport;
 
 struct Record {
     std::uint32_t severity;
@@ -323,45 +324,33 @@ TEST_F(OwnerModelTest, RandomSequencesKeepTheAcknowledgedRecords) {
 
 // Platform call N of each kind fails, once or from then on, for every N an
 // export makes: the export gives its success or its failure result, no
-// acknowledged record is lost, and the same export then succeeds.
+// acknowledged record is lost, and the same export then succeeds. Exists and
+// FindFirst are not swept: their failure reads as absence (an append then
+// starts a second pair under another spelling, a prune skips its exchange yet
+// counts its records), a known gap.
 TEST_F(OwnerModelTest, EveryFailingPlatformCallKeepsTheAcknowledgedRecords) {
-    using Op = testsupport::FaultInjectingPlatform::Op;
-    // Not swept: Exists and FindFirst, whose failure the platform reports as
-    // absence (an append then starts a second pair under another spelling, a
-    // prune skips its exchange yet counts its records): a known gap.
-    const Op ops[] = {Op::Open,     Op::Read,      Op::Write,     Op::Seek,         Op::Size,
-                      Op::SetEnd,   Op::Move,      Op::Delete,    Op::MakeDir,      Op::FindNext,
-                      Op::MutexOpen, Op::MutexWait, Op::MutexRelease, Op::Allocate};
     static const char* const names[] = {"append", "GetLog", "GetJobLog", "prune", "rebuild", "rename"};
     for (int which = 0; which < 6; ++which) {
-        Reset();
-        faults_.ResetCounters();
-        ASSERT_TRUE(Export(which)) << names[which];
-        std::vector<int> calls;
-        for (Op op : ops) calls.push_back(faults_.Calls(op));
-        for (std::size_t o = 0; o < calls.size(); ++o) {
-            for (int n = 1; n <= calls[o]; ++n) {
-                for (bool fromThenOn : {false, true}) {
-                    SCOPED_TRACE(testing::Message() << names[which] << ": call " << n << " of kind " << o
-                                                    << (fromThenOn ? " and later ones" : "") << " fails");
-                    Reset();
-                    unacknowledged_.clear();
-                    prunePending_ = false;
-                    faults_.FailNth(ops[o], n, fromThenOn);
-                    EXPECT_TRUE(Export(which));
-                    faults_.Disarm();
-                    const std::size_t before = model_.size();
-                    EXPECT_TRUE(Export(which));
-                    if (!unacknowledged_.empty() && Logged(unacknowledged_)) {
-                        // A failed append may have been kept, once, in its place.
-                        model_.insert(model_.begin() + static_cast<std::ptrdiff_t>(before), {1, 7, now_, unacknowledged_});
-                    }
-                    if (which == 4 && !testsupport::Exists(Index("vm01"))) ADD_FAILURE() << "no index after rebuild";
-                    ExpectModel();
-                    if (HasFailure()) return;
-                }
+        SCOPED_TRACE(names[which]);
+        auto prepare = [&] {
+            Reset();
+            unacknowledged_.clear();
+            prunePending_ = false;
+        };
+        testsupport::SweepFailingCalls(faults_, prepare, [&](auto failing) {
+            ASSERT_TRUE(Export(which));
+            if (!failing) return;
+            faults_.Disarm();
+            const std::size_t before = model_.size();
+            EXPECT_TRUE(Export(which));
+            if (!unacknowledged_.empty() && Logged(unacknowledged_)) {
+                // A failed append may have been kept, once, in its place.
+                model_.insert(model_.begin() + static_cast<std::ptrdiff_t>(before), {1, 7, now_, unacknowledged_});
             }
-        }
+            if (which == 4 && !testsupport::Exists(Index("vm01"))) ADD_FAILURE() << "no index after rebuild";
+            ExpectModel();
+        });
+        if (HasFailure()) return;
     }
 }
 

@@ -59,4 +59,45 @@ std::vector<std::u16string> LogLines(const fs::path& log) {
     return lines;
 }
 
+void WriteRecords(const fs::path& log, const fs::path& index, const std::vector<TestRecord>& records) {
+    std::vector<std::u16string> lines;
+    for (const TestRecord& record : records) lines.push_back(RecordLine(record.time, 1, 0, record.message));
+    WriteLogPair(log, index, lines);
+}
+
+std::vector<std::string> Leftovers(const fs::path& logs) {
+    std::vector<std::string> found;
+    for (const std::string& name : ListDir(logs)) {
+        for (const char* mark : {".new", ".old", ".rex"}) {
+            if (name.find(mark) != std::string::npos) found.push_back(name);
+        }
+    }
+    return found;
+}
+
+std::vector<std::u16string> Messages(const ActivityEntry* entries) {
+    std::vector<std::u16string> messages;
+    for (const ActivityEntry* e = entries; e != nullptr && e->timeText != nullptr; ++e) {
+        messages.emplace_back(reinterpret_cast<const char16_t*>(e->messageText));
+    }
+    return messages;
+}
+
+MutexHeldElsewhere::MutexHeldElsewhere(const char16_t* baseName, const char16_t* owner) {
+    std::promise<bool> acquired;
+    std::future<bool> result = acquired.get_future();
+    std::future<void> release = release_.get_future();
+    thread_ = std::thread([baseName, owner, &acquired, release = std::move(release)]() mutable {
+        actlog::LogMutex mutex(baseName, owner);
+        acquired.set_value(mutex.Wait(actlog::platform::WaitTime::Zero));
+        release.wait();
+    });
+    held_ = result.get();
+}
+
+MutexHeldElsewhere::~MutexHeldElsewhere() {
+    release_.set_value();
+    thread_.join();
+}
+
 }  // namespace testsupport
