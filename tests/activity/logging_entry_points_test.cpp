@@ -9,6 +9,7 @@
 #include "frame/module.h"
 #include "message_ids.h"
 #include "platform/guarded_page.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 #ifdef _WIN32
@@ -49,36 +50,16 @@ protected:
         SandboxTest::SetUp();
         sandbox.CreateFullSyncMark();
     }
-    // Removes every activity file and the journal (the lock directory stays).
-    void ClearFiles() const {
-        for (const std::string& name : ListDir(sandbox.logs)) {
-            if (name != ".locks") fs::remove_all(sandbox.logs / name);
-        }
-        fs::remove(Journal());
-    }
     // The lines of a log without their stamps.
     std::vector<std::u16string> Tails(std::string_view owner = {}) const {
         std::vector<std::u16string> tails;
-        std::u16string text = ReadUtf16(Log(owner));
-        std::size_t start = 1;
-        while (start < text.size()) {
-            std::size_t end = text.find(u"\r\n", start);
-            if (end == std::u16string::npos) end = text.size() - 2;
-            tails.push_back(text.substr(start + kStampChars, end + 2 - start - kStampChars));
-            start = end + 2;
-        }
+        for (const std::u16string& line : LogLines(Log(owner))) tails.push_back(line.substr(kStampChars));
         return tails;
     }
-    // Journal lines after "ADD yyyy/mm/dd hh:mm:ss".
+    // Journal lines after "%10d ADD yyyy/mm/dd hh:mm:ss".
     std::vector<std::u16string> JournalTails() const {
         std::vector<std::u16string> tails;
-        std::u16string text = ReadUtf16(Journal());
-        std::size_t start = 1;
-        while (start + 11 < text.size()) {
-            std::size_t end = text.find(u"\r\n", start);
-            tails.push_back(text.substr(start + 11 + 23, end + 2 - start - 11 - 23));
-            start = end + 2;
-        }
+        for (const std::u16string& line : LogLines(Journal())) tails.push_back(line.substr(11 + 23));
         return tails;
     }
 };
@@ -117,7 +98,8 @@ TEST_F(EntryPointTest, OwnerAndJobPassing) {
          u"<NULL>", u"AutoUpdate: 100% done %1 %n"},
     };
     for (const Row& row : rows) {
-        ClearFiles();
+        ClearLogs();
+        fs::remove(Journal());
         ASSERT_EQ(row.call(), 0) << row.name;
         std::u16string jobField = row.jobField ? u"Job0000000C - " : u"";
         EXPECT_EQ(Tails(row.logOwner), std::vector<std::u16string>{u" -   Warning: " + jobField + row.message + u"\r\n"})

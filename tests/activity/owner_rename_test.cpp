@@ -18,12 +18,6 @@ namespace {
 
 using namespace testsupport;
 
-std::vector<std::string> Listing(const fs::path& dir) {
-    std::vector<std::string> names = ListDir(dir);
-    std::erase(names, ".locks");  // the POSIX mutexes' lock files
-    return names;
-}
-
 using OwnerRenameTest = SandboxTest;
 
 TEST_F(OwnerRenameTest, NothingMovesWhereTheMoveMayNotBeMade) {
@@ -49,14 +43,12 @@ TEST_F(OwnerRenameTest, NothingMovesWhereTheMoveMayNotBeMade) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        for (const std::string& name : ListDir(sandbox.logs)) {
-            if (name != ".locks") fs::remove(sandbox.logs / name);
-        }
+        ClearLogs();
         for (const char16_t* owner : row.owners) ASSERT_EQ(actlog::AppendActivityRecord(1, 0, u"m", owner), 0);
         for (const std::string& file : row.files) WriteBytes(sandbox.logs / file, {0xFF, 0xFE});
-        const std::vector<std::string> before = Listing(sandbox.logs);
+        const std::vector<std::string> before = LogFiles();
         EXPECT_EQ(VMUpdateLogFileNames(row.prefix, row.owner), 0);
-        EXPECT_EQ(Listing(sandbox.logs), before);
+        EXPECT_EQ(LogFiles(), before);
         EXPECT_EQ(ListDir(sandbox.root), (std::vector<std::string>{"DataSync", "Logs", "bin"}));
     }
 }

@@ -181,9 +181,7 @@ protected:
 
     // Four records stamped a second apart, nothing else in the Logs directory.
     void Reset() {
-        for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
-            if (name != ".locks") fs::remove(sandbox.logs / name);
-        }
+        ClearLogs();
         model_.clear();
         prefix_.clear();
         renamed_ = false;
@@ -255,15 +253,11 @@ protected:
         QueryLog(0, 0xFFFFFFFFu);
         QueryJob(7, 0, 0xFFFFFFFFu);
         const std::string log = renamed_ ? testsupport::Utf8(prefix_) + ".vm01.activity.log" : "vm01.activity.log";
-        std::vector<std::string> files;
-        for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
+        std::vector<std::string> files = LogFiles();
 #ifdef _WIN32
-            // Names differing only in case are one file here: a rebuild may spell it as its caller did.
-            if (name != ".locks") files.push_back(testsupport::Utf8(Lower(testsupport::U16(std::string_view(name)))));
-#else
-            if (name != ".locks") files.push_back(name);
+        // Names differing only in case are one file here: a rebuild may spell it as its caller did.
+        for (std::string& name : files) name = testsupport::Utf8(Lower(testsupport::U16(std::string_view(name))));
 #endif
-        }
 #ifdef _WIN32
         std::vector<std::string> expected = {testsupport::Utf8(Lower(testsupport::U16(std::string_view(log)))),
                                              "vm01.activity.idx"};

@@ -37,18 +37,12 @@ TEST_F(ReadSnapshotTest, MissingIndexOrLogFailsWithoutTouchingFiles) {
     for (bool indexMissing : {true, false}) {
         WriteLogPair(Log("vm1"), Index("vm1"), {RecordLine(At(2024, 3, 5, 10, 20, 0), 1, 0, u"a")});
         fs::remove(indexMissing ? Index("vm1") : Log("vm1"));
-        // The POSIX mutexes keep their lock files in .locks; only the log files count.
-        auto files = [&] {
-            auto names = ListDir(sandbox.logs);
-            std::erase(names, ".locks");
-            return names;
-        };
-        const auto before = files();
+        const auto before = LogFiles();
         actlog::ReadSnapshot snapshot(u"vm1");
         EXPECT_EQ(snapshot.status(), actlog::ReadResult::Failed);
         EXPECT_FALSE(snapshot.log().valid());
         EXPECT_EQ(snapshot.records(), 0u);
-        EXPECT_EQ(files(), before);
+        EXPECT_EQ(LogFiles(), before);
     }
 }
 
