@@ -25,14 +25,6 @@ using WideString = std::basic_string<LOG_WCHAR>;
 
 constexpr std::size_t kStampChars = 20;
 
-int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
-    va_list args;
-    va_start(args, id);
-    int32_t result = JobLogActivityEx(owner, severity, job, id, args);
-    va_end(args);
-    return result;
-}
-
 int32_t CallAutoupdateLogActivity(uint32_t severity, uint32_t id, ...) {
     va_list args;
     va_start(args, id);

@@ -1,9 +1,19 @@
 #include "support/log_files_helpers.h"
 
+#include <cstdarg>
+
 #include "files/log_files.h"
 #include "files/record_line.h"
 
 namespace testsupport {
+
+int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    int32_t result = JobLogActivityEx(owner, severity, job, id, args);
+    va_end(args);
+    return result;
+}
 
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
     LogSystemTime t{};

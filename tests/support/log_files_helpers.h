@@ -17,6 +17,9 @@ namespace testsupport {
 // Text as the exports take it (LOG_WCHAR is wchar_t on Windows).
 inline const LOG_WCHAR* W(const char16_t* text) { return reinterpret_cast<const LOG_WCHAR*>(text); }
 
+// JobLogActivityEx with its inserts passed as a va_list.
+int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...);
+
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
 
 // A record line exactly as the append builds it.
