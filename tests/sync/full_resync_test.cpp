@@ -85,9 +85,9 @@ TEST_F(FullResyncTest, MainLogFirstThenOwnersInSearchOrderNewestFirst) {
     EXPECT_EQ(expected, entries);
 }
 
-// The line is the reduced time and the message after two blanks (its cut is
-// the live journal's, shown with the record bytes).
-TEST_F(FullResyncTest, LineShape) {
+// The line is the reduced time and the message after two blanks; an over-long
+// line is cut and keeps its line end.
+TEST_F(FullResyncTest, LineShapeAndOverLongLines) {
     Append(2, u"the message", nullptr, 9);
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::u16string text = ReadUtf16(Full());
@@ -97,6 +97,20 @@ TEST_F(FullResyncTest, LineShape) {
     ASSERT_EQ(u"ADD ", line.substr(0, 4));
     EXPECT_EQ(u" -- <NULL> -- 2 - Job9 -  the message\r\n", line.substr(23));
     EXPECT_EQ(Record(line), text.substr(1));
+
+    std::u16string owner(150, u'o');
+    testsupport::WriteBytes(Log(), {});
+    testsupport::WriteBytes(Index(), {});
+    Append(1, std::u16string(4000, u'x'), owner.c_str());
+    ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
+    text = ReadUtf16(Full());
+    line = text.substr(std::min<std::size_t>(12, text.size()));
+    EXPECT_EQ(4095u, line.size());
+    EXPECT_EQ(u"\r\n", line.substr(line.size() - 2));
+    EXPECT_EQ(Record(line), text.substr(1));
+    std::vector<Entry> entries = ReadFull();
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(owner, entries[0].owner);
 }
 
 TEST_F(FullResyncTest, ExactlyOneHundredRecordsStandOnceEach) {

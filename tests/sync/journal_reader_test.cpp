@@ -235,6 +235,8 @@ TEST_F(SyncTest, SwitchMovesTheJournalOnlyWhenNoHandOverExists) {
     EXPECT_EQ(0, SwitchSyncLog4Trans());
     faults.OverrideWait(1, WaitResult::Failed);
     EXPECT_EQ(0, SwitchSyncLog4Trans());
+    faults.FailNth(testsupport::FaultInjectingPlatform::Op::MutexOpen, 1);
+    EXPECT_EQ(-1, SwitchSyncLog4Trans());
 }
 
 TEST_F(SyncTest, PathGettersCutToTheBuffer) {
