@@ -152,13 +152,6 @@ TEST_F(EntryPointTest, NoMessageLibrary) {
     EXPECT_FALSE(Exists(bare.logs / "activity.log"));
 }
 
-TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {
-    ASSERT_EQ(AutoupdateLogActivityMSG(1, nullptr), 0);
-    ASSERT_EQ(AutoupdateLogActivityMSG(1, Unreadable()), 0);
-    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -     Error: AutoUpdate: \r\n",
-                                                    u" -     Error: AutoUpdate: \r\n"}));
-}
-
 // Owner names and trace formats in unreadable or unterminated memory: the
 // failure result, no file touched, no fault.
 TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {
@@ -194,15 +187,19 @@ TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {
     }
 }
 
-// A text that runs unterminated into an unreadable page keeps what was read.
-TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
+// An unreadable text logs the prefix alone; one that runs unterminated into an
+// unreadable page keeps what was read.
+TEST_F(EntryPointTest, UnreadableAutoupdateText) {
     GuardedPage page;
     auto* text = reinterpret_cast<LOG_WCHAR*>(page.Readable() + page.Size() - 3 * sizeof(LOG_WCHAR));
     text[0] = LOG_WCHAR('a');
     text[1] = LOG_WCHAR('b');
     text[2] = LOG_WCHAR('c');
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, nullptr), 0);
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, Unreadable()), 0);
     EXPECT_EQ(AutoupdateLogActivityMSG(4, text), 0);
-    EXPECT_EQ(Tails(), std::vector<std::u16string>{u" -   Success: AutoUpdate: abc\r\n"});
+    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -     Error: AutoUpdate: \r\n", u" -     Error: AutoUpdate: \r\n",
+                                                    u" -   Success: AutoUpdate: abc\r\n"}));
 }
 
 }  // namespace
