@@ -20,7 +20,7 @@
 #include "frame/module.h"
 #include "sync/full_resync.h"
 #include "files/journal_files.h"
-#include "platform/export_text.h"
+#include "text/export_text.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "frame/module.h"
 #include "message_ids.h"
 #include "platform/guarded_page.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 #ifdef _WIN32
@@ -23,14 +24,6 @@ using namespace testsupport;
 using WideString = std::basic_string<LOG_WCHAR>;
 
 constexpr std::size_t kStampChars = 20;
-
-int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
-    va_list args;
-    va_start(args, id);
-    int32_t result = JobLogActivityEx(owner, severity, job, id, args);
-    va_end(args);
-    return result;
-}
 
 int32_t CallAutoupdateLogActivity(uint32_t severity, uint32_t id, ...) {
     va_list args;
@@ -49,36 +42,16 @@ protected:
         SandboxTest::SetUp();
         sandbox.CreateFullSyncMark();
     }
-    // Removes every activity file and the journal (the lock directory stays).
-    void ClearFiles() const {
-        for (const std::string& name : ListDir(sandbox.logs)) {
-            if (name != ".locks") fs::remove_all(sandbox.logs / name);
-        }
-        fs::remove(Journal());
-    }
     // The lines of a log without their stamps.
     std::vector<std::u16string> Tails(std::string_view owner = {}) const {
         std::vector<std::u16string> tails;
-        std::u16string text = ReadUtf16(Log(owner));
-        std::size_t start = 1;
-        while (start < text.size()) {
-            std::size_t end = text.find(u"\r\n", start);
-            if (end == std::u16string::npos) end = text.size() - 2;
-            tails.push_back(text.substr(start + kStampChars, end + 2 - start - kStampChars));
-            start = end + 2;
-        }
+        for (const std::u16string& line : LogLines(Log(owner))) tails.push_back(line.substr(kStampChars));
         return tails;
     }
-    // Journal lines after "ADD yyyy/mm/dd hh:mm:ss".
+    // Journal lines after "%10d ADD yyyy/mm/dd hh:mm:ss".
     std::vector<std::u16string> JournalTails() const {
         std::vector<std::u16string> tails;
-        std::u16string text = ReadUtf16(Journal());
-        std::size_t start = 1;
-        while (start + 11 < text.size()) {
-            std::size_t end = text.find(u"\r\n", start);
-            tails.push_back(text.substr(start + 11 + 23, end + 2 - start - 11 - 23));
-            start = end + 2;
-        }
+        for (const std::u16string& line : LogLines(Journal())) tails.push_back(line.substr(11 + 23));
         return tails;
     }
 };
@@ -117,7 +90,8 @@ TEST_F(EntryPointTest, OwnerAndJobPassing) {
          u"<NULL>", u"AutoUpdate: 100% done %1 %n"},
     };
     for (const Row& row : rows) {
-        ClearFiles();
+        ClearLogs();
+        fs::remove(Journal());
         ASSERT_EQ(row.call(), 0) << row.name;
         std::u16string jobField = row.jobField ? u"Job0000000C - " : u"";
         EXPECT_EQ(Tails(row.logOwner), std::vector<std::u16string>{u" -   Warning: " + jobField + row.message + u"\r\n"})
@@ -178,13 +152,6 @@ TEST_F(EntryPointTest, NoMessageLibrary) {
     EXPECT_FALSE(Exists(bare.logs / "activity.log"));
 }
 
-TEST_F(EntryPointTest, UnreadableAutoupdateTextLogsPrefixOnly) {
-    ASSERT_EQ(AutoupdateLogActivityMSG(1, nullptr), 0);
-    ASSERT_EQ(AutoupdateLogActivityMSG(1, Unreadable()), 0);
-    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -     Error: AutoUpdate: \r\n",
-                                                    u" -     Error: AutoUpdate: \r\n"}));
-}
-
 // Owner names and trace formats in unreadable or unterminated memory: the
 // failure result, no file touched, no fault.
 TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {
@@ -220,15 +187,19 @@ TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {
     }
 }
 
-// A text that runs unterminated into an unreadable page keeps what was read.
-TEST_F(EntryPointTest, AutoupdateTextRunningIntoUnreadableMemory) {
+// An unreadable text logs the prefix alone; one that runs unterminated into an
+// unreadable page keeps what was read.
+TEST_F(EntryPointTest, UnreadableAutoupdateText) {
     GuardedPage page;
     auto* text = reinterpret_cast<LOG_WCHAR*>(page.Readable() + page.Size() - 3 * sizeof(LOG_WCHAR));
     text[0] = LOG_WCHAR('a');
     text[1] = LOG_WCHAR('b');
     text[2] = LOG_WCHAR('c');
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, nullptr), 0);
+    ASSERT_EQ(AutoupdateLogActivityMSG(1, Unreadable()), 0);
     EXPECT_EQ(AutoupdateLogActivityMSG(4, text), 0);
-    EXPECT_EQ(Tails(), std::vector<std::u16string>{u" -   Success: AutoUpdate: abc\r\n"});
+    EXPECT_EQ(Tails(), (std::vector<std::u16string>{u" -     Error: AutoUpdate: \r\n", u" -     Error: AutoUpdate: \r\n",
+                                                    u" -   Success: AutoUpdate: abc\r\n"}));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-#include "maintenance_helpers.h"
+#include "support/log_files_helpers.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"
 
@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace maintenancetest;
+using namespace testsupport;
 using Faults = testsupport::FaultInjectingPlatform;
 using Op = Faults::Op;
 
@@ -59,7 +59,7 @@ public:
         for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
             if (name.find(".activity.") != std::string::npos) fs::remove(sandbox.logs / name);
         }
-        WriteLogPair(Log("vm"), Index("vm"),
+        WriteRecords(Log("vm"), Index("vm"),
                      {{At(2024, 2, 1, 1, 0, 0), u"old1"}, {At(2024, 2, 1, 2, 0, 0), u"old2"},
                       {At(2024, 2, 1, 3, 0, 0), u"keep3"}, {At(2024, 2, 1, 4, 0, 0), u"keep4"}});
         told = {u"old1", u"old2", u"keep3", u"keep4"};

@@ -6,14 +6,18 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
-#include "log_pair.h"
+#include "support/log_files_helpers.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"
 
 namespace {
 
-using namespace retrievaltest;
-using testsupport::SandboxTest;
+using namespace testsupport;
+
+// A record line stamped 2024/03/05 10:20:<second>.
+std::u16string Line(std::uint32_t severity, std::uint32_t job, std::u16string_view message, int second = 0) {
+    return RecordLine(At(2024, 3, 5, 10, 20, static_cast<unsigned>(second)), severity, job, message);
+}
 
 std::u16string Rec(int k) { return u" record " + std::u16string(1, static_cast<char16_t>(u'0' + k)); }
 
@@ -23,34 +27,14 @@ std::vector<std::u16string> Recs(std::initializer_list<int> ks) {
     return out;
 }
 
-class PagedQueryTest : public SandboxTest {
-protected:
-    // Records 0 to 9 through the real append; `job(k)` gives each one's job number.
-    template <typename JobOf>
-    void AppendTen(const char16_t* owner, JobOf job) {
-        for (int k = 0; k < 10; ++k) {
-            std::u16string text = Rec(k).substr(1);
-            ASSERT_EQ(actlog::AppendActivityRecord(2, job(k), text.c_str(), owner), 0);
-        }
-    }
-    void AppendTen(const char16_t* owner) {
-        AppendTen(owner, [](int) { return 0u; });
-    }
-};
-
-struct PageCase {
-    std::uint32_t start;
-    std::uint32_t count;
-    bool array;  // an array is handed out
-    std::vector<std::u16string> messages;
-};
+using PagedQueryTest = SandboxTest;
 
 TEST_F(PagedQueryTest, RecordThatDoesNotSplitIsDroppedButStillCountsForStart) {
     std::vector<std::u16string> lines;
-    for (int k = 0; k < 10; ++k) lines.push_back(RecordLine(2, 0, Rec(k).substr(1), static_cast<std::uint16_t>(k)));
+    for (int k = 0; k < 10; ++k) lines.push_back(Line(2, 0, Rec(k).substr(1), k));
     lines[8] = u"2024/03/05  10:20:08 - no colon after the hyphen\r\n";
     lines[3] = u"no hyphen at all: record 3\r\n";
-    WritePair(Log(), Index(), lines);
+    WriteLogPair(Log(), Index(), lines);
 
     struct Case {
         std::uint32_t start, count;
@@ -75,33 +59,24 @@ TEST_F(PagedQueryTest, RecordThatDoesNotSplitIsDroppedButStillCountsForStart) {
     EXPECT_EQ(job.total, 8u);
 }
 
-TEST_F(PagedQueryTest, SeverityComesBackFromItsLabel) {
-    std::vector<std::u16string> lines;
-    const std::uint32_t written[] = {0, 1, 2, 3, 4, 5, 6, 0xFFFFFFFFu};
-    const std::uint32_t read[] = {0, 1, 2, 3, 4, 5, 0, 0};
-    for (std::uint32_t severity : written) lines.push_back(RecordLine(severity, 0, u"text"));
-    WritePair(Log(), Index(), lines);
-    Page page;
-    ASSERT_EQ(GetLog(0, 10, &page.entries, &page.returned, &page.total, nullptr), 0);
-    ASSERT_EQ(page.returned, 8u);
-    for (std::uint32_t i = 0; i < 8; ++i) EXPECT_EQ(page.entries[7 - i].severity, read[i]) << "written " << written[i];
-
-    // A label part that differs from a real one only inside ("Erxor": length,
-    // first, middle and last characters alike) is no label, before and after it.
-    std::u16string error = RecordLine(1, 0, u"text");
+// Severities without a label of their own come back as 0. A label part that
+// differs from a real one only inside ("Erxor": length, first, middle and last
+// characters alike) is no label either, before and after the real one.
+TEST_F(PagedQueryTest, SeverityComesBackOnlyFromItsExactLabel) {
+    std::u16string error = Line(1, 0, u"text");
     std::u16string lookalike = error;
     lookalike[lookalike.find(u':', lookalike.find(u'-')) - 3] = u'x';
-    WritePair(Log(), Index(), {error, lookalike, error, lookalike});
-    Page mixed;
-    ASSERT_EQ(GetLog(0, 4, &mixed.entries, &mixed.returned, &mixed.total, nullptr), 0);
-    ASSERT_EQ(mixed.returned, 4u);
-    const std::uint32_t newestFirst[] = {0, 1, 0, 1};
-    for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(mixed.entries[i].severity, newestFirst[i]) << "entry " << i;
+    WriteLogPair(Log(), Index(), {Line(6, 0, u"text"), Line(0xFFFFFFFFu, 0, u"text"), error, lookalike, error, lookalike});
+    Page page;
+    ASSERT_EQ(GetLog(0, 6, &page.entries, &page.returned, &page.total, nullptr), 0);
+    ASSERT_EQ(page.returned, 6u);
+    const std::uint32_t newestFirst[] = {0, 1, 0, 1, 0, 0};
+    for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(page.entries[i].severity, newestFirst[i]) << "entry " << i;
 }
 
 TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
     // Severity 0's label, and severity 2's ("Warning") inside the message.
-    WritePair(Log(), Index(), {RecordLine(0, 0, u"Warning: disk nearly full")});
+    WriteLogPair(Log(), Index(), {Line(0, 0, u"Warning: disk nearly full")});
     Page log;
     ASSERT_EQ(GetLog(0, 1, &log.entries, &log.returned, &log.total, nullptr), 0);
     ASSERT_EQ(log.returned, 1u);
@@ -115,9 +90,9 @@ TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
 TEST_F(PagedQueryTest, WithoutMessageLibraryEveryEntryHasSeverityTwo) {
     {
         // A library that will not load (a loaded one cannot be deleted on Windows).
-        testsupport::FaultInjectingPlatform faults;
-        testsupport::ScopedPlatform installed(faults);
-        faults.FailNth(testsupport::FaultInjectingPlatform::Op::LoadLibrary, 1, true);
+        FaultInjectingPlatform faults;
+        ScopedPlatform installed(faults);
+        faults.FailNth(FaultInjectingPlatform::Op::LoadLibrary, 1, true);
         ASSERT_EQ(Reinitialize(), 0);
     }
     for (std::uint32_t severity : {0u, 1u, 3u, 5u}) {
@@ -136,7 +111,7 @@ TEST_F(PagedQueryTest, WithoutMessageLibraryEveryEntryHasSeverityTwo) {
 }
 
 TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {
-    AppendTen(nullptr);
+    ASSERT_EQ(actlog::AppendActivityRecord(2, 0, u"x", nullptr), 0);
     ActivityEntry* entries = nullptr;
     std::uint32_t returned = 0, total = 0;
     EXPECT_EQ(GetLog(0, 1, nullptr, &returned, &total, nullptr), -1);
@@ -146,26 +121,7 @@ TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {
     EXPECT_EQ(GetLog(0, 1, &refused.entries, &refused.returned, &refused.total, W(u"a/b")), -1);
     EXPECT_EQ(refused.entries, nullptr);
     EXPECT_EQ(refused.total, 0u);
-    EXPECT_TRUE(testsupport::Exists(Index()));
-}
-
-// Allocations above a limit fail, as in a process with little address space.
-class SmallAddressSpace : public testsupport::FaultInjectingPlatform {
-public:
-    void* Allocate(std::size_t bytes) override { return bytes > (1u << 20) ? nullptr : FaultInjectingPlatform::Allocate(bytes); }
-};
-
-TEST_F(PagedQueryTest, ArraysAreSizedByWhatIsReturnedNotByTheCount) {
-    AppendTen(u"vm01", [](int k) { return k % 2 == 0 ? 7u : 0u; });
-    SmallAddressSpace small;
-    testsupport::ScopedPlatform installed(small);
-    Page log;
-    ASSERT_EQ(GetLog(1, 0x7FFFFFFFu, &log.entries, &log.returned, &log.total, W(u"vm01")), 0);
-    EXPECT_EQ(Messages(log.entries), Recs({8, 7, 6, 5, 4, 3, 2, 1, 0}));
-    Page job;
-    ASSERT_EQ(GetJobLog(7, 1, 0x7FFFFFFFu, &job.entries, &job.returned, &job.total, W(u"vm01")), 0);
-    EXPECT_EQ(Messages(job.entries), Recs({6, 4, 2, 0}));
-    EXPECT_EQ(job.total, 5u);
+    EXPECT_TRUE(Exists(Index()));
 }
 
 #ifndef _WIN32
@@ -175,7 +131,7 @@ TEST_F(PagedQueryTest, ArraysAreSizedByWhatIsReturnedNotByTheCount) {
 TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
     std::vector<std::u16string> lines;
     for (int k = 1; k <= 9; ++k) {
-        lines.push_back(RecordLine(k % 3 == 0 ? 4 : 1, k % 2 == 0 ? 7u : 0u, Rec(k).substr(1), static_cast<std::uint16_t>(k)));
+        lines.push_back(Line(k % 3 == 0 ? 4 : 1, k % 2 == 0 ? 7u : 0u, Rec(k).substr(1), k));
     }
     std::uint64_t tail = 0;
     for (const auto& line : lines) tail += line.size() * 2;
@@ -202,7 +158,7 @@ TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
     ASSERT_EQ(GetJobLog(7, 0, 10, &job.entries, &job.returned, &job.total, W(u"vm01")), 0);
     EXPECT_EQ(Messages(job.entries), Recs({8, 6, 4, 2}));
 
-    WritePair(Log(), Index(), {});  // the machine's own log, exported first
+    WriteLogPair(Log(), Index(), {});  // the machine's own log, exported first
     ASSERT_EQ(MergeAllActiveLog2LogTransFull(), 0);
     SyncLogEntry* full = nullptr;
     std::uint32_t exported = 0;
@@ -214,10 +170,10 @@ TEST_F(PagedQueryTest, LogNearFourGiBIsReadByEveryReader) {
     // offsets, so the append fails and changes nothing.
     EXPECT_EQ(-1, actlog::AppendActivityRecord(1, 0, u"one too many", u"vm01"));
     EXPECT_EQ(fs::file_size(Log("vm01")), 0xFFFFFFF0u);
-    EXPECT_EQ(testsupport::ReadIndex(Index("vm01")), entries);
+    EXPECT_EQ(ReadIndex(Index("vm01")), entries);
 
     // Records 1 to 4 are older than second 5; the search never needs record 0.
-    LogSystemTime cutOff = testsupport::At(2024, 3, 5, 10, 20, 5);
+    LogSystemTime cutOff = At(2024, 3, 5, 10, 20, 5);
     EXPECT_EQ(PruneLog(&cutOff, W(u"vm01")), 5);
     Page after;
     ASSERT_EQ(GetLog(0, 10, &after.entries, &after.returned, &after.total, W(u"vm01")), 0);

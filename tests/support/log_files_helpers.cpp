@@ -1,9 +1,19 @@
 #include "support/log_files_helpers.h"
 
+#include <cstdarg>
+
 #include "files/log_files.h"
 #include "files/record_line.h"
 
 namespace testsupport {
+
+int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t job, uint32_t id, ...) {
+    va_list args;
+    va_start(args, id);
+    int32_t result = JobLogActivityEx(owner, severity, job, id, args);
+    va_end(args);
+    return result;
+}
 
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
     LogSystemTime t{};
@@ -57,6 +67,47 @@ std::vector<std::u16string> LogLines(const fs::path& log) {
         at = end;
     }
     return lines;
+}
+
+void WriteRecords(const fs::path& log, const fs::path& index, const std::vector<TestRecord>& records) {
+    std::vector<std::u16string> lines;
+    for (const TestRecord& record : records) lines.push_back(RecordLine(record.time, 1, 0, record.message));
+    WriteLogPair(log, index, lines);
+}
+
+std::vector<std::string> Leftovers(const fs::path& logs) {
+    std::vector<std::string> found;
+    for (const std::string& name : ListDir(logs)) {
+        for (const char* mark : {".new", ".old", ".rex"}) {
+            if (name.find(mark) != std::string::npos) found.push_back(name);
+        }
+    }
+    return found;
+}
+
+std::vector<std::u16string> Messages(const ActivityEntry* entries) {
+    std::vector<std::u16string> messages;
+    for (const ActivityEntry* e = entries; e != nullptr && e->timeText != nullptr; ++e) {
+        messages.emplace_back(reinterpret_cast<const char16_t*>(e->messageText));
+    }
+    return messages;
+}
+
+MutexHeldElsewhere::MutexHeldElsewhere(const char16_t* baseName, const char16_t* owner) {
+    std::promise<bool> acquired;
+    std::future<bool> result = acquired.get_future();
+    std::future<void> release = release_.get_future();
+    thread_ = std::thread([baseName, owner, &acquired, release = std::move(release)]() mutable {
+        actlog::LogMutex mutex(baseName, owner);
+        acquired.set_value(mutex.Wait(actlog::platform::WaitTime::Zero));
+        release.wait();
+    });
+    held_ = result.get();
+}
+
+MutexHeldElsewhere::~MutexHeldElsewhere() {
+    release_.set_value();
+    thread_.join();
 }
 
 }  // namespace testsupport

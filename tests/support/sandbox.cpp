@@ -182,4 +182,14 @@ fs::path SandboxTest::Index(std::string_view owner) const {
     return sandbox.logs / (owner.empty() ? std::string("activity.idx") : std::string(owner) + ".activity.idx");
 }
 
+std::vector<std::string> SandboxTest::LogFiles() const {
+    std::vector<std::string> names = ListDir(sandbox.logs);
+    std::erase(names, ".locks");
+    return names;
+}
+
+void SandboxTest::ClearLogs() const {
+    for (const std::string& name : LogFiles()) fs::remove_all(sandbox.logs / name);
+}
+
 }  // namespace testsupport

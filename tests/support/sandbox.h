@@ -73,6 +73,10 @@ protected:
     fs::path Log(std::string_view owner = {}) const;       // <Logs>/[owner.]activity.log
     fs::path Index(std::string_view owner = {}) const;     // <Logs>/[owner.]activity.idx
     fs::path Journal() const { return sandbox.dataSync / "activity_sync.log"; }
+    // The Logs directory's names without the POSIX mutexes' lock directory.
+    std::vector<std::string> LogFiles() const;
+    // Removes every file of the Logs directory; the lock directory stays.
+    void ClearLogs() const;
 };
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "support/fault_platform.h"
+#include "support/fault_sweep.h"
 #include "support/sandbox.h"
 #include "sync_test_helpers.h"
 
@@ -189,50 +190,38 @@ TEST_F(FullResyncTest, MissingIndexFailsTheRun) {
     EXPECT_EQ(std::vector<std::u16string>{u" main again"}, Messages());
 }
 
-TEST_F(FullResyncTest, FailureRows) {
+// Platform call N of the run fails, once or from then on: the run gives 1 or
+// a whole export (a failed wait gives 0 with nothing written, as the export
+// always has), keeps every index, and the next run exports every record.
+TEST_F(FullResyncTest, EveryFailingPlatformCallLeavesAWholeExportToTheNextRun) {
     for (int n = 0; n < 3; ++n) {
         Append(1, u"main" + Number(n));
         Append(1, u"vm" + Number(n), u"vm01");
     }
-    const struct {
-        const char* name;
-        Op op;
-        int nth;
-        const char16_t* onlyPaths;
-        bool partialWrite;
-    } rows[] = {
-        {"not opened", Op::Open, 1, u"activity_sync_trans_full", false},
-        {"not positioned", Op::Seek, 1, u"activity_sync_trans_full", false},
-        {"byte-order mark not written", Op::Write, 1, u"activity_sync_trans_full", false},
-        {"records not written", Op::Write, 2, u"activity_sync_trans_full", false},
-        {"records written in part", Op::Write, 2, u"activity_sync_trans_full", true},
-        // A read the OS refused is no damage: the index stays, and what was
-        // exported before stays in the full journal.
-        {"owner's records unreadable", Op::Read, 2, u"vm01.activity.log", false},
-    };
+    const std::vector<std::u16string> all = {u" main2", u" main1", u" main0", u" vm2", u" vm1", u" vm0"};
     testsupport::FaultInjectingPlatform faults;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    testsupport::ScopedPlatform installed(faults);
+    auto prepare = [&] {
+        fs::remove(Full());
         WriteJournal(Journal(), Record(u"PRUNE 2001/01/01 00:00:00 - x - \r\n"));
-        {
-            testsupport::ScopedPlatform installed(faults);
-            faults.FailOnlyPaths(row.onlyPaths);
-            if (row.partialWrite) {
-                faults.FailWritePartially(row.nth, 30);
-            } else {
-                faults.FailNth(row.op, row.nth);
-            }
-            EXPECT_EQ(1, MergeAllActiveLog2LogTransFull());
-            faults.Disarm();
+    };
+    testsupport::SweepFailingCalls(faults, prepare, [&](auto failing) {
+        const int result = MergeAllActiveLog2LogTransFull();
+        faults.Disarm();
+        if (result != 0) {
+            EXPECT_EQ(1, result);
+            // A full journal that could not be written goes whole; a log that
+            // could not be read keeps what was exported before it.
+            EXPECT_TRUE(failing != Op::Write || !Exists(Full()));
+        } else if (failing != Op::MutexWait) {
+            EXPECT_EQ(all, Messages());
         }
-        EXPECT_FALSE(Exists(Journal()));
+        EXPECT_TRUE(Exists(Index()));
         EXPECT_TRUE(Exists(Index("vm01")));
-        if (row.op == Op::Read) {
-            EXPECT_EQ((std::vector<std::u16string>{u" main2", u" main1", u" main0"}), Messages());
-        } else {
-            EXPECT_FALSE(Exists(Full()));
-        }
-    }
+        EXPECT_EQ(0, MergeAllActiveLog2LogTransFull());
+        EXPECT_FALSE(Exists(Journal()));
+        EXPECT_EQ(all, Messages());
+    });
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // The journal line parser, the batch readers and their shared reading
 // position (as scripts of calls over written journals), the hand-over, the
-// path getters, and the readers' and hand-over's failure rows.
+// path getters, and the sweep of failing platform calls.
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "support/fault_platform.h"
+#include "support/fault_sweep.h"
 #include "support/sandbox.h"
 #include "sync_test_helpers.h"
 
@@ -19,7 +20,6 @@ using namespace synctest;
 using testsupport::Exists;
 using testsupport::ReadBytes;
 using Bytes = std::vector<std::uint8_t>;
-using Op = testsupport::FaultInjectingPlatform::Op;
 using actlog::platform::WaitResult;
 
 std::u16string AddLine(int n) { return u"ADD 2024/01/02 03:04:05 -- vm01 -- 2 - Job" + Number(n) + u" - m\r\n"; }
@@ -162,38 +162,49 @@ TEST_F(SyncTest, ReaderScripts) {
     FreeSyncLog(nullptr);
 }
 
-TEST_F(SyncTest, ReaderFailureDropsTheBatchAndClosesThePosition) {
-    // Second batch of 2 over five lines: array, then per line a prefix read,
-    // a block and a line read.
-    const struct {
-        const char* name;
-        Op op;
-        int nth;  // counted from the first call of the batch that fails
-        const char16_t* onlyPaths;
-    } rows[] = {
-        {"no memory for the array", Op::Allocate, 1, u""},
-        {"no memory for the second block", Op::Allocate, 3, u""},
-        {"first prefix read fails", Op::Read, 1, u"activity_sync_trans"},
-        {"second line read fails", Op::Read, 4, u"activity_sync_trans"},
-    };
-    testsupport::WriteBytes(HandOver(), Lines(0, 5));
+// Platform call N of a reader's second batch or of a switch fails, once or
+// from then on: a failed batch hands out nothing and closes the position, a
+// failed switch moves nothing, and the next call finds the journal whole.
+TEST_F(SyncTest, EveryFailingPlatformCallLeavesTheJournalWhole) {
     testsupport::FaultInjectingPlatform faults;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        {
-            testsupport::ScopedPlatform installed(faults);
-            ASSERT_EQ(0, Read(GetNextSyncLogs, 2).result);
-            faults.FailOnlyPaths(row.onlyPaths);
-            faults.FailNth(row.op, row.nth);
-            Batch failed = Read(GetNextSyncLogs, 2);
-            EXPECT_EQ(-1, failed.result);
-            EXPECT_FALSE(failed.arrayHandedOut);
-            EXPECT_TRUE(failed.terminated);
-            faults.Disarm();
-        }
-        EXPECT_EQ("0 1 2 3 4", Jobs(Read(GetNextSyncLogs, 5)));
+    testsupport::ScopedPlatform installed(faults);
+    auto readerPrepare = [&] {
         actlog::CloseSyncReadingPosition();
-    }
+        testsupport::WriteBytes(HandOver(), Lines(0, 5));
+        ASSERT_EQ("0 1", Jobs(Read(GetNextSyncLogs, 2)));
+    };
+    testsupport::SweepFailingCalls(faults, readerPrepare, [&](auto) {
+        Batch batch = Read(GetNextSyncLogs, 2);
+        faults.Disarm();
+        EXPECT_TRUE(batch.terminated);
+        if (batch.result == -1) {
+            EXPECT_FALSE(batch.arrayHandedOut);
+            EXPECT_EQ("0 1 2 3 4", Jobs(Read(GetNextSyncLogs, 5)));
+        } else {
+            EXPECT_EQ(0, batch.result);
+            EXPECT_EQ("2 3", Jobs(batch));
+            EXPECT_EQ("4", Jobs(Read(GetNextSyncLogs, 5)));
+        }
+    });
+    actlog::CloseSyncReadingPosition();
+
+    const Bytes journal = Lines(0, 2);
+    auto switchPrepare = [&] {
+        fs::remove(HandOver());
+        testsupport::WriteBytes(Journal(), journal);
+    };
+    testsupport::SweepFailingCalls(faults, switchPrepare, [&](auto) {
+        const int result = SwitchSyncLog4Trans();
+        faults.Disarm();
+        if (result != 0) {
+            EXPECT_EQ(-1, result);
+            EXPECT_FALSE(Exists(HandOver()));
+            EXPECT_EQ(journal, ReadBytes(Journal()));
+            EXPECT_EQ(0, SwitchSyncLog4Trans());
+        }
+        EXPECT_FALSE(Exists(Journal()));
+        EXPECT_EQ(journal, ReadBytes(HandOver()));
+    });
 }
 
 TEST_F(SyncTest, SwitchMovesTheJournalOnlyWhenNoHandOverExists) {
@@ -204,13 +215,7 @@ TEST_F(SyncTest, SwitchMovesTheJournalOnlyWhenNoHandOverExists) {
 
     testsupport::WriteBytes(Journal(), Lines(0, 2));
     const Bytes first = ReadBytes(Journal());
-    faults.FailNth(Op::MutexOpen, 1);
-    EXPECT_EQ(-1, SwitchSyncLog4Trans());
-    faults.OverrideWait(1, WaitResult::Failed);
-    EXPECT_EQ(-1, SwitchSyncLog4Trans());
     faults.OverrideWait(1, WaitResult::Abandoned);
-    EXPECT_EQ(-1, SwitchSyncLog4Trans());
-    faults.FailNth(Op::Move, 1);
     EXPECT_EQ(-1, SwitchSyncLog4Trans());
     EXPECT_FALSE(Exists(HandOver()));
     // After an abandoned wait the mutex was given back: the next switch works.
@@ -230,7 +235,7 @@ TEST_F(SyncTest, SwitchMovesTheJournalOnlyWhenNoHandOverExists) {
     EXPECT_EQ(0, SwitchSyncLog4Trans());
     faults.OverrideWait(1, WaitResult::Failed);
     EXPECT_EQ(0, SwitchSyncLog4Trans());
-    faults.FailNth(Op::MutexOpen, 1);
+    faults.FailNth(testsupport::FaultInjectingPlatform::Op::MutexOpen, 1);
     EXPECT_EQ(-1, SwitchSyncLog4Trans());
 }
 

@@ -178,22 +178,16 @@ std::int32_t SwitchJournal() noexcept {
     PathText journal = SyncFilePath(SyncFile::Journal);
     PathText handOver = SyncFilePath(SyncFile::HandOver);
     platform::Platform& os = platform::Current();
-    // Without a hand-over journal the cause is the move's, else there was
-    // no live journal to move.
-    Status cause = Status::Fail(Code::NotFound, Op::Move);
-    if (!mutex.Wait(platform::WaitTime::Infinite)) {
-        cause = Status::Fail(Code::Io, Op::LockMutex);
-    } else if (!os.Exists(handOver.c_str())) {
-        // An existing hand-over journal is never replaced or added to (the
-        // move never replaces, whatever the look found); a missing live
-        // journal fails the move with NotFound.
-        cause = os.MoveNoReplace(journal.c_str(), handOver.c_str());
+    Status moved = Status::Fail(Code::Io, Op::LockMutex);
+    if (mutex.Wait(platform::WaitTime::Infinite)) {
+        // The move never replaces: an existing hand-over journal is never
+        // replaced or added to. A missing live journal fails it with NotFound.
+        moved = os.MoveNoReplace(journal.c_str(), handOver.c_str());
     }
     mutex.Release();
+    if (moved) return 0;
     // The result is whether a hand-over journal stands, whoever made it.
-    Status stands = os.Exists(handOver.c_str());
-    if (stands) return 0;
-    return ExportResult(stands.code() == Code::NotFound ? cause : stands);
+    return os.Exists(handOver.c_str()) ? 0 : ExportResult(moved);
 }
 
 }  // namespace
