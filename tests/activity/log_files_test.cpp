@@ -58,6 +58,7 @@ TEST_F(LogFilesTest, OwnerNameHardening) {
     const std::u16string fits(longest, u'v');
     const std::u16string tooLong(longest + 1, u'v');
     const char16_t loneSurrogate[] = {u'v', 0xD800, u'x', 0};
+    const char16_t loneLow[] = {u'v', 0xDC00, 0};
     const char16_t pair[] = {u'v', 0xD83D, 0xDE00, 0};
     struct Row {
         const char16_t* owner;
@@ -66,7 +67,8 @@ TEST_F(LogFilesTest, OwnerNameHardening) {
     const Row rows[] = {
         {nullptr, true}, {u"", true}, {u"vm01", true}, {u"VM 01.x-y_z", true}, {pair, true},
         {fits.c_str(), true}, {u"a/b", false}, {u"a\\b", false}, {u"..\\x", false}, {u"c:", false},
-        {u"a\nb", false}, {u"\x7f", false}, {u"tab\t", false}, {loneSurrogate, false}, {tooLong.c_str(), false},
+        {u"a\nb", false}, {u"\x7f", false}, {u"tab\t", false}, {loneSurrogate, false}, {loneLow, false},
+        {tooLong.c_str(), false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(actlog::OwnerNameAllowed(row.owner), row.allowed) << Utf8(row.owner ? row.owner : u"(null)");

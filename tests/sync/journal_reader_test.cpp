@@ -80,7 +80,7 @@ TEST(ParseJournalLine, LinesOfEveryShape) {
             EXPECT_EQ(static_cast<const void*>(block.data()), static_cast<const void*>(entry.kindText));
         }
     }
-    for (auto [text, value] : {std::pair{u"       128 ", 128}, {u"-12", -12}, {u"abc", 0}, {u"2147483648", INT_MAX},
+    for (auto [text, value] : {std::pair{u"       128 ", 128}, {u"-12", -12}, {u"abc", 0}, {u"\t\r7", 7}, {u"\b7", 0}, {u"2147483648", INT_MAX},
                                {u"-99999999999", INT_MIN}}) {
         EXPECT_EQ(value, actlog::WideToInt(text)) << testsupport::Utf8(text);
     }

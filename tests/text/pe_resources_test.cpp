@@ -63,6 +63,12 @@ TEST(PeResources, DamagedImagesGiveNoImageOrAMissingString) {
          }},
         {"section count huge", [](Bytes& b) { Put16(b, I::kPe + 6, 0xFFFF); }},
         {"section data past the end", [](Bytes& b) { Put32(b, I::kSection + 20, 0xFFFFFF00u); }},
+        {"second section's data past the end",
+         [](Bytes& b) {
+             Put16(b, I::kPe + 6, 2);
+             Put32(b, I::kSection + 40 + 16, 0x10);
+             Put32(b, I::kSection + 40 + 20, 0xFFFFFF00u);
+         }},
         {"resource directory outside every section", [](Bytes& b) { Put32(b, I::kResourceDirectoryEntry, 0x9000); }},
         {"root entry count huge", [](Bytes& b) { Put16(b, I::kRaw + I::kRoot + 14, 0xFFFF); }},
         {"type directory loops to the root", [](Bytes& b) { Put32(b, I::kRaw + 20, 0x80000000u); }},
