@@ -117,8 +117,8 @@ int Naive(std::uint64_t records, unsigned owners) {
                 record.Append(u" - ");
                 record.AppendZ(actlog::FromExport(entries[i].messageText));
                 record.Finish();
-                if (actlog::AppendFileWithBom(path.c_str(), actlog::platform::Disposition::OpenAlways, record.data(),
-                                              record.ByteCount()) == -1) {
+                if (!actlog::AppendFileWithBom(path.c_str(), actlog::platform::Disposition::OpenAlways, record.data(),
+                                               record.ByteCount())) {
                     return 1;
                 }
                 ++written;

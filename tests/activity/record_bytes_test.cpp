@@ -146,7 +146,7 @@ TEST_F(RecordBytesTest, JournalFailureDoesNotFailTheRecord) {
     EXPECT_EQ(actlog::AppendActivityRecord(1, 0, u"c", nullptr), 0);
     EXPECT_FALSE(Exists(Journal()));
     const LogSystemTime t = At(2009, 2, 1, 0, 0, 0);
-    ASSERT_EQ(actlog::SyncLogPrune(&t, u"vm01"), 0);
+    ASSERT_TRUE(actlog::SyncLogPrune(&t, u"vm01"));
     EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF" + JournalRecord(u"PRUNE 2009/02/01 00:00:00 - vm01 - \r\n"));
 }
 

@@ -146,7 +146,7 @@ int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const 
     // The journal is written after the write mutex is gone: the sync mutex is
     // never taken while a write mutex is held. The record stands whatever the
     // journal does, so its failure is not the append's.
-    if (result) SyncLogAdd(severity, jobNumber, &now, message, owner);
+    if (result) SyncLogAdd(severity, jobNumber, &now, message, owner).Ignore();
     return ExportResult(result);
 }
 

@@ -81,10 +81,11 @@ inline bool FileSize32(platform::FileHandle file, std::uint32_t* size) noexcept 
     return true;
 }
 
-inline bool SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
+inline Status SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
     std::uint64_t at = 0;
-    return platform::Current().Seek(file, static_cast<std::int64_t>(offset), platform::SeekFrom::Begin, &at) &&
-           at == offset;
+    Status sought = platform::Current().Seek(file, static_cast<std::int64_t>(offset), platform::SeekFrom::Begin, &at);
+    if (sought && at != offset) return Status::Fail(Code::Io, Op::Seek);
+    return sought;
 }
 
 // Reads exactly `count` bytes at `offset`; a file that ends first fails.

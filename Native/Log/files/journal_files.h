@@ -75,21 +75,21 @@ void AppendAddFields(Line& line, std::u16string_view owner, Number severity, Num
 
 // Appends a finished record to a journal file with OPEN_ALWAYS, creating the
 // DataSync directory (one level) when it is missing. The caller holds the sync
-// mutex. 0 written, -1 failure.
-int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept;
+// mutex.
+Status AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept;
 
 // Opens `path` for writing with `disposition`, writes FF FE first when the file
-// is empty, then `count` bytes in one write. Gives the offset at which the bytes
-// start (2 after a fresh mark, else the former size, low 32 bits) or -1.
-std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition,
-                               const void* bytes, std::uint32_t count) noexcept;
+// is empty, then `count` bytes in one write. A torn last line that a dead
+// writer left is cut off first; a write that fails is cut back.
+Status AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
+                         std::uint32_t count) noexcept;
 
 // Journals an appended record as an ADD line (not for severities 0 and 3, and
-// only while the full-sync mark exists). 0 written or nothing to write, -1 failure.
-int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time,
+// only while the full-sync mark exists).
+Status SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time,
                const char16_t* message, const char16_t* owner) noexcept;
 
-// Journals a prune as a PRUNE line. 0 written, -1 failure.
-int SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept;
+// Journals a prune as a PRUNE line.
+Status SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept;
 
 }  // namespace actlog

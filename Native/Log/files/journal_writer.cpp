@@ -10,12 +10,12 @@
 namespace actlog {
 namespace {
 
-// Runs `work` under the sync mutex (infinite wait); -1 when the mutex cannot
-// be opened or the wait fails.
+// Runs `work` under the sync mutex (infinite wait).
 template <typename Work>
-int UnderSyncMutex(Work work) noexcept {
+Status UnderSyncMutex(Work work) noexcept {
     LogMutex mutex(kSyncMutexBase, nullptr);
-    if (!mutex.opened() || !mutex.Wait(platform::WaitTime::Infinite)) return -1;
+    if (!mutex.opened()) return mutex.status();
+    if (!mutex.Wait(platform::WaitTime::Infinite)) return Status::Fail(Code::Io, Op::LockMutex);
     return work();
 }
 
@@ -103,52 +103,50 @@ std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std
     return cut;
 }
 
-std::int64_t AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
-                               std::uint32_t count) noexcept {
+Status AppendFileWithBom(const char16_t* path, platform::Disposition disposition, const void* bytes,
+                         std::uint32_t count) noexcept {
     platform::Platform& os = platform::Current();
     ScopedFile file = ScopedFile::Open(path, platform::Access::ReadWrite, disposition);
-    if (!file.valid()) return -1;
+    if (!file.valid()) return file.status();
     std::uint64_t position = 0;
-    // A low half of all ones is the platform's "invalid position" and counts as failure.
-    if (!os.Seek(file.get(), 0, platform::SeekFrom::End, &position) || (position & kLow32) == kLow32) return -1;
+    Status sought = os.Seek(file.get(), 0, platform::SeekFrom::End, &position);
+    if (!sought) return sought;
+    // A low half of all ones is the platform's "invalid position": a journal
+    // that long takes no more lines.
+    if ((position & kLow32) == kLow32) return Status::Fail(Code::NoSpace, Op::Write);
     position = CutTornTail(os, file.get(), position);
-    if (!SeekTo(file.get(), position)) return -1;
+    sought = SeekTo(file.get(), position);
+    if (!sought) return sought;
     const std::uint64_t before = position;
     Status written;
-    if (position == 0) {
-        written = WriteAll(file.get(), kByteOrderMark, 2);
-        position = 2;
-    }
+    if (position == 0) written = WriteAll(file.get(), kByteOrderMark, 2);
     if (written) written = WriteAll(file.get(), bytes, count);
-    if (written) return static_cast<std::int64_t>(position & kLow32);
+    if (written) return written;
     // A write that stopped part-way (a full disk) is cut back, so that no half
     // line stands in front of the next one; a cut that fails is left to the
     // next append, which cuts a torn tail before it writes.
     if (SeekTo(file.get(), before)) os.SetEndOfFile(file.get()).Ignore();
-    return -1;
+    return written;
 }
 
-int AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
+Status AppendJournalRecord(SyncFile which, const JournalRecord& record) noexcept {
     platform::Platform& os = platform::Current();
     const PathText& directory = Module().dataSyncDirectory;
     // A directory that cannot be made shows when the journal is opened.
     if (!os.Exists(directory.c_str())) os.MakeDirectory(directory.c_str()).Ignore();
     PathText path = SyncFilePath(which);
-    return AppendFileWithBom(path.c_str(), platform::Disposition::OpenAlways, record.data(), record.ByteCount()) ==
-                   -1
-               ? -1
-               : 0;
+    return AppendFileWithBom(path.c_str(), platform::Disposition::OpenAlways, record.data(), record.ByteCount());
 }
 
-int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time, const char16_t* message,
+Status SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemTime* time, const char16_t* message,
                const char16_t* owner) noexcept {
-    if (severity == 0 || severity == 3) return 0;
+    if (severity == 0 || severity == 3) return Status::Ok();
     // Records are journaled only once a full resynchronisation has left its
     // mark; a mark that cannot be looked at is a journal failure.
     PathText mark = SyncFilePath(SyncFile::FullSyncMark);
     Status marked = platform::Current().Exists(mark.c_str());
-    if (!marked) return marked.code() == Code::NotFound ? 0 : -1;
-    if (time == nullptr) return -1;
+    if (!marked) return marked.code() == Code::NotFound ? Status::Ok() : marked;
+    if (time == nullptr) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
 
     JournalRecord record;
     record.Append(u"ADD ");
@@ -160,8 +158,8 @@ int SyncLogAdd(std::uint32_t severity, std::uint32_t jobNumber, const LogSystemT
     return UnderSyncMutex([&record] { return AppendJournalRecord(SyncFile::Journal, record); });
 }
 
-int SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept {
-    if (cutOff == nullptr) return -1;
+Status SyncLogPrune(const LogSystemTime* cutOff, const char16_t* owner) noexcept {
+    if (cutOff == nullptr) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     JournalRecord record;
     record.Append(u"PRUNE ");
     record.AppendStamp(*cutOff, u" ");

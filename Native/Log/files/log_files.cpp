@@ -16,11 +16,6 @@ constexpr char16_t kIndexSuffix[] = u".activity.idx";
 constexpr std::size_t kLongestSuffix = sizeof(u".activity.idx.rex") / sizeof(char16_t) - 1;
 constexpr std::size_t kLongestMutexBase = sizeof(kPruneMutexBase) / sizeof(char16_t) - 1;
 
-std::size_t FileNameStart(std::u16string_view path) noexcept {
-    std::size_t pos = path.rfind(platform::kSeparator);
-    return pos == std::u16string_view::npos ? 0 : pos + 1;
-}
-
 }  // namespace
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
@@ -153,40 +148,24 @@ void LogMutex::Release() noexcept {
     held_ = false;
 }
 
-int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept {
-    if (path == nullptr || capacity == 0) return 0;
-    std::u16string_view whole(path, TextLength(path));
-    std::size_t nameStart = FileNameStart(whole);
-    std::u16string_view wanted = whole.substr(nameStart);
-    std::u16string_view suffix = ActivitySuffix(LogFile::Log);
-    if (wanted.size() <= suffix.size() || !EqualNoCase(wanted.substr(wanted.size() - suffix.size()), suffix)) return 0;
-    OwnerLogName found = LookUpOwnerLog(whole.substr(0, nameStart), wanted.substr(0, wanted.size() - suffix.size()));
-    if (found.lookup == OwnerLogLookup::Taken || found.lookup == OwnerLogLookup::Unknown) {
-        path[0] = 0;
-        return -1;
-    }
-    if (found.lookup == OwnerLogLookup::Found && found.log.size() < capacity) {
-        for (std::size_t i = 0; i <= found.log.size(); ++i) path[i] = found.log.c_str()[i];
-    }
-    return 0;
-}
-
-int DiscardDamagedFile(const char16_t* path) noexcept {
+Status DiscardDamagedFile(const char16_t* path) noexcept {
     BoundedText<kPathChars + 8> discard;
     discard.AppendZ(path);
     discard.Append(u".old0");
     platform::Platform& os = platform::Current();
     char16_t* last = discard.data() + discard.size() - 1;
+    Status moved;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        if (os.MoveNoReplace(path, discard.c_str())) {
+        moved = os.MoveNoReplace(path, discard.c_str());
+        if (moved) {
             // The file is already out of the way; a discard name left behind
             // is swept with the next one.
             os.RemoveFile(discard.c_str()).Ignore();
-            return 1;
+            return moved;
         }
         ++*last;
     }
-    return 0;
+    return moved;
 }
 
 }  // namespace actlog

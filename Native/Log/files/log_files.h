@@ -42,7 +42,7 @@ bool OwnerNameAllowed(const char16_t* owner) noexcept;
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;
 
 enum class LogFile {
-    Log,           // activity.log        (an owner's log is located with FindOwnerLogFile)
+    Log,           // activity.log        (an owner's log is located with LookUpOwnerLog)
     Index,         // activity.idx
     NewLog,        // activity.log.new
     NewIndex,      // activity.idx.new
@@ -116,15 +116,9 @@ private:
 // Debug builds stop when a function that needs `mutex` held runs without it.
 inline void AssertHeld([[maybe_unused]] const LogMutex& mutex) noexcept { assert(mutex.held()); }
 
-// Makes `path` (an owner's log path "<directory><owner>.activity.log") name
-// the owner's log as LookUpOwnerLog finds it. Leaves the path as built when
-// there is none; 0. Empties the path and gives -1 when the plain name is
-// another owner's log.
-int FindOwnerLogFile(char16_t* path, std::size_t capacity) noexcept;
-
 // Moves a damaged file to "<path>.old0" (.old1 ... .old9 when taken) and
-// deletes it there. 1 when moved, 0 when all ten names failed.
-int DiscardDamagedFile(const char16_t* path) noexcept;
+// deletes it there. Fails with the last move's cause when all ten names failed.
+Status DiscardDamagedFile(const char16_t* path) noexcept;
 
 // Index entries are 32-bit little-endian end offsets.
 inline void StoreLe32(std::uint32_t value, unsigned char out[4]) noexcept {

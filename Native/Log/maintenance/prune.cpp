@@ -103,7 +103,8 @@ int Count(const char16_t* owner, const CutOff& cutOff, Status* cause) noexcept {
     *cause = Status::Fail(Code::Damaged, Op::CheckIndex);
     // The log is left alone; the index goes until ReIndexLog rebuilds it.
     PathText index = ActivityPath(LogFile::Index, owner);
-    DiscardDamagedFile(index.c_str());
+    // An index that stays is found damaged again by the next call.
+    DiscardDamagedFile(index.c_str()).Ignore();
     return -1;
 }
 
@@ -130,7 +131,8 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     prune.Release();  // the sync mutex is never taken under a prune mutex
     if (removed < 0) return ExportResult(Status::Fail(Code::Io, Op::Write));
     LogSystemTime copy = *date;
-    SyncLogPrune(&copy, owner);
+    // The records are gone whatever the journal does: its failure is not the prune's.
+    SyncLogPrune(&copy, owner).Ignore();
     return removed;
 }
 

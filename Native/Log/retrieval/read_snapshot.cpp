@@ -153,8 +153,9 @@ void ReadSnapshot::Close() noexcept {
 
 void ReadSnapshot::DiscardIndex() noexcept {
     Close();
-    // Never repaired here: the index leaves its name so a rebuild can write it anew.
-    DiscardDamagedFile(ActivityPath(LogFile::Index, owner_).c_str());
+    // Never repaired here: the index leaves its name so a rebuild can write it
+    // anew. One that stays is found damaged again by the next reader.
+    DiscardDamagedFile(ActivityPath(LogFile::Index, owner_).c_str()).Ignore();
 }
 
 bool LogHasByteOrderMark(platform::FileHandle log) noexcept {
