@@ -16,26 +16,31 @@ Platform& Current() noexcept {
 
 void Install(Platform* platform) noexcept { g_installed.store(platform, std::memory_order_release); }
 
+namespace {
+
+// Moves the file position to exactly `offset` (the positioned defaults).
+Status SeekExactly(Platform& os, FileHandle file, std::uint64_t offset) {
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
+    std::uint64_t at = 0;
+    Status sought = os.Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
+    if (sought && at != offset) return Status::Fail(Code::Io, Op::Seek);
+    return sought;
+}
+
+}  // namespace
+
 Status Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                         std::uint32_t* done) {
     *done = 0;
-    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
-    std::uint64_t at = 0;
-    Status sought = Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
-    if (!sought) return sought;
-    if (at != offset) return Status::Fail(Code::Io, Op::Seek);
-    return Read(file, buffer, count, done);
+    Status sought = SeekExactly(*this, file, offset);
+    return sought ? Read(file, buffer, count, done) : sought;
 }
 
 Status Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
                          std::uint32_t* done) {
     *done = 0;
-    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::Fail(Code::InvalidArgument, Op::Seek);
-    std::uint64_t at = 0;
-    Status sought = Seek(file, static_cast<std::int64_t>(offset), SeekFrom::Begin, &at);
-    if (!sought) return sought;
-    if (at != offset) return Status::Fail(Code::Io, Op::Seek);
-    return Write(file, buffer, count, done);
+    Status sought = SeekExactly(*this, file, offset);
+    return sought ? Write(file, buffer, count, done) : sought;
 }
 
 namespace {

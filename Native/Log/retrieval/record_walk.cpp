@@ -128,7 +128,11 @@ ReadResult RecordWalk::LoadLongRecord(std::uint32_t k, RecordText* record) noexc
     std::memset(whole_ + bytes, 0, kPadBytes);
     result = snapshot_.ReadLog(begin, whole_, bytes);
     if (result != ReadResult::Ok) return result;
-    auto* text = reinterpret_cast<char16_t*>(whole_);
+    return Deliver(k, reinterpret_cast<char16_t*>(whole_), bytes, record);
+}
+
+ReadResult RecordWalk::Deliver(std::uint32_t k, char16_t* text, std::uint32_t bytes, RecordText* record) noexcept {
+    const std::uint32_t chars = bytes / 2;
     text[chars - 2] = 0;
     record->text = text;
     record->bytes = bytes;
@@ -161,12 +165,7 @@ ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
     auto* text = reinterpret_cast<char16_t*>(span_ + (begin - Word(spanLow_)));
     std::uint32_t chars = bytes / 2;
     if (text[chars - 2] != u'\r' || text[chars - 1] != u'\n') return ReadResult::Damaged;
-    text[chars - 2] = 0;
-    record->text = text;
-    record->bytes = bytes;
-    if (countChars_) record->chars = TextChars(text, chars - 2);
-    next_ = k;
-    return ReadResult::Ok;
+    return Deliver(k, text, bytes, record);
 }
 
 }  // namespace actlog

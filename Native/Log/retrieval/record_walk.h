@@ -47,6 +47,8 @@ private:
     ReadResult LoadSpan(std::uint32_t k) noexcept;
     ReadResult LoadLongRecord(std::uint32_t k, RecordText* record) noexcept;
     bool Reserve(unsigned char** buffer, std::uint32_t* capacity, std::uint32_t bytes) noexcept;
+    // Hands out record k: `bytes` at `text`, ending in CR LF.
+    ReadResult Deliver(std::uint32_t k, char16_t* text, std::uint32_t bytes, RecordText* record) noexcept;
 
     ReadSnapshot& snapshot_;
     std::uint32_t next_;
