@@ -34,6 +34,11 @@ std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std
     return std::u16string(line.view());
 }
 
+std::u16string JournalRecord(std::u16string_view line) {
+    std::string size = std::to_string(line.size() * 2);
+    return U16(std::string_view(std::string(10 - size.size(), ' ') + size + " ")) + std::u16string(line);
+}
+
 void WriteIndex(const fs::path& index, const std::vector<std::uint32_t>& entries) {
     std::vector<std::uint8_t> bytes(entries.size() * 4);
     for (std::size_t i = 0; i < entries.size(); ++i) actlog::StoreLe32(entries[i], &bytes[4 * i]);
