@@ -36,16 +36,13 @@ protected:
         SandboxTest::SetUp();
         sandbox.CreateFullSyncMark();
     }
-    // The lines of a log without their stamps.
-    std::vector<std::u16string> Tails(std::string_view owner = {}) const {
+    // The lines of a log without their stamps, or of the journal without
+    // "%10d ADD yyyy/mm/dd hh:mm:ss".
+    std::vector<std::u16string> Tails(std::string_view owner = {}, bool journal = false) const {
         std::vector<std::u16string> tails;
-        for (const std::u16string& line : LogLines(Log(owner))) tails.push_back(line.substr(kStampChars));
-        return tails;
-    }
-    // Journal lines after "%10d ADD yyyy/mm/dd hh:mm:ss".
-    std::vector<std::u16string> JournalTails() const {
-        std::vector<std::u16string> tails;
-        for (const std::u16string& line : LogLines(Journal())) tails.push_back(line.substr(11 + 23));
+        for (const std::u16string& line : LogLines(journal ? Journal() : Log(owner))) {
+            tails.push_back(line.substr(journal ? 11 + 23 : kStampChars));
+        }
         return tails;
     }
 };
@@ -91,7 +88,7 @@ TEST_F(EntryPointTest, OwnerAndJobPassing) {
         EXPECT_EQ(Tails(row.logOwner), std::vector<std::u16string>{u" -   Warning: " + jobField + row.message + u"\r\n"})
             << row.name;
         std::u16string journalJob = row.jobField ? u"12" : u"0";
-        EXPECT_EQ(JournalTails(), std::vector<std::u16string>{u" -- " + row.journalOwner + u" -- 2 - Job" +
+        EXPECT_EQ(Tails({}, true), std::vector<std::u16string>{u" -- " + row.journalOwner + u" -- 2 - Job" +
                                                               journalJob + u" - " + row.message + u"\r\n"})
             << row.name;
     }

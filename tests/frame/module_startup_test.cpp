@@ -38,25 +38,12 @@ std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::Sev
 // A path from parts joined with the platform's separator.
 std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
     std::u16string out;
-    bool first = true;
-    for (std::u16string_view part : parts) {
-        if (!first) out.push_back(kSeparator);
-        out.append(part);
-        first = false;
-    }
+    for (std::u16string_view part : parts) out.append(part) += kSeparator;
+    out.pop_back();
     return out;
 }
 
-class ModuleStartup : public ::testing::Test {
-protected:
-    void TearDown() override { actlog::ResetLogModule(); }
-    int Start(const std::u16string& modulePath) {
-        actlog::ResetLogModule();
-        return actlog::InitializeLogModuleAt(modulePath.c_str());
-    }
-};
-
-TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
+TEST(ModuleStartup, DirectoriesComeFromTheModulePath) {
 #ifdef _WIN32
     const std::u16string drive = u"D:";
 #else
@@ -86,7 +73,8 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         RecordingPlatform os;
         ScopedPlatform installed(os);
         os.SetLanguage(1033);
-        EXPECT_EQ(Start(c.modulePath), 0) << "no message library exists there";
+        actlog::ResetLogModule();
+        EXPECT_EQ(actlog::InitializeLogModuleAt(c.modulePath.c_str()), 0) << "no message library exists there";
         const actlog::ModuleValues& module = actlog::Module();
         EXPECT_EQ(std::u16string(module.logsDirectory.view()), c.logs);
         EXPECT_EQ(std::u16string(module.dataSyncDirectory.view()), c.dataSync);
@@ -97,9 +85,10 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         EXPECT_EQ(os.triedLibraries, (std::vector<std::u16string>{english, english}));
         EXPECT_EQ(Label(0), u"");
     }
+    actlog::ResetLogModule();
 }
 
-TEST_F(ModuleStartup, LanguageTable) {
+TEST(ModuleStartup, LanguageTable) {
     struct Row {
         std::uint16_t language;
         const char16_t* file;
