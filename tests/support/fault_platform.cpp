@@ -35,8 +35,7 @@ Size Emptied(Char* buffer, Size capacity) {
 FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : inner_(inner) {}
 
 void FaultInjectingPlatform::FailNth(Op op, int n, bool fromThenOn) {
-    std::lock_guard<std::mutex> guard(lock_);
-    rules_[Index(op)] = Rule{n, fromThenOn, n > 0, false};
+    Locked([&] { rules_[Index(op)] = Rule{n, fromThenOn, n > 0, false}; });
 }
 
 void FaultInjectingPlatform::FailWritePartially(int n, std::uint32_t bytesWritten) {
@@ -58,8 +57,7 @@ void FaultInjectingPlatform::RunBeforeNth(Op op, int n, std::function<void()> ac
 }
 
 void FaultInjectingPlatform::FailOnlyPaths(std::u16string substring) {
-    std::lock_guard<std::mutex> guard(lock_);
-    pathFilter_ = std::move(substring);
+    Locked([&] { pathFilter_ = std::move(substring); });
 }
 
 void FaultInjectingPlatform::CrashAfter(int n, std::uint32_t tornBytes) {
@@ -70,17 +68,13 @@ void FaultInjectingPlatform::CrashAfter(int n, std::uint32_t tornBytes) {
 }
 
 void FaultInjectingPlatform::DiskFullAfter(std::uint64_t bytes) {
-    std::lock_guard<std::mutex> guard(lock_);
-    diskRoom_ = static_cast<std::int64_t>(bytes);
+    Locked([&] { diskRoom_ = static_cast<std::int64_t>(bytes); });
 }
 
 FaultInjectingPlatform::Exempt::Exempt() { ++exemptDepth; }
 FaultInjectingPlatform::Exempt::~Exempt() { --exemptDepth; }
 
-int FaultInjectingPlatform::CrashCounted() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return crashCounted_;
-}
+int FaultInjectingPlatform::CrashCounted() const { return Locked([&] { return crashCounted_; }); }
 
 void FaultInjectingPlatform::Disarm() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -94,30 +88,15 @@ void FaultInjectingPlatform::Disarm() {
     pathFilter_.clear();
 }
 
-int FaultInjectingPlatform::Calls(Op op) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return calls_[Index(op)];
-}
+int FaultInjectingPlatform::Calls(Op op) const { return Locked([&] { return calls_[Index(op)]; }); }
 
-void FaultInjectingPlatform::ResetCounters() {
-    std::lock_guard<std::mutex> guard(lock_);
-    calls_ = {};
-}
+void FaultInjectingPlatform::ResetCounters() { Locked([&] { calls_ = {}; }); }
 
-void FaultInjectingPlatform::SetUtcTime(const LogSystemTime& time) {
-    std::lock_guard<std::mutex> guard(lock_);
-    utc_ = time;
-}
+void FaultInjectingPlatform::SetUtcTime(const LogSystemTime& time) { Locked([&] { utc_ = time; }); }
 
-void FaultInjectingPlatform::SetLocalTime(const LogSystemTime& time) {
-    std::lock_guard<std::mutex> guard(lock_);
-    local_ = time;
-}
+void FaultInjectingPlatform::SetLocalTime(const LogSystemTime& time) { Locked([&] { local_ = time; }); }
 
-void FaultInjectingPlatform::SetLanguage(std::uint16_t languageId) {
-    std::lock_guard<std::mutex> guard(lock_);
-    language_ = languageId;
-}
+void FaultInjectingPlatform::SetLanguage(std::uint16_t languageId) { Locked([&] { language_ = languageId; }); }
 
 void FaultInjectingPlatform::ClearOverrides() {
     std::lock_guard<std::mutex> guard(lock_);

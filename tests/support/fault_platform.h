@@ -178,6 +178,12 @@ private:
     std::u16string PathOf(std::intptr_t key, int kind) const;
     void Remember(std::intptr_t key, int kind, const char16_t* path);
     void Forget(std::intptr_t key, int kind);
+    // Runs `action` with the rules and counters guarded; gives its result.
+    template <typename Action>
+    auto Locked(Action action) const -> decltype(action()) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return action();
+    }
     // Remembers the path of a handle that opened; gives the handle.
     template <typename Handle>
     Handle Remembered(Handle handle, int kind, const char16_t* path) {
@@ -187,11 +193,8 @@ private:
     // The fixed value when one is set, else what the wrapped platform gives.
     template <typename T, typename Inner>
     T Fixed(const std::optional<T>& value, Inner inner) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (value) return *value;
-        }
-        return inner();
+        const std::optional<T> fixed = Locked([&] { return value; });
+        return fixed ? *fixed : inner();
     }
 
     actlog::platform::Platform& inner_;
