@@ -16,14 +16,8 @@ int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t
 }
 
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
-    LogSystemTime t{};
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
+    auto u16 = [](unsigned value) { return static_cast<std::uint16_t>(value); };
+    return LogSystemTime{u16(year), u16(month), 0, u16(day), u16(hour), u16(minute), u16(second), 0};
 }
 
 std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std::uint32_t job,
