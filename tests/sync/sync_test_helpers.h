@@ -47,9 +47,7 @@ inline std::u16string Number(long long n) { return testsupport::U16(std::string_
 
 inline std::optional<std::u16string> Copy(const LOG_WCHAR* text) {
     if (text == nullptr) return std::nullopt;
-    std::u16string out;
-    for (; *text != 0; ++text) out.push_back(static_cast<char16_t>(*text));
-    return out;
+    return std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
 struct Entry {
