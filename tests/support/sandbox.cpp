@@ -17,6 +17,18 @@
 
 namespace testsupport {
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kSharedLibrary = "Log.dll";
+constexpr const char* kProgramSuffix = ".exe";
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+#else
+constexpr const char* kSharedLibrary = "libLog.so";
+constexpr const char* kProgramSuffix = "";
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+#endif
+}  // namespace
+
 fs::path ArtifactDir() {
 #ifdef _WIN32
     wchar_t buffer[MAX_PATH];
@@ -27,21 +39,9 @@ fs::path ArtifactDir() {
 #endif
 }
 
-const char* SharedLibraryName() {
-#ifdef _WIN32
-    return "Log.dll";
-#else
-    return "libLog.so";
-#endif
-}
+const char* SharedLibraryName() { return kSharedLibrary; }
 
-std::string ProgramName(std::string_view base) {
-#ifdef _WIN32
-    return std::string(base) + ".exe";
-#else
-    return std::string(base);
-#endif
-}
+std::string ProgramName(std::string_view base) { return std::string(base) + kProgramSuffix; }
 
 std::u16string U16(const fs::path& path) {
 #ifdef _WIN32
@@ -119,12 +119,7 @@ std::vector<std::string> ListDir(const fs::path& dir) {
 fs::path UniqueTempPath(std::string_view stem, std::string_view suffix) {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
-#ifdef _WIN32
-    unsigned long pid = GetCurrentProcessId();
-#else
-    unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    return fs::temp_directory_path() / ("actlog-" + std::string(stem) + "-" + std::to_string(pid) + "-" +
+    return fs::temp_directory_path() / ("actlog-" + std::string(stem) + "-" + std::to_string(ProcessId()) + "-" +
                                         std::to_string(counter++) + "-" + std::to_string(random() % 100000) +
                                         std::string(suffix));
 }
