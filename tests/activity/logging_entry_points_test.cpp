@@ -132,17 +132,6 @@ TEST_F(EntryPointTest, MissingMessageIdWritesNothing) {
     EXPECT_FALSE(Exists(Journal()));
 }
 
-TEST_F(EntryPointTest, NoMessageLibrary) {
-    // A loaded library cannot be deleted on Windows: start up again from an
-    // installation without any.
-    Sandbox bare(std::vector<std::string>{});
-    actlog::ResetLogModule();
-    ASSERT_EQ(actlog::InitializeLogModuleAt(U16(bare.ModulePath()).c_str()), 0);
-    EXPECT_EQ(LogActivity(1, MSG_JOB_STARTED, W(u"x")), -1);
-    EXPECT_EQ(AutoupdateLogActivityMSG(1, W(u"text")), -1);
-    EXPECT_FALSE(Exists(bare.logs / "activity.log"));
-}
-
 // Owner names and trace formats in unreadable or unterminated memory: the
 // failure result, no file touched, no fault.
 TEST_F(EntryPointTest, UnreadableOwnersAndFormatsFailWithoutFaulting) {

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "Log.h"
+#include "activity/record_append.h"
 #include "frame/module.h"
 #include "message_ids.h"
 #include "support/fault_platform.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -141,8 +143,10 @@ TEST_F(LabelsTest, SeveritiesSelectTheirLabels) {
     for (const Row& row : rows) EXPECT_EQ(Label(row.severity), row.german) << row.severity;
 }
 
-// The English library stands in for a missing language; with none at all the
-// labels are empty, yet start-up still makes the Logs directory.
+// The English library stands in for a missing language. With none at all the
+// labels are empty, yet start-up still makes the Logs directory; no message
+// can be logged, and records written otherwise, having no label to match,
+// come back with severity 2.
 TEST_F(LabelsTest, MissingLibraries) {
     struct Case {
         std::vector<std::string> languages;
@@ -159,6 +163,22 @@ TEST_F(LabelsTest, MissingLibraries) {
         EXPECT_TRUE(Exists(partial.logs));
         EXPECT_EQ(Label(0), c.general);
         EXPECT_EQ(Label(5), c.critical);
+        EXPECT_EQ(LogActivity(1, MSG_JOB_STARTED, W(u"x")), c.started - 1);
+        EXPECT_EQ(AutoupdateLogActivityMSG(1, W(u"text")), c.started - 1);
+        EXPECT_EQ(Exists(partial.logs / "activity.log"), c.started == 1);
+        const std::uint32_t severities[] = {0, 1, 3, 5};
+        for (std::uint32_t severity : severities) {
+            ASSERT_EQ(actlog::AppendActivityRecord(severity, 4, u"x", nullptr), 0);
+        }
+        Page log, job;
+        ASSERT_EQ(GetLog(0, 4, &log.entries, &log.returned, &log.total, nullptr), 0);
+        ASSERT_EQ(GetJobLog(4, 0, 9, &job.entries, &job.returned, &job.total, nullptr), 0);
+        ASSERT_EQ(log.returned, 4u);
+        ASSERT_EQ(job.returned, 4u);
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(log.entries[i].severity, c.started == 1 ? severities[3 - i] : 2u) << i;
+            EXPECT_EQ(job.entries[i].severity, c.started == 1 ? severities[3 - i] : 2u) << i;
+        }
     }
     LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
