@@ -6,13 +6,8 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
-
-#ifdef _WIN32
-#define W(text) L##text
-#else
-#define W(text) u##text
-#endif
 
 namespace {
 
@@ -30,16 +25,16 @@ TEST_F(OwnerRenameTest, NothingMovesWhereTheMoveMayNotBeMade) {
         const LOG_WCHAR* owner;
     };
     const Row rows[] = {
-        {"no log yet", {}, {}, W("P"), W("vm01")},
-        {"target taken by another file", {u"vm01"}, {"T.vm01.activity.log"}, W("T"), W("vm01")},
-        {"target is another owner's log", {u"01"}, {"vm.01.activity.idx"}, W("vm"), W("01")},
-        {"log of an owner with a longer name", {}, {"P.xvm01.activity.log", "xvm01.activity.idx"}, W("Q"), W("vm01")},
-        {"renamed log claimed by another index", {}, {"P.vm.01.activity.log", "vm.01.activity.idx"}, W("Q"), W("01")},
-        {"unsafe owner", {u"vm01"}, {}, W("P"), W("a/b")},
-        {"prefix climbing out", {u"vm01"}, {}, W("../../x"), W("vm01")},
-        {"prefix naming a drive", {u"vm01"}, {}, W("c:"), W("vm01")},
-        {"prefix too long", {u"vm01"}, {}, longPrefix.c_str(), W("vm01")},
-        {"the machine's log", {nullptr}, {}, W("P"), nullptr},
+        {"no log yet", {}, {}, W(u"P"), W(u"vm01")},
+        {"target taken by another file", {u"vm01"}, {"T.vm01.activity.log"}, W(u"T"), W(u"vm01")},
+        {"target is another owner's log", {u"01"}, {"vm.01.activity.idx"}, W(u"vm"), W(u"01")},
+        {"log of an owner with a longer name", {}, {"P.xvm01.activity.log", "xvm01.activity.idx"}, W(u"Q"), W(u"vm01")},
+        {"renamed log claimed by another index", {}, {"P.vm.01.activity.log", "vm.01.activity.idx"}, W(u"Q"), W(u"01")},
+        {"unsafe owner", {u"vm01"}, {}, W(u"P"), W(u"a/b")},
+        {"prefix climbing out", {u"vm01"}, {}, W(u"../../x"), W(u"vm01")},
+        {"prefix naming a drive", {u"vm01"}, {}, W(u"c:"), W(u"vm01")},
+        {"prefix too long", {u"vm01"}, {}, longPrefix.c_str(), W(u"vm01")},
+        {"the machine's log", {nullptr}, {}, W(u"P"), nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -17,11 +17,6 @@ namespace {
 using namespace testsupport;
 using Op = FaultInjectingPlatform::Op;
 
-// "%10d " + line: a journal record as it stands in the file.
-std::u16string JournalRecord(std::u16string_view line) {
-    std::string size = std::to_string(line.size() * 2);
-    return U16(std::string_view(std::string(10 - size.size(), ' ') + size + " ")) + std::u16string(line);
-}
 // Lines are cut to 4095 characters, line end included.
 std::u16string Cut(std::u16string line) {
     return line.size() <= 4095 ? line : line.substr(0, 4093) + u"\r\n";

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "Log.h"
+#include "activity/record_append.h"
 #include "frame/module.h"
 #include "message_ids.h"
 #include "support/fault_platform.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -38,25 +40,12 @@ std::u16string Label(std::uint32_t severity) { return std::u16string(actlog::Sev
 // A path from parts joined with the platform's separator.
 std::u16string Joined(std::initializer_list<std::u16string_view> parts) {
     std::u16string out;
-    bool first = true;
-    for (std::u16string_view part : parts) {
-        if (!first) out.push_back(kSeparator);
-        out.append(part);
-        first = false;
-    }
+    for (std::u16string_view part : parts) out.append(part) += kSeparator;
+    out.pop_back();
     return out;
 }
 
-class ModuleStartup : public ::testing::Test {
-protected:
-    void TearDown() override { actlog::ResetLogModule(); }
-    int Start(const std::u16string& modulePath) {
-        actlog::ResetLogModule();
-        return actlog::InitializeLogModuleAt(modulePath.c_str());
-    }
-};
-
-TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
+TEST(ModuleStartup, DirectoriesComeFromTheModulePath) {
 #ifdef _WIN32
     const std::u16string drive = u"D:";
 #else
@@ -86,7 +75,8 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         RecordingPlatform os;
         ScopedPlatform installed(os);
         os.SetLanguage(1033);
-        EXPECT_EQ(Start(c.modulePath), 0) << "no message library exists there";
+        actlog::ResetLogModule();
+        EXPECT_EQ(actlog::InitializeLogModuleAt(c.modulePath.c_str()), 0) << "no message library exists there";
         const actlog::ModuleValues& module = actlog::Module();
         EXPECT_EQ(std::u16string(module.logsDirectory.view()), c.logs);
         EXPECT_EQ(std::u16string(module.dataSyncDirectory.view()), c.dataSync);
@@ -97,9 +87,10 @@ TEST_F(ModuleStartup, DirectoriesComeFromTheModulePath) {
         EXPECT_EQ(os.triedLibraries, (std::vector<std::u16string>{english, english}));
         EXPECT_EQ(Label(0), u"");
     }
+    actlog::ResetLogModule();
 }
 
-TEST_F(ModuleStartup, LanguageTable) {
+TEST(ModuleStartup, LanguageTable) {
     struct Row {
         std::uint16_t language;
         const char16_t* file;
@@ -118,7 +109,6 @@ TEST_F(ModuleStartup, LanguageTable) {
     ScopedPlatform installed(os);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.language);
-        EXPECT_EQ(std::u16string(actlog::MessageLibraryNameFor(row.language)), row.file);
         os.SetLanguage(row.language);
         actlog::PathText name(u"previous contents");
         EXPECT_EQ(actlog::SelectMessageLibraryName(name), 1);
@@ -153,8 +143,10 @@ TEST_F(LabelsTest, SeveritiesSelectTheirLabels) {
     for (const Row& row : rows) EXPECT_EQ(Label(row.severity), row.german) << row.severity;
 }
 
-// The English library stands in for a missing language; with none at all the
-// labels are empty, yet start-up still makes the Logs directory.
+// The English library stands in for a missing language. With none at all the
+// labels are empty, yet start-up still makes the Logs directory; no message
+// can be logged, and records written otherwise, having no label to match,
+// come back with severity 2.
 TEST_F(LabelsTest, MissingLibraries) {
     struct Case {
         std::vector<std::string> languages;
@@ -171,6 +163,22 @@ TEST_F(LabelsTest, MissingLibraries) {
         EXPECT_TRUE(Exists(partial.logs));
         EXPECT_EQ(Label(0), c.general);
         EXPECT_EQ(Label(5), c.critical);
+        EXPECT_EQ(LogActivity(1, MSG_JOB_STARTED, W(u"x")), c.started - 1);
+        EXPECT_EQ(AutoupdateLogActivityMSG(1, W(u"text")), c.started - 1);
+        EXPECT_EQ(Exists(partial.logs / "activity.log"), c.started == 1);
+        const std::uint32_t severities[] = {0, 1, 3, 5};
+        for (std::uint32_t severity : severities) {
+            ASSERT_EQ(actlog::AppendActivityRecord(severity, 4, u"x", nullptr), 0);
+        }
+        Page log, job;
+        ASSERT_EQ(GetLog(0, 4, &log.entries, &log.returned, &log.total, nullptr), 0);
+        ASSERT_EQ(GetJobLog(4, 0, 9, &job.entries, &job.returned, &job.total, nullptr), 0);
+        ASSERT_EQ(log.returned, 4u);
+        ASSERT_EQ(job.returned, 4u);
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(log.entries[i].severity, c.started == 1 ? severities[3 - i] : 2u) << i;
+            EXPECT_EQ(job.entries[i].severity, c.started == 1 ? severities[3 - i] : 2u) << i;
+        }
     }
     LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);

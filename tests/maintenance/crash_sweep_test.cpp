@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "support/log_files_helpers.h"
@@ -47,12 +46,7 @@ class CrashSweepTest : public testsupport::SandboxTest {
 public:
     void SetUp() override {
         SandboxTest::SetUp();
-        installed_ = std::make_unique<testsupport::ScopedPlatform>(faults);
         faults.SetUtcTime(kNow);
-    }
-    void TearDown() override {
-        installed_.reset();
-        SandboxTest::TearDown();
     }
 
     void Reset() {
@@ -168,7 +162,7 @@ public:
     std::vector<std::u16string> mayGo;  // records a prune may remove
 
 private:
-    std::unique_ptr<testsupport::ScopedPlatform> installed_;
+    testsupport::ScopedPlatform installed_{faults};
 };
 
 // A prune that made its new pair and then stopped with the prune mutex held

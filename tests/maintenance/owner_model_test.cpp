@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -52,12 +51,7 @@ class OwnerModelTest : public testsupport::SandboxTest {
 protected:
     void SetUp() override {
         SandboxTest::SetUp();
-        installed_ = std::make_unique<testsupport::ScopedPlatform>(faults_);
         faults_.SetUtcTime(now_);
-    }
-    void TearDown() override {
-        installed_.reset();
-        SandboxTest::TearDown();
     }
 
     int Pick(int below) { return std::uniform_int_distribution<int>(0, below - 1)(random_); }
@@ -261,7 +255,7 @@ protected:
     }
 
     testsupport::FaultInjectingPlatform faults_;
-    std::unique_ptr<testsupport::ScopedPlatform> installed_;
+    testsupport::ScopedPlatform installed_{faults_};
     LogSystemTime now_ = At(2024, 3, 5, 10, 20, 0);
     std::mt19937 random_;
     std::vector<Record> model_;

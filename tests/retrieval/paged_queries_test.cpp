@@ -7,7 +7,6 @@
 #include "Log.h"
 #include "activity/record_append.h"
 #include "support/log_files_helpers.h"
-#include "support/fault_platform.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -85,29 +84,6 @@ TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
     ASSERT_EQ(GetJobLog(0, 0, 1, &job.entries, &job.returned, &job.total, nullptr), 0);
     ASSERT_EQ(job.returned, 1u);
     EXPECT_EQ(job.entries[0].severity, 2u);
-}
-
-TEST_F(PagedQueryTest, WithoutMessageLibraryEveryEntryHasSeverityTwo) {
-    {
-        // A library that will not load (a loaded one cannot be deleted on Windows).
-        FaultInjectingPlatform faults;
-        ScopedPlatform installed(faults);
-        faults.FailNth(FaultInjectingPlatform::Op::LoadLibrary, 1, true);
-        ASSERT_EQ(Reinitialize(), 0);
-    }
-    for (std::uint32_t severity : {0u, 1u, 3u, 5u}) {
-        ASSERT_EQ(actlog::AppendActivityRecord(severity, 4, u"x", nullptr), 0);
-    }
-    Page log;
-    ASSERT_EQ(GetLog(0, 10, &log.entries, &log.returned, &log.total, nullptr), 0);
-    Page job;
-    ASSERT_EQ(GetJobLog(4, 0, 10, &job.entries, &job.returned, &job.total, nullptr), 0);
-    ASSERT_EQ(log.returned, 4u);
-    ASSERT_EQ(job.returned, 4u);
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(log.entries[i].severity, 2u);
-        EXPECT_EQ(job.entries[i].severity, 2u);
-    }
 }
 
 TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {

@@ -58,6 +58,9 @@ protected:
         if (entries != sound) WriteIndex(Index("vm1"), entries);
         return ReadBytes(Log("vm1"));
     }
+
+    FaultInjectingPlatform faults;
+    ScopedPlatform installed{faults};
 };
 
 // The call fails, hands out nothing, discards the index and leaves the log.
@@ -112,8 +115,7 @@ TEST_F(QueryFailureTest, DiscardNames) {
     EXPECT_EQ(again.entries, nullptr);
 
     WriteBytes(Index("vm1"), {1, 2, 3, 4, 5, 6});
-    FaultInjectingPlatform faults;
-    ScopedPlatform installed(faults);
+    faults.ResetCounters();
     faults.FailNth(Op::Move, 1, true);
     Page kept;
     EXPECT_EQ(GetLog(0, 3, &kept.entries, &kept.returned, &kept.total, W(u"vm1")), -1);
@@ -124,8 +126,7 @@ TEST_F(QueryFailureTest, DiscardNames) {
 TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
     WriteLogPair(Log("vm1"), Index("vm1"), FiveLines());
     for (auto result : {actlog::platform::WaitResult::Failed, actlog::platform::WaitResult::Abandoned}) {
-        FaultInjectingPlatform faults;
-        ScopedPlatform installed(faults);
+        faults.ResetCounters();
         faults.OverrideWait(1, result);
         Page page;
         EXPECT_EQ(GetLog(0, 3, &page.entries, &page.returned, &page.total, W(u"vm1")), -1);
@@ -138,8 +139,6 @@ TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {
 
 TEST_F(QueryFailureTest, ReadMutexCoversTheTwoOpensAndNothingElse) {
     WriteLogPair(Log("vm1"), Index("vm1"), FiveLines());
-    FaultInjectingPlatform faults;
-    ScopedPlatform installed(faults);
     auto free = [] { return MutexFree(actlog::kReadMutexBase, u"vm1"); };
     bool freeAtIndexOpen = true, freeAtLogOpen = true, freeAtBlock = false, freeAtRecord = false;
     // One hook per operation: each hook arms the next one.

@@ -1,4 +1,5 @@
-// What a log_child command sees: the exports of the loaded shared library,
+// What a log_child command sees: the exports the commands use (listed in
+// child_exports.inc) of the loaded shared library,
 // resolved by name at run time (null when the library lacks one).
 #pragma once
 

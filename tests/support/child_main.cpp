@@ -24,18 +24,6 @@ std::map<std::string, Command>& Registry() {
     return registry;
 }
 
-// Built-in command: reports what the loaded library derived at start-up.
-// Prints "label=<JobLoadString(256)>" and gives 0 when that string loads.
-int Probe(const LogApi& api, const std::vector<std::string>&) {
-    if (api.JobLoadString == nullptr) return 2;
-    LOG_WCHAR buffer[260] = {};
-    int32_t result = api.JobLoadString(256, buffer, 260);
-    std::printf("label=%s\n", actlogtool::Narrow(buffer).c_str());
-    return result == 0 ? 0 : 1;
-}
-
-const bool g_probe = Register("probe", &Probe);
-
 }  // namespace
 
 bool Register(const char* name, Command command) {

@@ -1,6 +1,5 @@
 #include "support/child_process.h"
 
-#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -193,17 +192,6 @@ ChildProcess StartLogChild(const Sandbox& sandbox, const std::string& command, c
 
 namespace {
 
-fs::path CaptureFile(const fs::path& program, const char* stream) {
-    static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-    unsigned long pid = GetCurrentProcessId();
-#else
-    unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    return fs::temp_directory_path() / ("actlog-" + std::string(stream) + "-" + std::to_string(pid) + "-" +
-                                        std::to_string(counter++) + "-" + program.filename().string() + ".txt");
-}
-
 void TakeCapture(const fs::path& capture, std::string* text) {
     if (text == nullptr) return;
     std::vector<std::uint8_t> bytes = ReadBytes(capture);
@@ -216,8 +204,9 @@ void TakeCapture(const fs::path& capture, std::string* text) {
 
 int RunProgram(const fs::path& program, const std::vector<std::string>& args, std::string* output,
                std::string* errors) {
-    const fs::path outputCapture = output != nullptr ? CaptureFile(program, "output") : fs::path();
-    const fs::path errorCapture = errors != nullptr ? CaptureFile(program, "errors") : fs::path();
+    const std::string suffix = "-" + program.filename().string() + ".txt";
+    const fs::path outputCapture = output != nullptr ? UniqueTempPath("output", suffix) : fs::path();
+    const fs::path errorCapture = errors != nullptr ? UniqueTempPath("errors", suffix) : fs::path();
     ChildProcess child = ChildProcess::Start(program, args, outputCapture, errorCapture);
     int code = child.Wait();
     TakeCapture(outputCapture, output);

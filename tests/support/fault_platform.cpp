@@ -23,13 +23,19 @@ bool Stoppable(Op op) { return op <= Op::FindNext; }
 // An injected failure: an I/O error of the operation, as a real device gives.
 actlog::Status Injected(actlog::Op op) { return actlog::Status::Fail(actlog::Code::Io, op); }
 
+// A failed string or path load: an empty buffer and no characters.
+template <typename Char, typename Size>
+Size Emptied(Char* buffer, Size capacity) {
+    if (buffer != nullptr && capacity > 0) buffer[0] = 0;
+    return 0;
+}
+
 }  // namespace
 
 FaultInjectingPlatform::FaultInjectingPlatform(Platform& inner) : inner_(inner) {}
 
 void FaultInjectingPlatform::FailNth(Op op, int n, bool fromThenOn) {
-    std::lock_guard<std::mutex> guard(lock_);
-    rules_[Index(op)] = Rule{n, fromThenOn, n > 0, false};
+    Locked([&] { rules_[Index(op)] = Rule{n, fromThenOn, n > 0, false}; });
 }
 
 void FaultInjectingPlatform::FailWritePartially(int n, std::uint32_t bytesWritten) {
@@ -51,8 +57,7 @@ void FaultInjectingPlatform::RunBeforeNth(Op op, int n, std::function<void()> ac
 }
 
 void FaultInjectingPlatform::FailOnlyPaths(std::u16string substring) {
-    std::lock_guard<std::mutex> guard(lock_);
-    pathFilter_ = std::move(substring);
+    Locked([&] { pathFilter_ = std::move(substring); });
 }
 
 void FaultInjectingPlatform::CrashAfter(int n, std::uint32_t tornBytes) {
@@ -63,17 +68,13 @@ void FaultInjectingPlatform::CrashAfter(int n, std::uint32_t tornBytes) {
 }
 
 void FaultInjectingPlatform::DiskFullAfter(std::uint64_t bytes) {
-    std::lock_guard<std::mutex> guard(lock_);
-    diskRoom_ = static_cast<std::int64_t>(bytes);
+    Locked([&] { diskRoom_ = static_cast<std::int64_t>(bytes); });
 }
 
 FaultInjectingPlatform::Exempt::Exempt() { ++exemptDepth; }
 FaultInjectingPlatform::Exempt::~Exempt() { --exemptDepth; }
 
-int FaultInjectingPlatform::CrashCounted() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return crashCounted_;
-}
+int FaultInjectingPlatform::CrashCounted() const { return Locked([&] { return crashCounted_; }); }
 
 void FaultInjectingPlatform::Disarm() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -87,30 +88,15 @@ void FaultInjectingPlatform::Disarm() {
     pathFilter_.clear();
 }
 
-int FaultInjectingPlatform::Calls(Op op) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return calls_[Index(op)];
-}
+int FaultInjectingPlatform::Calls(Op op) const { return Locked([&] { return calls_[Index(op)]; }); }
 
-void FaultInjectingPlatform::ResetCounters() {
-    std::lock_guard<std::mutex> guard(lock_);
-    calls_ = {};
-}
+void FaultInjectingPlatform::ResetCounters() { Locked([&] { calls_ = {}; }); }
 
-void FaultInjectingPlatform::SetUtcTime(const LogSystemTime& time) {
-    std::lock_guard<std::mutex> guard(lock_);
-    utc_ = time;
-}
+void FaultInjectingPlatform::SetUtcTime(const LogSystemTime& time) { Locked([&] { utc_ = time; }); }
 
-void FaultInjectingPlatform::SetLocalTime(const LogSystemTime& time) {
-    std::lock_guard<std::mutex> guard(lock_);
-    local_ = time;
-}
+void FaultInjectingPlatform::SetLocalTime(const LogSystemTime& time) { Locked([&] { local_ = time; }); }
 
-void FaultInjectingPlatform::SetLanguage(std::uint16_t languageId) {
-    std::lock_guard<std::mutex> guard(lock_);
-    language_ = languageId;
-}
+void FaultInjectingPlatform::SetLanguage(std::uint16_t languageId) { Locked([&] { language_ = languageId; }); }
 
 void FaultInjectingPlatform::ClearOverrides() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -147,10 +133,20 @@ FaultInjectingPlatform::Verdict FaultInjectingPlatform::Decide(Op op, const std:
         }
         --crashCountdown_;
     }
-    if (!pathFilter_.empty() && path.find(pathFilter_) == std::u16string::npos) return verdict;
+    if (!Filtered(path)) return verdict;
     if (Step(hookRules_[Index(op)])) verdict.before = hooks_[Index(op)];
     verdict.fail = Step(rules_[Index(op)]);
     return verdict;
+}
+
+bool FaultInjectingPlatform::Filtered(const std::u16string& path) const {
+    return pathFilter_.empty() || path.find(pathFilter_) != std::u16string::npos;
+}
+
+bool FaultInjectingPlatform::Fails(Op op, const std::u16string& path) {
+    Verdict verdict = Decide(op, path);
+    if (verdict.before) verdict.before();
+    return verdict.fail;
 }
 
 std::u16string FaultInjectingPlatform::PathOf(std::intptr_t key, int kind) const {
@@ -173,34 +169,23 @@ void FaultInjectingPlatform::Forget(std::intptr_t key, int kind) {
 
 FileHandle FaultInjectingPlatform::OpenFile(const char16_t* path, Access access, Disposition disposition,
                                             Share share) {
-    Verdict v = Decide(Op::Open, Text(path));
-    if (v.before) v.before();
-    if (v.fail) return FileHandle::Failed(Injected(actlog::Op::Open));
-    FileHandle file = inner_.OpenFile(path, access, disposition, share);
-    if (file.valid()) Remember(file.value, kFile, path);
-    return file;
+    if (Fails(Op::Open, Text(path))) return FileHandle::Failed(Injected(actlog::Op::Open));
+    return Remembered(inner_.OpenFile(path, access, disposition, share), kFile, path);
 }
 
 actlog::Status FaultInjectingPlatform::FileSize(FileHandle file, std::uint64_t* size) {
-    Verdict v = Decide(Op::Size, PathOf(file.value, kFile));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Size) : inner_.FileSize(file, size);
+    return Fails(Op::Size, PathOf(file.value, kFile)) ? Injected(actlog::Op::Size) : inner_.FileSize(file, size);
 }
 
 actlog::Status FaultInjectingPlatform::Seek(FileHandle file, std::int64_t offset, SeekFrom from, std::uint64_t* position) {
-    Verdict v = Decide(Op::Seek, PathOf(file.value, kFile));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Seek) : inner_.Seek(file, offset, from, position);
+    if (Fails(Op::Seek, PathOf(file.value, kFile))) return Injected(actlog::Op::Seek);
+    return inner_.Seek(file, offset, from, position);
 }
 
 actlog::Status FaultInjectingPlatform::Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) {
-    Verdict v = Decide(Op::Read, PathOf(file.value, kFile));
-    if (v.before) v.before();
-    if (v.fail) {
-        if (done != nullptr) *done = 0;
-        return Injected(actlog::Op::Read);
-    }
-    return inner_.Read(file, buffer, count, done);
+    if (!Fails(Op::Read, PathOf(file.value, kFile))) return inner_.Read(file, buffer, count, done);
+    if (done != nullptr) *done = 0;
+    return Injected(actlog::Op::Read);
 }
 
 actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
@@ -210,13 +195,10 @@ actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer
     std::uint32_t partialBytes = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (pathFilter_.empty() || path.find(pathFilter_) != std::u16string::npos) {
+        if (Filtered(path)) {
             partial = Step(partialRule_);
             partialBytes = partialBytes_;
         }
-    }
-    {
-        std::lock_guard<std::mutex> guard(lock_);
         if (diskRoom_ >= 0 && exemptDepth == 0 && !v.fail) {
             if (diskRoom_ < count) {
                 partial = true;
@@ -228,27 +210,18 @@ actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer
         }
     }
     if (v.before) v.before();
-    if (v.fail) {
-        std::uint32_t wrote = 0;
-        // The torn part is what the failure leaves; its own result does not matter.
-        if (v.tornBytes > 0) inner_.Write(file, buffer, v.tornBytes < count ? v.tornBytes : count, &wrote).Ignore();
-        if (done != nullptr) *done = wrote;
-        return Injected(actlog::Op::Write);
-    }
-    if (partial) {
-        std::uint32_t part = partialBytes < count ? partialBytes : count;
-        std::uint32_t wrote = 0;
-        if (part > 0) inner_.Write(file, buffer, part, &wrote).Ignore();  // as above
-        if (done != nullptr) *done = wrote;
-        return actlog::Status::Fail(actlog::Code::NoSpace, actlog::Op::Write);
-    }
-    return inner_.Write(file, buffer, count, done);
+    if (!v.fail && !partial) return inner_.Write(file, buffer, count, done);
+    // A crash may tear the write; a partial one writes its part. What they
+    // wrote stays; the result of writing it does not matter.
+    std::uint32_t part = v.fail ? v.tornBytes : partialBytes;
+    std::uint32_t wrote = 0;
+    if (part > 0) inner_.Write(file, buffer, part < count ? part : count, &wrote).Ignore();
+    if (done != nullptr) *done = wrote;
+    return v.fail ? Injected(actlog::Op::Write) : actlog::Status::Fail(actlog::Code::NoSpace, actlog::Op::Write);
 }
 
 actlog::Status FaultInjectingPlatform::SetEndOfFile(FileHandle file) {
-    Verdict v = Decide(Op::SetEnd, PathOf(file.value, kFile));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Truncate) : inner_.SetEndOfFile(file);
+    return Fails(Op::SetEnd, PathOf(file.value, kFile)) ? Injected(actlog::Op::Truncate) : inner_.SetEndOfFile(file);
 }
 
 void FaultInjectingPlatform::CloseFile(FileHandle file) {
@@ -259,40 +232,28 @@ void FaultInjectingPlatform::CloseFile(FileHandle file) {
 // ---- names ----
 
 actlog::Status FaultInjectingPlatform::MoveNoReplace(const char16_t* from, const char16_t* to) {
-    Verdict v = Decide(Op::Move, Text(from) + u"|" + Text(to));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Move) : inner_.MoveNoReplace(from, to);
+    return Fails(Op::Move, Text(from) + u"|" + Text(to)) ? Injected(actlog::Op::Move) : inner_.MoveNoReplace(from, to);
 }
 
 actlog::Status FaultInjectingPlatform::RemoveFile(const char16_t* path) {
-    Verdict v = Decide(Op::Delete, Text(path));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Remove) : inner_.RemoveFile(path);
+    return Fails(Op::Delete, Text(path)) ? Injected(actlog::Op::Remove) : inner_.RemoveFile(path);
 }
 
 actlog::Status FaultInjectingPlatform::Exists(const char16_t* path) {
-    Verdict v = Decide(Op::Exists, Text(path));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Probe) : inner_.Exists(path);
+    return Fails(Op::Exists, Text(path)) ? Injected(actlog::Op::Probe) : inner_.Exists(path);
 }
 
 actlog::Status FaultInjectingPlatform::MakeDirectory(const char16_t* path) {
-    Verdict v = Decide(Op::MakeDir, Text(path));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::MakeDirectory) : inner_.MakeDirectory(path);
+    return Fails(Op::MakeDir, Text(path)) ? Injected(actlog::Op::MakeDirectory) : inner_.MakeDirectory(path);
 }
 
 SearchHandle FaultInjectingPlatform::FindFirst(const char16_t* pattern, char16_t* name, std::size_t capacity) {
-    Verdict v = Decide(Op::FindFirst, Text(pattern));
-    if (v.before) v.before();
-    if (v.fail) return SearchHandle::Failed(Injected(actlog::Op::Find));
+    if (Fails(Op::FindFirst, Text(pattern))) return SearchHandle::Failed(Injected(actlog::Op::Find));
     return inner_.FindFirst(pattern, name, capacity);
 }
 
 actlog::Status FaultInjectingPlatform::FindNext(SearchHandle search, char16_t* name, std::size_t capacity) {
-    Verdict v = Decide(Op::FindNext, std::u16string());
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::Find) : inner_.FindNext(search, name, capacity);
+    return Fails(Op::FindNext, std::u16string()) ? Injected(actlog::Op::Find) : inner_.FindNext(search, name, capacity);
 }
 
 void FaultInjectingPlatform::FindClose(SearchHandle search) { inner_.FindClose(search); }
@@ -300,12 +261,8 @@ void FaultInjectingPlatform::FindClose(SearchHandle search) { inner_.FindClose(s
 // ---- mutexes ----
 
 MutexHandle FaultInjectingPlatform::OpenNamedMutex(const char16_t* name) {
-    Verdict v = Decide(Op::MutexOpen, Text(name));
-    if (v.before) v.before();
-    if (v.fail) return MutexHandle::Failed(Injected(actlog::Op::LockMutex));
-    MutexHandle mutex = inner_.OpenNamedMutex(name);
-    if (mutex.valid()) Remember(mutex.value, kMutex, name);
-    return mutex;
+    if (Fails(Op::MutexOpen, Text(name))) return MutexHandle::Failed(Injected(actlog::Op::LockMutex));
+    return Remembered(inner_.OpenNamedMutex(name), kMutex, name);
 }
 
 WaitResult FaultInjectingPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
@@ -315,7 +272,7 @@ WaitResult FaultInjectingPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
     WaitResult result = WaitResult::Acquired;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (pathFilter_.empty() || name.find(pathFilter_) != std::u16string::npos) {
+        if (Filtered(name)) {
             overridden = Step(waitRule_);
             result = waitResult_;
         }
@@ -331,9 +288,8 @@ WaitResult FaultInjectingPlatform::WaitMutex(MutexHandle mutex, WaitTime time) {
 }
 
 actlog::Status FaultInjectingPlatform::ReleaseMutex(MutexHandle mutex) {
-    Verdict v = Decide(Op::MutexRelease, PathOf(mutex.value, kMutex));
-    if (v.before) v.before();
-    return v.fail ? Injected(actlog::Op::LockMutex) : inner_.ReleaseMutex(mutex);
+    if (Fails(Op::MutexRelease, PathOf(mutex.value, kMutex))) return Injected(actlog::Op::LockMutex);
+    return inner_.ReleaseMutex(mutex);
 }
 
 void FaultInjectingPlatform::CloseMutex(MutexHandle mutex) {
@@ -345,85 +301,45 @@ void FaultInjectingPlatform::SetMutexDirectory(const char16_t* directory) { inne
 
 // ---- time, module, language ----
 
-LogSystemTime FaultInjectingPlatform::SystemTimeUtc() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (utc_) return *utc_;
-    }
-    return inner_.SystemTimeUtc();
-}
+LogSystemTime FaultInjectingPlatform::SystemTimeUtc() { return Fixed(utc_, [this] { return inner_.SystemTimeUtc(); }); }
 
-LogSystemTime FaultInjectingPlatform::LocalTime() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (local_) return *local_;
-    }
-    return inner_.LocalTime();
-}
+LogSystemTime FaultInjectingPlatform::LocalTime() { return Fixed(local_, [this] { return inner_.LocalTime(); }); }
 
 std::size_t FaultInjectingPlatform::ModulePath(char16_t* buffer, std::size_t capacity) {
-    Verdict v = Decide(Op::ModulePath, std::u16string());
-    if (v.before) v.before();
-    if (v.fail) {
-        if (buffer != nullptr && capacity > 0) buffer[0] = 0;
-        return 0;
-    }
-    return inner_.ModulePath(buffer, capacity);
+    return Fails(Op::ModulePath, std::u16string()) ? Emptied(buffer, capacity) : inner_.ModulePath(buffer, capacity);
 }
 
 std::uint16_t FaultInjectingPlatform::SystemDefaultLanguage() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (language_) return *language_;
-    }
-    return inner_.SystemDefaultLanguage();
+    return Fixed(language_, [this] { return inner_.SystemDefaultLanguage(); });
 }
 
 // ---- string resources ----
 
 LibraryHandle FaultInjectingPlatform::LoadMessageLibrary(const char16_t* path) {
-    Verdict v = Decide(Op::LoadLibrary, Text(path));
-    if (v.before) v.before();
-    if (v.fail) return LibraryHandle::Failed(Injected(actlog::Op::LoadMessage));
-    LibraryHandle library = inner_.LoadMessageLibrary(path);
-    if (library.valid()) Remember(library.value, kLibrary, path);
-    return library;
+    if (Fails(Op::LoadLibrary, Text(path))) return LibraryHandle::Failed(Injected(actlog::Op::LoadMessage));
+    return Remembered(inner_.LoadMessageLibrary(path), kLibrary, path);
 }
 
 int FaultInjectingPlatform::LoadStringWide(LibraryHandle library, std::uint32_t id, char16_t* buffer, int size) {
-    Verdict v = Decide(Op::LoadString, PathOf(library.value, kLibrary));
-    if (v.before) v.before();
-    if (v.fail) {
-        if (buffer != nullptr && size > 0) buffer[0] = 0;
-        return 0;
-    }
+    if (Fails(Op::LoadString, PathOf(library.value, kLibrary))) return Emptied(buffer, size);
     return inner_.LoadStringWide(library, id, buffer, size);
 }
 
 int FaultInjectingPlatform::LoadStringNarrow(LibraryHandle library, std::uint32_t id, char* buffer, int size) {
-    Verdict v = Decide(Op::LoadString, PathOf(library.value, kLibrary));
-    if (v.before) v.before();
-    if (v.fail) {
-        if (buffer != nullptr && size > 0) buffer[0] = 0;
-        return 0;
-    }
+    if (Fails(Op::LoadString, PathOf(library.value, kLibrary))) return Emptied(buffer, size);
     return inner_.LoadStringNarrow(library, id, buffer, size);
 }
 
 // ---- memory ----
 
 void* FaultInjectingPlatform::Allocate(std::size_t bytes) {
-    Verdict v = Decide(Op::Allocate, std::u16string());
-    if (v.before) v.before();
-    return v.fail ? nullptr : inner_.Allocate(bytes);
+    return Fails(Op::Allocate, std::u16string()) ? nullptr : inner_.Allocate(bytes);
 }
 
 void FaultInjectingPlatform::Free(void* block) { inner_.Free(block); }
 
 bool FaultInjectingPlatform::CanRead(const void* address, std::size_t bytes) {
-    Verdict v = Decide(Op::CanRead, std::u16string());
-    if (v.before) v.before();
-    return !v.fail && inner_.CanRead(address, bytes);
+    return !Fails(Op::CanRead, std::u16string()) && inner_.CanRead(address, bytes);
 }
 
 std::size_t FaultInjectingPlatform::NarrowFromWide(const char16_t* text, char* out, std::size_t capacity) {

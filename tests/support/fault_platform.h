@@ -170,10 +170,32 @@ private:
 
     // Counts the call and decides whether it fails (and what runs first).
     Verdict Decide(Op op, const std::u16string& path);
+    // Decides, runs what is due before the call, and tells whether it fails.
+    bool Fails(Op op, const std::u16string& path);
     static bool Step(Rule& rule);
+    // Whether the path passes the path filter (call with lock_ held).
+    bool Filtered(const std::u16string& path) const;
     std::u16string PathOf(std::intptr_t key, int kind) const;
     void Remember(std::intptr_t key, int kind, const char16_t* path);
     void Forget(std::intptr_t key, int kind);
+    // Runs `action` with the rules and counters guarded; gives its result.
+    template <typename Action>
+    auto Locked(Action action) const -> decltype(action()) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return action();
+    }
+    // Remembers the path of a handle that opened; gives the handle.
+    template <typename Handle>
+    Handle Remembered(Handle handle, int kind, const char16_t* path) {
+        if (handle.valid()) Remember(handle.value, kind, path);
+        return handle;
+    }
+    // The fixed value when one is set, else what the wrapped platform gives.
+    template <typename T, typename Inner>
+    T Fixed(const std::optional<T>& value, Inner inner) {
+        const std::optional<T> fixed = Locked([&] { return value; });
+        return fixed ? *fixed : inner();
+    }
 
     actlog::platform::Platform& inner_;
     mutable std::mutex lock_;

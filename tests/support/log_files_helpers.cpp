@@ -16,14 +16,8 @@ int32_t CallJobLogActivityEx(const LOG_WCHAR* owner, uint32_t severity, uint32_t
 }
 
 LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
-    LogSystemTime t{};
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
+    auto u16 = [](unsigned value) { return static_cast<std::uint16_t>(value); };
+    return LogSystemTime{u16(year), u16(month), 0, u16(day), u16(hour), u16(minute), u16(second), 0};
 }
 
 std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std::uint32_t job,
@@ -32,6 +26,11 @@ std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std
     std::u16string text(message);
     actlog::BuildRecordLine(line, time, severity, job, text.c_str());
     return std::u16string(line.view());
+}
+
+std::u16string JournalRecord(std::u16string_view line) {
+    std::string size = std::to_string(line.size() * 2);
+    return U16(std::string_view(std::string(10 - size.size(), ' ') + size + " ")) + std::u16string(line);
 }
 
 void WriteIndex(const fs::path& index, const std::vector<std::uint32_t>& entries) {

@@ -26,6 +26,9 @@ LogSystemTime At(unsigned year, unsigned month, unsigned day, unsigned hour, uns
 std::u16string RecordLine(const LogSystemTime& time, std::uint32_t severity, std::uint32_t job,
                           std::u16string_view message);
 
+// "%10d " + line: a journal record as it stands in the file.
+std::u16string JournalRecord(std::u16string_view line);
+
 // Writes the lines as a log (behind FF FE when `mark`) and their end offsets
 // as its index. Gives the index entries written.
 std::vector<std::uint32_t> WriteLogPair(const fs::path& log, const fs::path& index,

@@ -5,6 +5,7 @@
 #include <random>
 #include <system_error>
 
+#include "files/log_files.h"
 #include "frame/module.h"
 #include "text/text_convert.h"
 
@@ -16,6 +17,18 @@
 
 namespace testsupport {
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kSharedLibrary = "Log.dll";
+constexpr const char* kProgramSuffix = ".exe";
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+#else
+constexpr const char* kSharedLibrary = "libLog.so";
+constexpr const char* kProgramSuffix = "";
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+#endif
+}  // namespace
+
 fs::path ArtifactDir() {
 #ifdef _WIN32
     wchar_t buffer[MAX_PATH];
@@ -26,21 +39,9 @@ fs::path ArtifactDir() {
 #endif
 }
 
-const char* SharedLibraryName() {
-#ifdef _WIN32
-    return "Log.dll";
-#else
-    return "libLog.so";
-#endif
-}
+const char* SharedLibraryName() { return kSharedLibrary; }
 
-std::string ProgramName(std::string_view base) {
-#ifdef _WIN32
-    return std::string(base) + ".exe";
-#else
-    return std::string(base);
-#endif
-}
+std::string ProgramName(std::string_view base) { return std::string(base) + kProgramSuffix; }
 
 std::u16string U16(const fs::path& path) {
 #ifdef _WIN32
@@ -98,11 +99,7 @@ std::u16string ReadUtf16(const fs::path& path) {
 std::vector<std::uint32_t> ReadIndex(const fs::path& path) {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     std::vector<std::uint32_t> entries;
-    for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        entries.push_back(static_cast<std::uint32_t>(bytes[i]) | static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
-                          static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
-                          static_cast<std::uint32_t>(bytes[i + 3]) << 24);
-    }
+    for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) entries.push_back(actlog::LoadLe32(&bytes[i]));
     return entries;
 }
 
@@ -119,24 +116,16 @@ std::vector<std::string> ListDir(const fs::path& dir) {
     return names;
 }
 
-namespace {
-
-fs::path FreshRoot() {
+fs::path UniqueTempPath(std::string_view stem, std::string_view suffix) {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
-#ifdef _WIN32
-    unsigned long pid = GetCurrentProcessId();
-#else
-    unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-    return fs::temp_directory_path() / ("actlog-test-" + std::to_string(pid) + "-" + std::to_string(counter++) +
-                                        "-" + std::to_string(random() % 100000));
+    return fs::temp_directory_path() / ("actlog-" + std::string(stem) + "-" + std::to_string(ProcessId()) + "-" +
+                                        std::to_string(counter++) + "-" + std::to_string(random() % 100000) +
+                                        std::string(suffix));
 }
 
-}  // namespace
-
 Sandbox::Sandbox(std::vector<std::string> languages)
-    : root(FreshRoot()), bin(root / "bin"), logs(root / "Logs"), dataSync(root / "DataSync") {
+    : root(UniqueTempPath("test")), bin(root / "bin"), logs(root / "Logs"), dataSync(root / "DataSync") {
     fs::create_directories(bin);
     fs::create_directories(dataSync);
     for (const std::string& language : languages) {

@@ -29,6 +29,10 @@ std::u16string U16(const fs::path& path);
 std::u16string U16(std::string_view utf8);
 std::string Utf8(std::u16string_view text);
 
+// A path in the temporary directory that no other process or call gets:
+// <temp>/actlog-<stem>-<pid>-<count>-<random><suffix>.
+fs::path UniqueTempPath(std::string_view stem, std::string_view suffix = {});
+
 std::vector<std::uint8_t> ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
 // UTF-16LE bytes of a text (no byte-order mark, no terminator).

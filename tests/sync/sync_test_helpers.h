@@ -17,21 +17,12 @@ namespace synctest {
 
 namespace fs = std::filesystem;
 
-// "%10d " + line: a journal record as it stands in the file.
-inline std::u16string Record(std::u16string_view line) {
-    std::string prefix = std::to_string(line.size() * 2);
-    prefix = std::string(10 - prefix.size(), ' ') + prefix + " ";
-    return testsupport::U16(std::string_view(prefix)) + std::u16string(line);
-}
+inline std::u16string Record(std::u16string_view line) { return testsupport::JournalRecord(line); }
 
-// A journal: the byte-order mark, then the given text (records or raw bytes).
-inline void WriteJournal(const fs::path& path, const std::u16string& text, bool mark = true) {
+// A journal: the byte-order mark, then the given text.
+inline void WriteJournal(const fs::path& path, const std::u16string& text) {
     fs::create_directories(path.parent_path());
-    std::vector<std::uint8_t> bytes;
-    if (mark) bytes = {0xFF, 0xFE};
-    std::vector<std::uint8_t> body = testsupport::Utf16Bytes(text);
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    testsupport::WriteBytes(path, bytes);
+    testsupport::WriteBytes(path, testsupport::Utf16Bytes(u"\xFEFF" + text));
 }
 
 using testsupport::W;
@@ -56,9 +47,7 @@ inline std::u16string Number(long long n) { return testsupport::U16(std::string_
 
 inline std::optional<std::u16string> Copy(const LOG_WCHAR* text) {
     if (text == nullptr) return std::nullopt;
-    std::u16string out;
-    for (; *text != 0; ++text) out.push_back(static_cast<char16_t>(*text));
-    return out;
+    return std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
 struct Entry {

@@ -8,29 +8,19 @@
 #include "Log.h"
 #include "message_ids.h"
 #include "support/fault_platform.h"
+#include "support/log_files_helpers.h"
 #include "support/sandbox.h"
-
-#ifdef _WIN32
-#define LW(text) L##text
-#else
-#define LW(text) u##text
-#endif
 
 namespace {
 
 using testsupport::FaultInjectingPlatform;
+using testsupport::W;
 
 class UtilityTraceTest : public testsupport::SandboxTest {
 protected:
     void SetUp() override {
         SandboxTest::SetUp();
-        LogSystemTime t{};
-        t.wYear = 2024;
-        t.wMonth = 3;
-        t.wDay = 5;
-        t.wHour = 14;
-        t.wMinute = 7;
-        t.wSecond = 9;
+        LogSystemTime t = testsupport::At(2024, 3, 5, 14, 7, 9);
         t.wMilliseconds = 45;
         clock.SetLocalTime(t);
     }
@@ -58,7 +48,7 @@ TEST_F(UtilityTraceTest, OffAfterLoadAndForAnyValueButOne) {
         testing::internal::CaptureStdout();
         TarnMgrUtlLog(MSG_JOB_STARTED, "nightly");
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "Job nightly started.\n") << flag;
-        TarnMgrUtlTrace(LW("copied %d files"), 3);
+        TarnMgrUtlTrace(W(u"copied %d files"), 3);
         EXPECT_FALSE(testsupport::Exists(UtilityLog())) << flag;
     }
 }
@@ -76,18 +66,18 @@ TEST_F(UtilityTraceTest, OnEachCallAppendsAStampedLine) {
         std::function<void()> call;
         std::string echoed, logged;
     } rows[] = {
-        {[] { TarnMgrUtlTrace(LW("copied %d files"), 3); }, "", "copied 3 files"},
+        {[] { TarnMgrUtlTrace(W(u"copied %d files"), 3); }, "", "copied 3 files"},
         {[] { TarnMgrUtlLog(MSG_VOLUME_SCANNED, "D:", 12); }, "Volume D: scanned: 12 files.\n",
          "Volume D: scanned: 12 files."},
-        {[] { TarnMgrUtlTrace(LW("%s on %S: %5.1f%%"), LW("vm01"), "host", 12.75); }, "", "vm01 on host:  12.8%"},
+        {[] { TarnMgrUtlTrace(W(u"%s on %S: %5.1f%%"), W(u"vm01"), "host", 12.75); }, "", "vm01 on host:  12.8%"},
         // 42 is no string of the message library; MSG_EMPTY formats to nothing.
         {[] { TarnMgrUtlLog(42); }, "Failed to load message for message id is 0x0000002a\n",
          "Failed to load message for message id is 0x0000002a"},
         {[] { TarnMgrUtlLog(MSG_EMPTY); }, "\n", ""},
         {[] { TarnMgrUtlLog(MSG_JOB_FAILED, reinterpret_cast<const char*>(16), "disk full"); },
          "message id is 0x000003ea in LogActivity\n", "message id is 0x000003ea in LogActivity"},
-        {[] { TarnMgrUtlTrace(LW("two\nlines")); }, "", "two" + end + "lines"},
-        {[] { TarnMgrUtlTrace(LW("%s"), std::basic_string<LOG_WCHAR>(4071, LW('\n')).c_str()); }, "", manyEnds},
+        {[] { TarnMgrUtlTrace(W(u"two\nlines")); }, "", "two" + end + "lines"},
+        {[] { TarnMgrUtlTrace(W(u"%s"), std::basic_string<LOG_WCHAR>(4071, LOG_WCHAR('\n')).c_str()); }, "", manyEnds},
     };
     std::string expectedLog;
     for (const auto& row : rows) {
