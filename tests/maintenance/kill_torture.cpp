@@ -116,7 +116,7 @@ protected:
             role.progress = now;
             Restart(role);
         }
-        if (role.process.Ended()) {  // only a kill may end a process before the stop
+        if (role.process.Poll()) {  // only a kill may end a process before the stop
             if (role.process.Wait() == 128 + 9) {
                 ++selfKills;
             } else {
@@ -162,9 +162,9 @@ TEST_F(KillTorture, NothingAcknowledgedIsLost) {
     WriteBytes(stop, {});
     const Clock::time_point stopBy = Clock::now() + kHangTime;
     for (Role& role : roles) {
-        while (!role.process.Ended() && Clock::now() < stopBy)
+        while (!role.process.Poll() && Clock::now() < stopBy)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!role.process.Ended()) {
+        if (!role.process.Poll()) {
             ++hangs;
             ADD_FAILURE() << role.name << " did not stop within " << kHangTime.count() << " s";
             role.process.Kill();

@@ -144,7 +144,7 @@ TEST_F(CollectTest, RsyslogReceivesEveryRecordOverEachStreamAndAfterACollectorWa
     rsyslog.Signal(SIGSTOP);
     ChildProcess collector = ChildProcess::Start(Actlog(), {"collect", "--to", rsyslog.Tcp()}, sandbox.root / "out");
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    ASSERT_FALSE(collector.Ended()) << "the collector finished while rsyslog was stopped";
+    ASSERT_FALSE(collector.Poll().has_value()) << "the collector finished while rsyslog was stopped";
     collector.Kill();
     rsyslog.Signal(SIGCONT);
     EXPECT_TRUE(Exists(handOver));

@@ -7,9 +7,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+
+#include <cerrno>
 extern char** environ;
 #endif
 
@@ -56,7 +59,8 @@ std::wstring Quote(const std::wstring& arg) {
 
 }  // namespace
 
-Process Process::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+Process Process::Start(const std::filesystem::path& program, const std::vector<std::string>& args,
+                       const std::filesystem::path& outputFile, const std::filesystem::path& errorFile) {
     std::wstring commandLine = Quote(program.wstring());
     for (const std::string& arg : args) {
         WideString wide = Widen(arg);
@@ -64,14 +68,42 @@ Process Process::Start(const std::filesystem::path& program, const std::vector<s
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    auto open = [&](const std::filesystem::path& file) {
+        return file.empty() ? INVALID_HANDLE_VALUE
+                            : CreateFileW(file.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE output = open(outputFile);
+    HANDLE errors = open(errorFile);
+    const bool redirect = output != INVALID_HANDLE_VALUE || errors != INVALID_HANDLE_VALUE;
+    if (redirect) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output != INVALID_HANDLE_VALUE ? output : GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = errors != INVALID_HANDLE_VALUE ? errors : GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
     PROCESS_INFORMATION info{};
     Process process;
-    if (CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-        CloseHandle(info.hThread);
-        process.handle_ = reinterpret_cast<long long>(info.hProcess);
+    // A busy system (a loaded Wine server) can refuse a start once; it is tried again.
+    for (int attempt = 0; attempt < 3 && !process.started(); ++attempt) {
+        if (CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, redirect, 0, nullptr,
+                           nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            process.handle_ = reinterpret_cast<long long>(info.hProcess);
+        } else {
+            Sleep(100);
+        }
     }
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
     return process;
+}
+
+void Process::Kill() {
+    if (!started() || exitCode_) return;
+    TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137);
+    Wait();
 }
 
 std::optional<int> Process::Poll() {
@@ -102,16 +134,32 @@ int Process::Wait() {
 
 #else
 
-Process Process::Start(const std::filesystem::path& program, const std::vector<std::string>& args) {
+Process Process::Start(const std::filesystem::path& program, const std::vector<std::string>& args,
+                       const std::filesystem::path& outputFile, const std::filesystem::path& errorFile) {
     std::vector<std::string> all{program.string()};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outputFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (!errorFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     pid_t pid = 0;
     Process process;
-    if (posix_spawn(&pid, all[0].c_str(), nullptr, nullptr, argv.data(), environ) == 0) process.handle_ = pid;
+    if (posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ) == 0) process.handle_ = pid;
+    posix_spawn_file_actions_destroy(&actions);
     return process;
+}
+
+void Process::Kill() {
+    if (!started() || exitCode_) return;
+    ::kill(static_cast<pid_t>(handle_), SIGKILL);
+    Wait();
 }
 
 namespace {
