@@ -38,12 +38,6 @@ void FaultInjectingPlatform::FailNth(Op op, int n, bool fromThenOn) {
     Locked([&] { rules_[Index(op)] = Rule{n, fromThenOn, n > 0, false}; });
 }
 
-void FaultInjectingPlatform::FailWritePartially(int n, std::uint32_t bytesWritten) {
-    std::lock_guard<std::mutex> guard(lock_);
-    partialRule_ = Rule{n, false, n > 0, false};
-    partialBytes_ = bytesWritten;
-}
-
 void FaultInjectingPlatform::OverrideWait(int n, WaitResult result, bool fromThenOn) {
     std::lock_guard<std::mutex> guard(lock_);
     waitRule_ = Rule{n, fromThenOn, n > 0, false};
@@ -83,7 +77,6 @@ void FaultInjectingPlatform::Disarm() {
     rules_ = {};
     hookRules_ = {};
     hooks_ = {};
-    partialRule_ = {};
     waitRule_ = {};
     pathFilter_.clear();
 }
@@ -97,13 +90,6 @@ void FaultInjectingPlatform::SetUtcTime(const LogSystemTime& time) { Locked([&] 
 void FaultInjectingPlatform::SetLocalTime(const LogSystemTime& time) { Locked([&] { local_ = time; }); }
 
 void FaultInjectingPlatform::SetLanguage(std::uint16_t languageId) { Locked([&] { language_ = languageId; }); }
-
-void FaultInjectingPlatform::ClearOverrides() {
-    std::lock_guard<std::mutex> guard(lock_);
-    utc_.reset();
-    local_.reset();
-    language_.reset();
-}
 
 // True when this call is the one the rule fails.
 bool FaultInjectingPlatform::Step(Rule& rule) {
@@ -195,10 +181,6 @@ actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer
     std::uint32_t partialBytes = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (Filtered(path)) {
-            partial = Step(partialRule_);
-            partialBytes = partialBytes_;
-        }
         if (diskRoom_ >= 0 && exemptDepth == 0 && !v.fail) {
             if (diskRoom_ < count) {
                 partial = true;
@@ -211,7 +193,7 @@ actlog::Status FaultInjectingPlatform::Write(FileHandle file, const void* buffer
     }
     if (v.before) v.before();
     if (!v.fail && !partial) return inner_.Write(file, buffer, count, done);
-    // A crash may tear the write; a partial one writes its part. What they
+    // A crash may tear the write; a full disk takes what fits. What they
     // wrote stays; the result of writing it does not matter.
     std::uint32_t part = v.fail ? v.tornBytes : partialBytes;
     std::uint32_t wrote = 0;

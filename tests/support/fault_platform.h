@@ -69,9 +69,6 @@ public:
     // Fails the nth call of `op` from now (n counted from 1), or that call and
     // every later one.
     void FailNth(Op op, int n, bool fromThenOn = false);
-    // The nth write from now writes only `bytesWritten` bytes of its data
-    // (really, to the file) and then reports failure with that count.
-    void FailWritePartially(int n, std::uint32_t bytesWritten);
     // The nth wait from now (and every later one when `fromThenOn`) gives
     // `result`. Abandoned really takes the mutex first, as Windows hands an
     // abandoned mutex over; TimedOut and Failed do not touch it.
@@ -113,7 +110,6 @@ public:
     void SetUtcTime(const LogSystemTime& time);
     void SetLocalTime(const LogSystemTime& time);
     void SetLanguage(std::uint16_t languageId);
-    void ClearOverrides();  // the clock and the language come from the wrapped platform again
 
     // ---- Platform ----
     actlog::platform::FileHandle OpenFile(const char16_t* path, actlog::platform::Access access,
@@ -203,8 +199,6 @@ private:
     std::array<Rule, static_cast<std::size_t>(Op::Count)> rules_{};
     std::array<Rule, static_cast<std::size_t>(Op::Count)> hookRules_{};
     std::array<std::function<void()>, static_cast<std::size_t>(Op::Count)> hooks_{};
-    Rule partialRule_;
-    std::uint32_t partialBytes_ = 0;
     Rule waitRule_;
     actlog::platform::WaitResult waitResult_ = actlog::platform::WaitResult::Acquired;
     std::u16string pathFilter_;
