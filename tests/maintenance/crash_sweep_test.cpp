@@ -67,21 +67,6 @@ public:
         PruneLog(&date, W(u"vm"));
     }
 
-    // Messages as GetLog hands them out, oldest first; nullopt when it fails.
-    std::optional<std::vector<std::u16string>> Read() {
-        ActivityEntry* entries = nullptr;
-        std::uint32_t returned = 0;
-        std::uint32_t total = 0;
-        if (GetLog(0, 0xFFFFFFFFu, &entries, &returned, &total, W(u"vm")) != 0) return std::nullopt;
-        std::vector<std::u16string> messages;
-        for (std::uint32_t i = returned; i-- > 0;) {
-            std::u16string_view text(reinterpret_cast<const char16_t*>(entries[i].messageText));
-            messages.emplace_back(text.substr(text.find_first_not_of(u' ')));
-        }
-        FreeLog(entries);
-        return messages;
-    }
-
     // The owner's log, under whatever prefix a renaming gave it.
     fs::path OwnerLog() const {
         for (const std::string& name : testsupport::ListDir(sandbox.logs)) {
@@ -113,7 +98,7 @@ public:
             ASSERT_EQ(0, actlog::AppendActivityRecord(1, 0, u"after", u"vm"));
             told.push_back(u"after");
         }
-        std::optional<std::vector<std::u16string>> read = Read();
+        std::optional<std::vector<std::u16string>> read = LoggedMessages(W(u"vm"));
         ASSERT_TRUE(read.has_value());
         for (const std::u16string& message : *read) {
             EXPECT_EQ(1, std::count(read->begin(), read->end(), message)) << testsupport::Utf8(message);

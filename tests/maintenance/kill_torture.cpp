@@ -71,25 +71,6 @@ bool ParseId(const std::string& text, RecordId* id) {
     return std::sscanf(text.c_str(), "w%d.%ld-%ld%c", &id->writer, &id->generation, &id->n, &end) == 3;
 }
 
-// Every record of an owner's log, oldest first, as GetLog hands them out;
-// false when a page cannot be read.
-bool ReadAll(const LOG_WCHAR* owner, std::vector<std::string>* texts) {
-    std::vector<std::string> newestFirst;
-    for (std::uint32_t start = 0;; start += 500) {
-        ActivityEntry* entries = nullptr;
-        std::uint32_t returned = 0, total = 0;
-        if (GetLog(start, 500, &entries, &returned, &total, owner) != 0) return false;
-        for (std::uint32_t i = 0; i < returned; ++i) {
-            std::string text = Utf8(reinterpret_cast<const char16_t*>(entries[i].messageText));
-            newestFirst.push_back(text.substr(std::min(text.size(), text.find_first_not_of(' '))));
-        }
-        FreeLog(entries);
-        if (start + 500 >= total) break;
-    }
-    texts->assign(newestFirst.rbegin(), newestFirst.rend());
-    return true;
-}
-
 class KillTorture : public SandboxTest {
 protected:
     void Start(Role& role) {
@@ -196,15 +177,15 @@ TEST_F(KillTorture, NothingAcknowledgedIsLost) {
     int duplicates = 0, misordered = 0, foreign = 0, unreadable = 0;
     for (const char16_t* owner : {u"vm1", static_cast<const char16_t*>(nullptr)}) {
         ReIndexLog(owner != nullptr ? W(owner) : nullptr);
-        std::vector<std::string> texts;
-        if (!ReadAll(owner != nullptr ? W(owner) : nullptr, &texts)) {
+        std::optional<std::vector<std::u16string>> texts = LoggedMessages(owner != nullptr ? W(owner) : nullptr);
+        if (!texts) {
             ++unreadable;
             continue;
         }
         std::map<int, RecordId> last;  // per writer
-        for (const std::string& text : texts) {
+        for (const std::u16string& text : *texts) {
             RecordId id;
-            if (!ParseId(text, &id)) {
+            if (!ParseId(Utf8(text), &id)) {
                 ++foreign;
                 continue;
             }

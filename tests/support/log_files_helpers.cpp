@@ -1,5 +1,6 @@
 #include "support/log_files_helpers.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "files/log_files.h"
@@ -89,6 +90,20 @@ std::vector<std::u16string> Messages(const ActivityEntry* entries) {
     for (const ActivityEntry* e = entries; e != nullptr && e->timeText != nullptr; ++e) {
         messages.emplace_back(reinterpret_cast<const char16_t*>(e->messageText));
     }
+    return messages;
+}
+
+std::optional<std::vector<std::u16string>> LoggedMessages(const LOG_WCHAR* owner) {
+    std::vector<std::u16string> messages;
+    for (std::uint32_t start = 0;; start += 500) {
+        Page page;
+        if (GetLog(start, 500, &page.entries, &page.returned, &page.total, owner) != 0) return std::nullopt;
+        for (const std::u16string& text : Messages(page.entries)) {
+            messages.push_back(text.substr(std::min(text.size(), text.find_first_not_of(u' '))));
+        }
+        if (start + 500 >= page.total) break;
+    }
+    std::reverse(messages.begin(), messages.end());
     return messages;
 }
 

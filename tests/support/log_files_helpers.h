@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <future>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -63,6 +64,10 @@ struct Page {
 };
 // The messages of the entries handed out, up to the terminator.
 std::vector<std::u16string> Messages(const ActivityEntry* entries);
+// Every message of an owner's log (null: the machine's) as GetLog pages hand
+// them out, oldest first, without the blank each starts with; nullopt when a
+// page fails.
+std::optional<std::vector<std::u16string>> LoggedMessages(const LOG_WCHAR* owner);
 
 // Holds one of an owner's named mutexes on a thread of its own, as another
 // process would (a Windows mutex lets its owning thread take it again).
