@@ -18,10 +18,11 @@ static_assert(std::endian::native == std::endian::little, "index entries are rea
 // closed before this returns.
 constexpr Status kNoMutex = Status::Fail(Code::Busy, Op::LockMutex);
 
+// `owner` passed OwnerNameAllowed.
 Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     *index = {};
     *log = {};
-    LogMutex readMutex(kReadMutexBase, owner);
+    LogMutex readMutex(kReadMutexBase, CheckedOwner{owner});
     if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
     OwnerFiles files(owner);
