@@ -43,8 +43,9 @@ typedef struct LogSystemTime {
     uint16_t wMilliseconds;
 } LogSystemTime;
 
-/* One record handed out by GetLog / GetJobLog. timeText owns the record's
- * buffer; messageText points into it. The array ends with an all-zero entry. */
+/* One record handed out by GetLog / GetJobLog. timeText is the record's line,
+ * messageText points into it; both stay valid until FreeLog frees the array.
+ * The array ends with an all-zero entry. */
 typedef struct ActivityEntry {
     uint32_t severity;
     uint32_t jobNumber;

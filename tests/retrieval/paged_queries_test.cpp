@@ -100,6 +100,27 @@ TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {
     EXPECT_TRUE(Exists(Index()));
 }
 
+// 600 records of 4 KB: a page's texts span several blocks, and every
+// entry's text stays whole until FreeLog.
+TEST_F(PagedQueryTest, PageOfLongRecordsComesBackWhole) {
+    std::vector<std::u16string> lines, messages, jobMessages;
+    for (int k = 0; k < 600; ++k) {
+        std::string number = std::to_string(k);
+        std::u16string message = u" " + std::u16string(number.begin(), number.end()) +
+                                 std::u16string(2000, static_cast<char16_t>(u'a' + k % 26));
+        lines.push_back(Line(2, k % 3 == 0 ? 7u : 0u, message.substr(1), k % 60));
+        messages.insert(messages.begin(), message);
+        if (k % 3 != 0) jobMessages.insert(jobMessages.begin(), message);
+    }
+    WriteLogPair(Log(), Index(), lines);
+    Page page;
+    ASSERT_EQ(GetLog(0, 1000, &page.entries, &page.returned, &page.total, nullptr), 0);
+    EXPECT_EQ(Messages(page.entries), messages);
+    Page job;
+    ASSERT_EQ(GetJobLog(0, 0, 1000, &job.entries, &job.returned, &job.total, nullptr), 0);
+    EXPECT_EQ(Messages(job.entries), jobMessages);
+}
+
 #ifndef _WIN32
 // A sparse log just under 4 GiB: record 0 is the hole (zeros, then CR LF), the
 // nine real records lie past 2 GiB and end 16 bytes below 4 GiB. Every reader

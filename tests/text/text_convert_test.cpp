@@ -17,6 +17,8 @@ TEST(TextConvert, StrictConversionsBothWays) {
         {u"", ""},
         {u"a\u00fc\u20ac", "a\xC3\xBC\xE2\x82\xAC"},
         {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"ab\u00e9defg", "ab\xC3\xA9"
+                           "defg"},  // a run of four units that is not all ASCII
     };
     for (const auto& pair : pairs) {
         char utf8[16] = {'#'};
@@ -47,6 +49,10 @@ TEST(TextConvert, StrictConversionsBothWays) {
     std::size_t written = 0;
     EXPECT_FALSE(Utf8FromUtf16(u"abcd", small, sizeof small, &written)) << "no room for the terminator";
     EXPECT_TRUE(Utf8FromUtf16(u"abc", small, sizeof small, &written));
+    char eight[9];
+    EXPECT_FALSE(Utf8FromUtf16(u"abcdefgh", eight, 8, &written));
+    EXPECT_TRUE(Utf8FromUtf16(u"abcdefgh", eight, 9, &written));
+    EXPECT_EQ(std::string(eight), "abcdefgh");
 }
 
 TEST(TextConvert, CutConversionKeepsWholeCharacters) {

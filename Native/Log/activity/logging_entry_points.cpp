@@ -5,6 +5,7 @@
 
 #include "Log.h"
 #include "activity/record_append.h"
+#include "files/log_files.h"
 #include "files/record_line.h"
 #include "format/message_format.h"
 #include "frame/module.h"
@@ -22,11 +23,19 @@ using TemplateText = BoundedText<kTemplateChars>;
 // The result of an export whose message text is not in the message library.
 std::int32_t NoMessage() noexcept { return ExportResult(Status::Fail(Code::NoMessage, Op::LoadMessage)); }
 
-// Null when the name is empty, else the name as passed. An unreadable name is
-// passed on unread; the owner check refuses it.
-const char16_t* NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
-    if (owner == nullptr || !platform::Current().CanRead(owner, sizeof *owner)) return FromExport(owner);
-    return owner[0] == 0 ? nullptr : FromExport(owner);
+// An owner argument, and whether OwnerNameAllowed accepted it already.
+struct OwnerArg {
+    const char16_t* name;
+    bool checked;
+};
+
+// Null when the name is empty, else the name as passed. The name is probed
+// and checked once, here; an unreadable or refused name is passed on
+// unchecked, and the append refuses it.
+OwnerArg NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
+    const char16_t* name = FromExport(owner);
+    if (!OwnerNameAllowed(name)) return {name, false};
+    return {OwnerPresent(name) ? name : nullptr, true};
 }
 
 bool LoadMessageString(std::uint32_t id, char16_t* buffer, int size) noexcept {
@@ -72,7 +81,7 @@ Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t*
 
 enum class OnNoText { LogEmpty, Skip };
 
-int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* owner, std::uint32_t messageId,
+int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, OwnerArg owner, std::uint32_t messageId,
                  va_list args, const char16_t* function, OnNoText onNoText) noexcept {
     LineText message;
     switch (FormatMessageId(messageId, args, function, message)) {
@@ -82,7 +91,8 @@ int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, const char16_t
             break;
         case Formatted::Text: break;
     }
-    return AppendActivityRecord(severity, jobNumber, message.c_str(), owner);
+    return owner.checked ? AppendActivityRecordForCheckedOwner(severity, jobNumber, message.c_str(), owner.name)
+                         : AppendActivityRecord(severity, jobNumber, message.c_str(), owner.name);
 }
 
 // Loads the auto-update prefix and starts the record text with it and a blank.
@@ -127,7 +137,7 @@ extern "C" {
 LOG_API int32_t LogActivity(uint32_t severity, uint32_t messageId, ...) noexcept {
     va_list args;
     va_start(args, messageId);
-    int32_t result = actlog::LogFormatted(severity, 0, nullptr, messageId, args, u"LogActivity", OnNoText::LogEmpty);
+    int32_t result = actlog::LogFormatted(severity, 0, {nullptr, false}, messageId, args, u"LogActivity", OnNoText::LogEmpty);
     va_end(args);
     return result;
 }
@@ -136,7 +146,7 @@ LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t m
     va_list args;
     va_start(args, messageId);
     int32_t result =
-        actlog::LogFormatted(severity, jobNumber, nullptr, messageId, args, u"JobLogActivity", OnNoText::Skip);
+        actlog::LogFormatted(severity, jobNumber, {nullptr, false}, messageId, args, u"JobLogActivity", OnNoText::Skip);
     va_end(args);
     return result;
 }
@@ -144,7 +154,7 @@ LOG_API int32_t JobLogActivity(uint32_t severity, uint32_t jobNumber, uint32_t m
 LOG_API int32_t VMLogActivity(const LOG_WCHAR* owner, uint32_t severity, uint32_t messageId, ...) noexcept {
     va_list args;
     va_start(args, messageId);
-    int32_t result = actlog::LogFormatted(severity, 0, actlog::FromExport(owner), messageId, args, u"VMLogActivity",
+    int32_t result = actlog::LogFormatted(severity, 0, {actlog::FromExport(owner), false}, messageId, args, u"VMLogActivity",
                                           OnNoText::LogEmpty);
     va_end(args);
     return result;

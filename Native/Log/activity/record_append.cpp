@@ -128,10 +128,8 @@ Status AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     return result;
 }
 
-}  // namespace
-
-int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
-                         const char16_t* owner) noexcept {
+int Append(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message, const char16_t* owner,
+           bool ownerChecked) noexcept {
     if (message == nullptr) message = u"";
     const LogSystemTime now = platform::Current().SystemTimeUtc();
     LineText line;
@@ -139,7 +137,7 @@ int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const 
 
     Status result = Status::Fail(Code::Io, Op::LockMutex);  // an abandoned or failed wait
     {
-        LogMutex writeMutex(kWriteMutexBase, owner);
+        LogMutex writeMutex = ownerChecked ? LogMutex(kWriteMutexBase, CheckedOwner{owner}) : LogMutex(kWriteMutexBase, owner);
         if (!writeMutex.opened()) return ExportResult(writeMutex.status());
         if (writeMutex.Wait(platform::WaitTime::Infinite)) result = AppendLocked(line, owner);
     }
@@ -148,6 +146,18 @@ int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const 
     // journal does, so its failure is not the append's.
     if (result) SyncLogAdd(severity, jobNumber, &now, message, owner).Ignore();
     return ExportResult(result);
+}
+
+}  // namespace
+
+int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
+                         const char16_t* owner) noexcept {
+    return Append(severity, jobNumber, message, owner, false);
+}
+
+int AppendActivityRecordForCheckedOwner(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
+                                        const char16_t* owner) noexcept {
+    return Append(severity, jobNumber, message, owner, true);
 }
 
 }  // namespace actlog

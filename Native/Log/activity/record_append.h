@@ -12,5 +12,9 @@ namespace actlog {
 // the cause). Uses no heap.
 int AppendActivityRecord(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
                          const char16_t* owner) noexcept;
+// The same for an owner name that OwnerNameAllowed accepted already: the
+// write mutex opens without probing the name again.
+int AppendActivityRecordForCheckedOwner(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* message,
+                                        const char16_t* owner) noexcept;
 
 }  // namespace actlog

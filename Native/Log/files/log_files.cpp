@@ -122,6 +122,9 @@ platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* own
 LogMutex::LogMutex(const char16_t* baseName, const char16_t* owner) noexcept
     : handle_(OpenLogMutex(baseName, owner)) {}
 
+LogMutex::LogMutex(const char16_t* baseName, CheckedOwner owner) noexcept
+    : handle_(platform::Current().OpenNamedMutex(LogMutexName(baseName, owner.name).c_str())) {}
+
 LogMutex::~LogMutex() {
     if (!handle_.valid()) return;
     Release();

@@ -89,11 +89,18 @@ PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept;
 // cause, when the OS refuses it or the owner name is not allowed.
 platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept;
 
+// An owner name that OwnerNameAllowed accepted already: opening its mutex
+// does not probe the caller's memory again.
+struct CheckedOwner {
+    const char16_t* name;
+};
+
 // One named mutex for the length of a scope: opened on construction, released
 // (when held) and closed on destruction.
 class LogMutex {
 public:
     LogMutex(const char16_t* baseName, const char16_t* owner) noexcept;
+    LogMutex(const char16_t* baseName, CheckedOwner owner) noexcept;
     ~LogMutex();
     LogMutex(const LogMutex&) = delete;
     LogMutex& operator=(const LogMutex&) = delete;

@@ -396,8 +396,10 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     RestoreFromOld0(paths.log);
     // Backups are stale once no new pair is left to exchange.
     if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) return;
-    RemoveOlds(paths.index);
+    // The log's backups go first: an index backup outlives them, so that
+    // readers need look for that one only (RecoverIfLeftovers).
     RemoveOlds(paths.log);
+    RemoveOlds(paths.index);
 }
 
 bool RecoverUnderWrite(const char16_t* owner) noexcept {
@@ -432,10 +434,13 @@ void RepairTailIfIdle(const char16_t* owner) noexcept {
 
 void RecoverIfLeftovers(const char16_t* owner) noexcept {
     PairPaths paths(owner);
-    BackupName oldIndex, oldLog;
+    // A dead prune leaves its new log (created first) or the index's first
+    // backup: an exchange moves the index aside before the log, and the log's
+    // backups are removed before the index's. A main file missing otherwise
+    // fails the open, which recovers then.
+    BackupName oldIndex;
     NameOld(oldIndex, paths.index, u'0');
-    NameOld(oldLog, paths.log, u'0');
-    if (AnyMayExist({paths.newLog.c_str(), oldIndex.c_str(), oldLog.c_str()})) RecoverUnlocked(owner);
+    if (AnyMayExist({paths.newLog.c_str(), oldIndex.c_str()})) RecoverUnlocked(owner);
 }
 
 void RecoverUnlocked(const char16_t* owner) noexcept {

@@ -93,8 +93,8 @@ void RepairTailIfIdle(const char16_t* owner) noexcept;
 // With no mutex held (readers): recovers when the prune mutex is free.
 void RecoverUnlocked(const char16_t* owner) noexcept;
 
-// With no mutex held (readers): RecoverUnlocked when a new pair or a backup
-// of the main pair exists (a dead prune's, or one running now).
+// With no mutex held (readers): RecoverUnlocked when a new log or a backup
+// of the main index exists (a dead prune's, or one running now).
 void RecoverIfLeftovers(const char16_t* owner) noexcept;
 
 }  // namespace actlog

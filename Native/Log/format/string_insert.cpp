@@ -136,11 +136,11 @@ private:
     unsigned char high_ = 0xBF;
 #endif
 };
-// Walks the first `bytes` bytes of a string already checked readable as
-// UTF-16 units, calling emit(unit) until it gives false or `maxUnits` units
-// went out. Gives the units emitted.
+// Walks the first `bytes` bytes of an 8-bit string already checked readable
+// as UTF-16 units, calling emit(unit) until `maxUnits` units went out. Gives
+// the units emitted.
 template <typename Emit>
-std::size_t WalkUnits(const void* text, std::size_t bytes, bool wide, std::size_t maxUnits, Emit emit) noexcept {
+std::size_t WalkUnits(const void* text, std::size_t bytes, std::size_t maxUnits, Emit emit) noexcept {
     const unsigned char* p = static_cast<const unsigned char*>(text);
     std::size_t done = 0;
     auto counted = [&](char16_t unit) noexcept {
@@ -149,14 +149,6 @@ std::size_t WalkUnits(const void* text, std::size_t bytes, bool wide, std::size_
         emit(unit);
         return true;
     };
-    if (wide) {
-        for (std::size_t i = 0; i + sizeof(char16_t) <= bytes; i += sizeof(char16_t)) {
-            char16_t unit;
-            std::memcpy(&unit, p + i, sizeof unit);
-            if (!counted(unit)) break;
-        }
-        return done;
-    }
     NarrowDecoder decoder;
     bool open = true;
     for (std::size_t i = 0; i < bytes && open; ++i) open = decoder.Feed(p[i], counted);
@@ -211,19 +203,31 @@ bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, 
     std::size_t bytes = 0;
     if (!MeasureString(text, wide, maxUnits, &bytes)) return false;
 
-    std::size_t units = WalkUnits(text, bytes, wide, maxUnits, [](char16_t) noexcept {});
+    // A wide string measured within maxUnits is its units as they lie.
+    std::size_t units = wide ? bytes / sizeof(char16_t) : WalkUnits(text, bytes, maxUnits, [](char16_t) noexcept {});
     std::size_t pad = width > units ? width - units : 0;
     if (!conv.left) sink.PutRepeat(conv.zero ? u'0' : u' ', pad);
     char16_t block[64];
-    std::size_t filled = 0;
-    WalkUnits(text, bytes, wide, units, [&](char16_t unit) noexcept {
-        block[filled++] = unit;
-        if (filled == 64) {
-            sink.PutUnits(block, filled);
-            filled = 0;
+    if (wide) {
+        // Copied a block at a time: the caller's string need not be aligned.
+        const auto* from = static_cast<const unsigned char*>(text);
+        for (std::size_t done = 0; done < units;) {
+            std::size_t n = units - done < 64 ? units - done : 64;
+            std::memcpy(block, from + done * sizeof(char16_t), n * sizeof(char16_t));
+            sink.PutUnits(block, n);
+            done += n;
         }
-    });
-    sink.PutUnits(block, filled);
+    } else {
+        std::size_t filled = 0;
+        WalkUnits(text, bytes, units, [&](char16_t unit) noexcept {
+            block[filled++] = unit;
+            if (filled == 64) {
+                sink.PutUnits(block, filled);
+                filled = 0;
+            }
+        });
+        sink.PutUnits(block, filled);
+    }
     if (conv.left) sink.PutRepeat(u' ', pad);
     return true;
 }

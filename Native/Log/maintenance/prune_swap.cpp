@@ -71,8 +71,9 @@ int RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const ch
     // The old pair goes after the mutexes: deleting a large log takes a while.
     platform::Platform& os = platform::Current();
     // The prune has succeeded; a backup that stays is removed by recovery.
-    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str()).Ignore();
+    // The log's backup goes first: readers look for the index's (RecoverIfLeftovers).
     if (!backups.log.empty()) os.RemoveFile(backups.log.c_str()).Ignore();
+    if (!backups.index.empty()) os.RemoveFile(backups.index.c_str()).Ignore();
     return static_cast<int>(count);
 }
 

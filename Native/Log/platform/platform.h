@@ -31,9 +31,13 @@ inline constexpr bool kNarrowIsUtf8 = true;
 // A failed open gives an invalid handle that carries why it failed.
 struct [[nodiscard]] FileHandle {
     static constexpr std::intptr_t kInvalid = -1;
+    static constexpr std::uint64_t kNoSize = ~std::uint64_t{0};
     std::intptr_t value = kInvalid;
     Status status;
-    static FileHandle Failed(Status why) noexcept { return FileHandle{kInvalid, why}; }
+    // The file's size when it was opened, where the open learnt it at no
+    // extra cost; kNoSize otherwise (FileSize asks the OS).
+    std::uint64_t sizeAtOpen = kNoSize;
+    static FileHandle Failed(Status why) noexcept { return FileHandle{kInvalid, why, kNoSize}; }
     bool valid() const noexcept { return value != kInvalid; }
 };
 // A mutex that could not be opened carries why.

@@ -1,5 +1,6 @@
 #include "retrieval/paged_queries.h"
 
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -8,6 +9,10 @@
 #include "retrieval/read_snapshot.h"
 #include "retrieval/record_walk.h"
 #include "text/export_text.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace actlog {
 namespace {
@@ -21,11 +26,32 @@ constexpr std::size_t kJobFieldOffset = 15;
 
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
-// The first `c` in `text` before its terminator. Four characters at a time
-// while none of them is `c` or NUL (a lane of a 64-bit word is zero exactly
-// when (x - 0x0001...) & ~x has its top bit), in aligned words: the word that
-// holds the terminator may reach past it, into the padding a RecordWalk
-// buffer has there.
+#if defined(__SSE2__)
+// The first `c` (not NUL) in `text` before its terminator, eight characters at
+// a time: one unaligned block from the text's start, then aligned blocks. A
+// block may reach up to 14 bytes past the terminator, into the padding a
+// RecordWalk buffer has there.
+char16_t* FindChar(char16_t* text, char16_t c) noexcept {
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+    const __m128i zero = _mm_setzero_si128();
+    auto hits = [&](__m128i x) {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(x, wanted), _mm_cmpeq_epi16(x, zero))));
+    };
+    char* at = reinterpret_cast<char*>(text);
+    unsigned found = hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+    if (found == 0) {
+        at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(at) + 16) & ~std::uintptr_t{15});
+        while ((found = hits(_mm_load_si128(reinterpret_cast<const __m128i*>(at)))) == 0) at += 16;
+    }
+    auto* hit = reinterpret_cast<char16_t*>(at + std::countr_zero(found));
+    return *hit == c ? hit : nullptr;
+}
+#else
+// The first `c` (not NUL) in `text` before its terminator. Four characters at
+// a time while none of them is `c` or NUL (a lane of a 64-bit word is zero
+// exactly when (x - 0x0001...) & ~x has its top bit), in aligned words: the
+// word that holds the terminator may reach past it, into the padding a
+// RecordWalk buffer has there.
 char16_t* FindChar(char16_t* text, char16_t c) noexcept {
     constexpr std::uint64_t kOnes = 0x0001000100010001ull;
     constexpr std::uint64_t kTops = 0x8000800080008000ull;
@@ -47,6 +73,7 @@ char16_t* FindChar(char16_t* text, char16_t c) noexcept {
         if (*text == 0) return nullptr;
     }
 }
+#endif
 
 // Severity from the first label found in `text`; an empty label is found in
 // every text, so without a message library every record reads as severity 2.
@@ -80,12 +107,58 @@ bool Grow(ActivityEntry** entries, std::uint32_t* slots, std::uint32_t limit) no
     return true;
 }
 
-// A record's line in a buffer of its own (platform Allocate), as an entry holds it.
-char16_t* KeepLine(const RecordText& record) noexcept {
-    void* line = platform::Current().Allocate(record.bytes);
-    if (line != nullptr) std::memcpy(line, record.text, record.bytes);
-    return static_cast<char16_t*>(line);
-}
+// The lines an array's entries point to, copied one after another into chunks
+// of platform memory. The first chunk begins right before the first entry's
+// text, and each chunk leads to the next: FreeEntries finds them all from
+// entries[0].timeText, so a page costs one allocation instead of one a record.
+class LineChunks {
+public:
+    struct Header {
+        Header* next;
+        std::uint64_t unused;  // keeps the texts 16-byte aligned
+    };
+    static constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
+
+    // Copies the record's line; `expected`: how many lines, this one included,
+    // are likely to follow it (sizes a new chunk). Null when out of memory.
+    char16_t* Keep(const RecordText& record, std::uint32_t expected) noexcept {
+        std::size_t bytes = RoundUp(record.bytes);
+        if (last_ == nullptr || capacity_ - used_ < bytes) {
+            std::uint64_t wanted = std::uint64_t{bytes} * expected;
+            if (wanted > kMaxChunk) wanted = kMaxChunk;
+            if (wanted < bytes) wanted = bytes;
+            auto* chunk = static_cast<Header*>(platform::Current().Allocate(sizeof(Header) + wanted));
+            if (chunk == nullptr) return nullptr;
+            chunk->next = nullptr;
+            if (last_ != nullptr) last_->next = chunk;
+            last_ = chunk;
+            capacity_ = static_cast<std::size_t>(wanted);
+            used_ = 0;
+        }
+        char* line = reinterpret_cast<char*>(last_ + 1) + used_;
+        std::memcpy(line, record.text, record.bytes);
+        used_ += bytes;
+        return reinterpret_cast<char16_t*>(line);
+    }
+
+    // Frees the chunks behind an array whose first text is `first` (null: none).
+    static void FreeFrom(void* first) noexcept {
+        if (first == nullptr) return;
+        Header* chunk = static_cast<Header*>(first) - 1;
+        while (chunk != nullptr) {
+            Header* next = chunk->next;
+            platform::Current().Free(chunk);
+            chunk = next;
+        }
+    }
+
+private:
+    static std::size_t RoundUp(std::size_t bytes) noexcept { return (bytes + 15) & ~std::size_t{15}; }
+
+    Header* last_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t used_ = 0;
+};
 
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
     entry.severity = parts.severity;
@@ -135,9 +208,7 @@ std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept 
     }
     for (const SeverityMemo::Slot& slot : memo->slots) {
         if (slot.key != key) continue;
-        std::size_t i = 0;
-        while (i < chars && part[i] == slot.part[i]) ++i;
-        if (i == chars) return slot.severity;
+        if (std::memcmp(part.data(), slot.part, chars * 2) == 0) return slot.severity;
     }
     SeverityMemo::Slot& slot = memo->slots[memo->next];
     memo->next = (memo->next + 1) % SeverityMemo::kSlots;
@@ -186,6 +257,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     // but the walk goes on with the next older one.
     RecordWalk walk(snapshot, n - start, false);
     SeverityMemo memo;
+    LineChunks lines;
     std::uint32_t filled = 0;
     while (filled < slots) {
         RecordText record;
@@ -194,7 +266,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
         if (record.text == nullptr) break;
         RecordParts parts;
         if (!SplitRecordLine(record.text, parts, &memo)) continue;
-        char16_t* line = KeepLine(record);
+        char16_t* line = lines.Keep(record, slots - filled);
         if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
         parts.messageText = line + (parts.messageText - record.text);
         parts.timeText = line;
@@ -216,6 +288,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     *entries = AllocateEntries(slots);
     if (*entries == nullptr) return ExportResult(kNoMemory);
 
+    LineChunks lines;
     std::uint32_t filled = 0;
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every
@@ -234,7 +307,9 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
         if (filled == slots && !Grow(entries, &slots, limit)) {
             return Fail(snapshot, ReadResult::Failed, entries, returned);
         }
-        char16_t* line = KeepLine(record);
+        // Matches are likely rare: a new chunk is sized for a few of them.
+        std::uint32_t expected = limit - filled < 16 ? limit - filled : 16;
+        char16_t* line = lines.Keep(record, expected);
         if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
         dash = line + (dash - record.text);
         colon = line + (colon - record.text);
@@ -255,9 +330,8 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
 
 void FreeEntries(ActivityEntry* entries) noexcept {
     if (entries == nullptr) return;
-    platform::Platform& os = platform::Current();
-    for (ActivityEntry* entry = entries; entry->timeText != nullptr; ++entry) os.Free(entry->timeText);
-    os.Free(entries);
+    LineChunks::FreeFrom(entries[0].timeText);
+    platform::Current().Free(entries);
 }
 
 }  // namespace actlog

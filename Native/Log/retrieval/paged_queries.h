@@ -33,7 +33,7 @@ struct SeverityMemo {
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity
 // label is looked for only in the label part). False when the line has no "-",
 // or no ":" after it: such a record is dropped, not a failure.
-// `line` is a RecordWalk's (it is scanned a 64-bit word at a time).
+// `line` is a RecordWalk's (it is scanned 16 bytes at a time).
 bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
 
 // The queries behind the exports GetLog, GetJobLog and FreeLog.

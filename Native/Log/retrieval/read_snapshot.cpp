@@ -18,10 +18,11 @@ static_assert(std::endian::native == std::endian::little, "index entries are rea
 // closed before this returns.
 constexpr Status kNoMutex = Status::Fail(Code::Busy, Op::LockMutex);
 
+// `owner` passed OwnerNameAllowed.
 Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
     *index = {};
     *log = {};
-    LogMutex readMutex(kReadMutexBase, owner);
+    LogMutex readMutex(kReadMutexBase, CheckedOwner{owner});
     if (!readMutex.opened() || !readMutex.Wait(platform::WaitTime::Infinite)) return kNoMutex;
 
     OwnerFiles files(owner);
@@ -53,6 +54,15 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
     return log->status;
 }
 
+// The size a read-only open learnt, or else the OS's answer now.
+bool SizeOf(platform::FileHandle file, std::uint64_t* size) noexcept {
+    if (file.sizeAtOpen != platform::FileHandle::kNoSize) {
+        *size = file.sizeAtOpen;
+        return true;
+    }
+    return static_cast<bool>(platform::Current().FileSize(file, size));
+}
+
 // Whether the log ends at the index's last entry (or holds no more than a
 // byte-order mark when the index is empty); a damaged index counts as
 // matching, for the reader's own checks to find. *taken: the index size, when read.
@@ -61,9 +71,9 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint
     std::uint64_t indexSize = 0;
     std::uint64_t logSize = 0;
     *taken = kSizeUnknown;
-    if (!os.FileSize(index, &indexSize)) return true;
+    if (!SizeOf(index, &indexSize)) return true;
     *taken = indexSize;
-    if (!os.FileSize(log, &logSize) || indexSize % 4 != 0) return true;
+    if (!SizeOf(log, &logSize) || indexSize % 4 != 0) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
     std::uint32_t done = 0;
@@ -98,7 +108,7 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
 
 ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes, std::uint64_t known) noexcept {
     std::uint64_t size = known;
-    if (size == kSizeUnknown && !platform::Current().FileSize(index, &size)) return ReadResult::Failed;
+    if (size == kSizeUnknown && !SizeOf(index, &size)) return ReadResult::Failed;
     // An index of 4 GiB or more lies outside the format (32-bit offsets).
     if (size > 0xFFFFFFFFu || size % 4 != 0) return ReadResult::Damaged;
     *bytes = static_cast<std::uint32_t>(size);

@@ -36,8 +36,8 @@ RecordWalk::~RecordWalk() {
 }
 
 // Every buffer ends in this many zero bytes past what was read into it, so that
-// a reader may scan a line a 64-bit word at a time up to its terminator.
-constexpr std::uint32_t kPadBytes = 8;
+// a reader may scan a line 16 bytes at a time up to its terminator.
+constexpr std::uint32_t kPadBytes = 16;
 
 bool RecordWalk::Reserve(unsigned char** buffer, std::uint32_t* capacity, std::uint32_t bytes) noexcept {
     if (*capacity >= bytes) return true;

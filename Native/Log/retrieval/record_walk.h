@@ -11,7 +11,7 @@ namespace actlog {
 
 // One record in the walk's own buffer, valid until the next call: its line
 // with the carriage return of the line end turned into the terminator. At
-// least 8 readable bytes follow the terminator.
+// least 16 readable bytes follow the terminator.
 struct RecordText {
     char16_t* text = nullptr;  // null once the oldest record is passed
     // The bytes a copy must take: the record's length, or, for a record longer

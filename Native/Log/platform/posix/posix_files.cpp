@@ -93,7 +93,9 @@ FileHandle PosixPlatform::OpenFile(const char16_t* path, Access access, Disposit
         }
         if (truncate && ::ftruncate(fd, 0) != 0) return Abandon(fd, LastOsError(Op::Truncate));
     }
-    return FileHandle{fd, Status::Ok()};
+    // A read-only open has the size from its directory check.
+    std::uint64_t size = access == Access::Read ? static_cast<std::uint64_t>(info.st_size) : FileHandle::kNoSize;
+    return FileHandle{fd, Status::Ok(), size};
 }
 
 Status PosixPlatform::FileSize(FileHandle file, std::uint64_t* size) {

@@ -32,7 +32,7 @@ FileHandle Win32Platform::OpenFile(const char16_t* path, Access access, Disposit
     HANDLE handle = ::CreateFileW(Wide(path), desired, shareMode, nullptr, creation,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return FileHandle::Failed(LastOsError(Op::Open));
-    return FileHandle{FromHandle(handle), Status::Ok()};
+    return FileHandle{FromHandle(handle), Status::Ok(), FileHandle::kNoSize};
 }
 
 Status Win32Platform::FileSize(FileHandle file, std::uint64_t* size) {
