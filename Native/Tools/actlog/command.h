@@ -24,12 +24,9 @@ struct CommandRegistration {
     explicit CommandRegistration(const Command& command);
 };
 
-// Reports a failed export as "actlog: <Export> failed (result <r>)" plus an
-// optional hint on standard error; gives kFailure.
-int ReportFailure(std::string_view exportName, std::int64_t result, std::string_view hint = {});
-// For an export that sets the last-error value when it fails (call
-// ClearLastError before it): "actlog: <Export> failed (result <r>): <subject>:
-// <the OS text of the cause>"; gives kFailure.
+// Reports a failed export, which left its cause as the last-error value, on
+// standard error: "actlog: <Export> failed (result <r>): <subject>: <the OS
+// text of the cause>"; gives kFailure.
 int ReportCause(std::string_view exportName, std::int64_t result, std::string_view subject);
 
 // Prints the usage text of a command (for --help).

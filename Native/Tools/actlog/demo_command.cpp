@@ -61,9 +61,9 @@ struct SyncDeleter {
 
 void Section(const std::string& title) { Print("\n== " + title + "\n"); }
 
-// Reports a failed export and gives false, for the steps below.
-bool Failed(std::string_view exportName, int32_t result, std::string_view hint = {}) {
-    ReportFailure(exportName, result, hint);
+// Reports a failed export with the cause it left and gives false, for the steps below.
+bool Failed(std::string_view exportName, int32_t result, std::string_view subject) {
+    ReportCause(exportName, result, subject);
     return false;
 }
 
@@ -238,7 +238,7 @@ bool RunWriters(const Settings& settings, std::array<OwnerTally, kOwners.size()>
                 pruneNote = "pruned " + std::string(kOwners[kPrunedOwner]) + (running ? " while writers ran" : "") +
                             ": " + std::to_string(result) + " records before " + TimeText(cutoff) + " UTC removed\n";
             } else if (++pruneFailures == 20) {
-                ReportFailure("PruneLog", result, "gave up pruning");
+                ReportCause("PruneLog", result, "gave up pruning the log of " + DisplayOwner(kOwners[kPrunedOwner]));
                 pruned = true;
             }
         }
@@ -310,7 +310,7 @@ bool PageThrough(std::array<OwnerTally, kOwners.size()>& tally) {
 
 bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLines) {
     int32_t result = SwitchSyncLog4Trans();
-    if (result != 0) return Failed("SwitchSyncLog4Trans", result);
+    if (result != 0) return Failed("SwitchSyncLog4Trans", result, "hand-over of the sync journal");
     uint64_t other = 0;
     result = ReadJournal(GetNextSyncLogs, [&](const SyncLogEntry& entry) {
         if (entry.ownerName == nullptr) {
@@ -321,7 +321,7 @@ bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLine
         if (slot < kOwners.size()) ++tally[slot].handedOver;
         else ++other;
     });
-    if (result < 0) return Failed("GetNextSyncLogs", result);
+    if (result < 0) return Failed("GetNextSyncLogs", result, "hand-over journal");
     const std::string path = JournalPath(GetLogSyncFileTransName);
     RemoveFile(path);
     const std::string shown = PathText(PathFromText(path).lexically_normal());
@@ -335,7 +335,7 @@ bool HandOver(std::array<OwnerTally, kOwners.size()>& tally, uint64_t& pruneLine
 
 bool Resynchronise(std::array<OwnerTally, kOwners.size()>& tally) {
     int32_t result = MergeAllActiveLog2LogTransFull();
-    if (result != 0) return Failed("MergeAllActiveLog2LogTransFull", result);
+    if (result != 0) return Failed("MergeAllActiveLog2LogTransFull", result, "full journal");
     const std::string path = JournalPath(GetLogSyncFileTransNameFull);
     uint64_t lines = 0;
     result = ReadJournal(GetNextSyncLogsFull, [&](const SyncLogEntry& entry) {
@@ -343,7 +343,7 @@ bool Resynchronise(std::array<OwnerTally, kOwners.size()>& tally) {
         std::size_t slot = OwnerSlot(Narrow(entry.ownerName));
         if (slot < kOwners.size()) ++tally[slot].fullJournal;
     });
-    if (result < 0) return Failed("GetNextSyncLogsFull", result);
+    if (result < 0) return Failed("GetNextSyncLogsFull", result, "full journal");
     Print("full journal " + PathText(PathFromText(path).lexically_normal()) + ": " + std::to_string(lines) +
           " lines\n");
     return true;
@@ -399,8 +399,7 @@ int Run(const std::vector<std::string>& args) {
     for (std::size_t k = 0; k < kOwners.size(); ++k) {
         std::optional<uint32_t> count = RecordCount(k);
         if (!count && FileSize(OwnerLog(LogsDirectory(), kOwners[k]).log)) {
-            return ReportFailure("GetLog", -1,
-                                 DisplayOwner(kOwners[k]) + " has a log that cannot be read; see `actlog verify --all`");
+            return ReportCause("GetLog", -1, "log of " + DisplayOwner(kOwners[k]) + " (`actlog verify --all` tells more)");
         }
         tally[k].before = count.value_or(0);
     }

@@ -66,16 +66,11 @@ const std::vector<Command>& Commands() { return Registry(); }
 
 CommandRegistration::CommandRegistration(const Command& command) { Registry().push_back(command); }
 
-int ReportFailure(std::string_view exportName, std::int64_t result, std::string_view hint) {
-    std::string text = "actlog: " + std::string(exportName) + " failed (result " + std::to_string(result) + ")";
-    if (!hint.empty()) text += ": " + std::string(hint);
-    PrintError(text + "\n");
-    return kFailure;
-}
-
 int ReportCause(std::string_view exportName, std::int64_t result, std::string_view subject) {
     std::string cause = LastErrorText();  // first: nothing may overwrite it
-    return ReportFailure(exportName, result, std::string(subject) + ": " + (cause.empty() ? "cause unknown" : cause));
+    PrintError("actlog: " + std::string(exportName) + " failed (result " + std::to_string(result) + "): " +
+               std::string(subject) + ": " + (cause.empty() ? "cause unknown" : cause) + "\n");
+    return kFailure;
 }
 
 int PrintUsage(const char* usage) {

@@ -95,7 +95,7 @@ int Follow(const Query& query, const Printer& printer, uint32_t lastTotal, uint3
         Page page = query.Fetch(0, kFollowPage);
         if (page.result != 0) {
             // A log that is being created, or whose index is being rebuilt, comes back later.
-            if (!warned) ReportFailure(query.ExportName(), page.result, "still watching");
+            if (!warned) ReportCause(query.ExportName(), page.result, "still watching");
             warned = true;
             continue;
         }
