@@ -62,8 +62,7 @@ public:
     void Append(const std::u16string& text) {
         if (actlog::AppendActivityRecord(1, 0, text.c_str(), u"vm") == 0) told.push_back(text);
     }
-    void Prune() {
-        LogSystemTime date = kCut;
+    void Prune(LogSystemTime date = kCut) {
         PruneLog(&date, W(u"vm"));
     }
 
@@ -172,6 +171,8 @@ const Scenario kScenarios[] = {
          t.Append(u"new2");
      }},
     {"recovery of a dead prune's new pair", PruneStoppedAfterFronts, [](CrashSweepTest& t) { t.Append(u"new"); }},
+    // Nothing survives: the new pair starts empty.
+    {"prune of every record", [](CrashSweepTest& t) { t.mayGo = t.told; }, [](CrashSweepTest& t) { t.Prune(kNow); }},
     {"prune with appends while it fills", [](CrashSweepTest&) {},
      [](CrashSweepTest& t) {
          t.faults.FailOnlyPaths(u".activity.log.new");
