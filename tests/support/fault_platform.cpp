@@ -328,6 +328,11 @@ std::size_t FaultInjectingPlatform::NarrowFromWide(const char16_t* text, char* o
     return inner_.NarrowFromWide(text, out, capacity);
 }
 
+std::size_t FaultInjectingPlatform::WideFromNarrow(const char* bytes, std::size_t count, char16_t* out,
+                                                  std::size_t capacity) {
+    return inner_.WideFromNarrow(bytes, count, out, capacity);
+}
+
 // ---- installation ----
 
 ScopedPlatform::ScopedPlatform(Platform& platform) : previous_(&Current()) { Install(&platform); }

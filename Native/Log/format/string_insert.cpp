@@ -6,10 +6,6 @@
 #include "format/printf_conversion.h"
 #include "platform/platform.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace actlog::format {
 namespace {
 
@@ -56,7 +52,7 @@ public:
             lead_ = 0;
             return Convert(pair, 2, emit);
         }
-        if (IsDBCSLeadByte(byte)) {
+        if (platform::Current().NarrowLeadByte(byte)) {
             lead_ = byte;
             return true;
         }
@@ -108,10 +104,10 @@ private:
 #ifdef _WIN32
     template <typename Emit>
     static bool Convert(const char* bytes, int count, Emit& emit) noexcept {
-        wchar_t units[4];
-        int n = MultiByteToWideChar(CP_ACP, 0, bytes, count, units, 4);
-        for (int i = 0; i < n; ++i) {
-            if (!emit(static_cast<char16_t>(units[i]))) return false;
+        char16_t units[4];
+        std::size_t n = platform::Current().WideFromNarrow(bytes, static_cast<std::size_t>(count), units, 4);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!emit(units[i])) return false;
         }
         return true;
     }
@@ -234,9 +230,9 @@ bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, 
 char16_t WidenByte(unsigned char byte) noexcept {
 #ifdef _WIN32
     char single = static_cast<char>(byte);
-    wchar_t unit = 0;
-    if (MultiByteToWideChar(CP_ACP, 0, &single, 1, &unit, 1) != 1) return u'?';
-    return static_cast<char16_t>(unit);
+    char16_t unit = 0;
+    if (platform::Current().WideFromNarrow(&single, 1, &unit, 1) != 1) return u'?';
+    return unit;
 #else
     return byte < 0x80 ? static_cast<char16_t>(byte) : char16_t(0xFFFD);
 #endif

@@ -84,4 +84,17 @@ std::size_t Platform::NarrowFromWide(const char16_t* text, char* out, std::size_
     return text::Utf8FromUtf16Cut(std::u16string_view(text != nullptr ? text : u""), out, capacity);
 }
 
+bool Platform::NarrowLeadByte(unsigned char) { return false; }
+
+std::size_t Platform::WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) {
+    // The converter terminates its output: one unit more, kept aside.
+    char16_t converted[16];
+    std::size_t written = 0;
+    if (capacity > 15 || !text::Utf16FromUtf8(std::string_view(bytes, count), converted, capacity + 1, &written)) {
+        return 0;
+    }
+    for (std::size_t i = 0; i < written; ++i) out[i] = converted[i];
+    return written;
+}
+
 }  // namespace actlog::platform

@@ -54,6 +54,8 @@ public:
     bool CanRead(const void* address, std::size_t bytes) override;
 
     std::size_t NarrowFromWide(const char16_t* text, char* out, std::size_t capacity) override;
+    std::size_t WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) override;
+    bool NarrowLeadByte(unsigned char byte) override;
 };
 
 }  // namespace actlog::platform::win32

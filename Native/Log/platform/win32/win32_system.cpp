@@ -108,6 +108,14 @@ bool Win32Platform::CanRead(const void* address, std::size_t bytes) {
     return true;
 }
 
+bool Win32Platform::NarrowLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+std::size_t Win32Platform::WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) {
+    if (count == 0 || count > 0x7FFFFFFF || capacity > 0x7FFFFFFF) return 0;
+    int n = ::MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), Wide(out), static_cast<int>(capacity));
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 std::size_t Win32Platform::NarrowFromWide(const char16_t* text, char* out, std::size_t capacity) {
     if (out == nullptr || capacity == 0) return 0;
     out[0] = 0;
