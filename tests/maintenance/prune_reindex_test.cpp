@@ -129,8 +129,8 @@ TEST_F(PruneReindexTest, ScannerFindsRecordEndsAcrossPasses) {
         ASSERT_TRUE(out.valid() && in.valid());
         {
             actlog::IndexScanner scanner(out);
-            ASSERT_TRUE(scanner.Scan(in, split, false));
-            ASSERT_TRUE(scanner.Scan(in, size, true));
+            ASSERT_TRUE(scanner.Scan(in, split, actlog::ScanEnd::MoreMayFollow));
+            ASSERT_TRUE(scanner.Scan(in, size, actlog::ScanEnd::Final));
             ASSERT_TRUE(scanner.Flush());
         }
         os::Current().CloseFile(out);

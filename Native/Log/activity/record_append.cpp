@@ -19,15 +19,12 @@ using platform::Disposition;
 
 constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 
-// What a damaged tail (an entry past the log's end) does to the append.
-enum class OnDamagedTail { ReindexWhole, Fail };
-
 // Appends the record to a pair whose files are open: the tail is checked and
 // repaired first, the record and its entry are written where the tail ends,
 // and a write that fails is cut back, so a failed append leaves nothing.
-Status AppendToPair(PairEnds& pair, const LineText& line, OnDamagedTail onDamaged) noexcept {
+Status AppendToPair(PairEnds& pair, const LineText& line, OnDamage onDamaged) noexcept {
     TailState tail = RepairTail(pair);
-    if (tail == TailState::Damaged && onDamaged == OnDamagedTail::ReindexWhole) {
+    if (tail == TailState::Damaged && onDamaged == OnDamage::Reindex) {
         tail = ReindexWhole(pair) ? TailState::Sound : TailState::Failed;
     }
     if (tail == TailState::Damaged) return Status::Fail(Code::Damaged, Op::CheckIndex);
@@ -74,7 +71,7 @@ Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& 
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) return index.status();
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, OnDamagedTail::Fail);
+    return AppendToPair(pair, line, OnDamage::Fail);
 }
 
 // `log` is the main log when it is open already.
@@ -96,7 +93,7 @@ Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& l
         if (!index.valid()) return index.status();
     }
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, OnDamagedTail::ReindexWhole);
+    return AppendToPair(pair, line, OnDamage::Reindex);
 }
 
 // The file work of one append; the caller holds the owner's write mutex.

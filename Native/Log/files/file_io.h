@@ -74,11 +74,13 @@ private:
 };
 
 // Size of an open file, limited to the 32 bits of the activity formats.
-inline bool FileSize32(platform::FileHandle file, std::uint32_t* size) noexcept {
+inline Status FileSize32(platform::FileHandle file, std::uint32_t* size) noexcept {
     std::uint64_t whole = 0;
-    if (!platform::Current().FileSize(file, &whole) || whole > 0xFFFFFFFEu) return false;
+    Status sized = platform::Current().FileSize(file, &whole);
+    if (!sized) return sized;
+    if (whole > 0xFFFFFFFEu) return Status::Fail(Code::Damaged, Op::Size);
     *size = static_cast<std::uint32_t>(whole);
-    return true;
+    return sized;
 }
 
 inline Status SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
@@ -89,9 +91,11 @@ inline Status SeekTo(platform::FileHandle file, std::uint64_t offset) noexcept {
 }
 
 // Reads exactly `count` bytes at `offset`; a file that ends first fails.
-inline bool ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
+inline Status ReadAt(platform::FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) noexcept {
     std::uint32_t done = 0;
-    return platform::Current().ReadAt(file, offset, buffer, count, &done) && done == count;
+    Status read = platform::Current().ReadAt(file, offset, buffer, count, &done);
+    if (read && done != count) return Status::Fail(Code::Damaged, Op::Read);
+    return read;
 }
 
 // Writes all `count` bytes at the file position (the platform's Write fails a
@@ -102,10 +106,12 @@ inline Status WriteAll(platform::FileHandle file, const void* buffer, std::uint3
 }
 
 // Writes exactly `count` bytes at `offset`.
-inline bool WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
-                    std::uint32_t count) noexcept {
+inline Status WriteAt(platform::FileHandle file, std::uint64_t offset, const void* buffer,
+                      std::uint32_t count) noexcept {
     std::uint32_t done = 0;
-    return platform::Current().WriteAt(file, offset, buffer, count, &done) && done == count;
+    Status written = platform::Current().WriteAt(file, offset, buffer, count, &done);
+    if (written && done != count) return Status::Fail(Code::NoSpace, Op::Write);
+    return written;
 }
 
 // Opens a UTF-16 text file for appending at its end: seeks there and writes

@@ -77,16 +77,16 @@ void ReindexMain(const PairPaths& paths) noexcept {
     ReindexWhole(pair);
 }
 
-// Opens a pair for reading and writing and repairs its tail; `reindex`
+// Opens a pair for reading and writing and repairs its tail; OnDamage::Reindex
 // rebuilds a damaged index instead of giving up.
-bool OpenRepaired(const PathText& log, const PathText& index, bool reindex, ScopedFile* logFile,
+bool OpenRepaired(const PathText& log, const PathText& index, OnDamage onDamage, ScopedFile* logFile,
                   ScopedFile* indexFile, PairEnds* ends) noexcept {
     *logFile = ScopedFile::Open(log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     *indexFile = ScopedFile::Open(index.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!logFile->valid() || !indexFile->valid()) return false;
     *ends = PairEnds{logFile->get(), indexFile->get()};
     TailState state = RepairTail(*ends);
-    if (state == TailState::Damaged && reindex) return ReindexWhole(*ends);
+    if (state == TailState::Damaged && onDamage == OnDamage::Reindex) return ReindexWhole(*ends);
     return state == TailState::Sound;
 }
 
@@ -186,7 +186,7 @@ void FinishPrune(const PairPaths& paths) noexcept {
     {
         ScopedFile log, index;
         PairEnds ends;
-        if (!OpenRepaired(paths.newLog, paths.newIndex, false, &log, &index, &ends)) return;
+        if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, &log, &index, &ends)) return;
         if (!ReadFront(ends, &front)) return;
     }
     if (!front.filled) {
@@ -322,12 +322,12 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
     {
         ScopedFile newLog, newIndex;
         PairEnds from;
-        if (!OpenRepaired(paths.newLog, paths.newIndex, false, &newLog, &newIndex, &from)) return false;
+        if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, &newLog, &newIndex, &from)) return false;
         std::uint32_t start = surviving;
         if (start == 0 && !FirstRecordStart(from.log, from.logEnd, &start)) return false;
         ScopedFile log, index;
         PairEnds to;
-        bool indexed = OpenRepaired(paths.log, paths.index, true, &log, &index, &to);
+        bool indexed = OpenRepaired(paths.log, paths.index, OnDamage::Reindex, &log, &index, &to);
         if (!indexed) {
             // No usable main index: the records still go to the log, where a
             // rebuild finds them.
@@ -429,7 +429,7 @@ void RepairTailIfIdle(const char16_t* owner) noexcept {
     PairPaths paths(owner);
     ScopedFile log, index;
     PairEnds ends;
-    OpenRepaired(paths.log, paths.index, false, &log, &index, &ends);
+    OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &ends);
 }
 
 void RecoverIfLeftovers(const char16_t* owner) noexcept {

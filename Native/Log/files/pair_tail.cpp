@@ -42,7 +42,7 @@ bool IndexRecords(PairEnds& pair, std::uint32_t from, std::uint32_t size) noexce
     EntryWriter entries(pair);
     std::uint32_t lastEnd = from;
     std::uint32_t pos = from;
-    bool ok = ForEachRecordEnd(pair.log, &pos, size, true, buffer, kScanBytes, [&](std::uint32_t end) {
+    bool ok = ForEachRecordEnd(pair.log, &pos, size, ScanEnd::Final, buffer, kScanBytes, [&](std::uint32_t end) {
         lastEnd = end;
         return entries.Add(end);
     });

@@ -33,16 +33,22 @@ TailState RepairTail(PairEnds& pair) noexcept;
 // Empties the index and gives it one entry per record of the log.
 bool ReindexWhole(PairEnds& pair) noexcept;
 
+// What a damaged tail (an entry past the log's end) does to the caller.
+enum class OnDamage { Reindex, Fail };
+
+// Whether a scan's `size` is the log's end or more may follow it.
+enum class ScanEnd { Final, MoreMayFollow };
+
 // The offset of a log's first record: 2 behind a byte-order mark, else 0.
 bool FirstRecordStart(platform::FileHandle log, std::uint32_t logSize, std::uint32_t* start) noexcept;
 
 // Calls each(end) for every record end of the log from `*pos` (a record start
 // or a position inside a record) up to `size`, reading through `buffer`.
-// `*pos` moves past what was decided. When `atEnd` is false more may follow
-// `size`, so a line end whose boundary test needs bytes beyond it stays
-// undecided and the scan stops there, to go on in a later call.
+// `*pos` moves past what was decided. When more may follow `size`, a line end
+// whose boundary test needs bytes beyond it stays undecided and the scan stops
+// there, to go on in a later call.
 template <typename Each>
-bool ForEachRecordEnd(platform::FileHandle log, std::uint32_t* pos, std::uint32_t size, bool atEnd,
+bool ForEachRecordEnd(platform::FileHandle log, std::uint32_t* pos, std::uint32_t size, ScanEnd scanEnd,
                       unsigned char* buffer, std::uint32_t capacity, Each each) noexcept {
     while (size > *pos && size - *pos >= 4) {
         std::uint32_t count = size - *pos < capacity ? size - *pos : capacity;
@@ -54,7 +60,7 @@ bool ForEachRecordEnd(platform::FileHandle log, std::uint32_t* pos, std::uint32_
             std::uint32_t end = *pos + i + 4;
             std::uint32_t toEnd = size - end;
             std::uint32_t need = toEnd < kBoundaryLookahead ? toEnd : kBoundaryLookahead;
-            if (!atEnd && need < kBoundaryLookahead && end + need == size) {
+            if (scanEnd == ScanEnd::MoreMayFollow && need < kBoundaryLookahead && end + need == size) {
                 *pos += i;  // decided once more of the log is there
                 return true;
             }

@@ -22,9 +22,9 @@ bool IndexScanner::Flush() noexcept {
     return true;
 }
 
-bool IndexScanner::Scan(platform::FileHandle log, std::uint32_t end, bool atEnd) noexcept {
+bool IndexScanner::Scan(platform::FileHandle log, std::uint32_t end, ScanEnd scanEnd) noexcept {
     if (!ready()) return false;
-    return ForEachRecordEnd(log, &position_, end, atEnd, chunk_.bytes(), kChunkBytes,
+    return ForEachRecordEnd(log, &position_, end, scanEnd, chunk_.bytes(), kChunkBytes,
                             [this](std::uint32_t recordEnd) { return Add(recordEnd); });
 }
 

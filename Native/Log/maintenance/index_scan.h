@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "files/file_io.h"
+#include "files/pair_tail.h"
 #include "platform/platform.h"
 
 namespace actlog {
@@ -20,8 +21,8 @@ public:
 
     // False when the buffers could not be had.
     bool ready() const noexcept { return chunk_.valid() && entries_.valid(); }
-    // Scans the log up to byte `end`; `atEnd` when nothing more will follow.
-    bool Scan(platform::FileHandle log, std::uint32_t end, bool atEnd) noexcept;
+    // Scans the log up to byte `end`.
+    bool Scan(platform::FileHandle log, std::uint32_t end, ScanEnd scanEnd) noexcept;
     // Writes the entries gathered so far.
     bool Flush() noexcept;
 

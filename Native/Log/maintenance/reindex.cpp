@@ -25,7 +25,7 @@ Status ScanIntoRebuild(platform::FileHandle rebuild, const char16_t* owner, LogM
         if (!log.valid()) return log.status();
         std::uint32_t size = 0;
         if (!FileSize32(log.get(), &size) || size < base) return kScanFailed;
-        if (!scanner.Scan(log.get(), size, pass == 1)) return kScanFailed;
+        if (!scanner.Scan(log.get(), size, pass == 1 ? ScanEnd::Final : ScanEnd::MoreMayFollow)) return kScanFailed;
         base = size;
     }
     return scanner.Flush() ? Status::Ok() : Status::Fail(Code::Io, Op::Write);

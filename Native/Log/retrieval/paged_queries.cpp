@@ -255,7 +255,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
 
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
-    RecordWalk walk(snapshot, n - start, false);
+    RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted);
     SeverityMemo memo;
     LineChunks lines;
     std::uint32_t filled = 0;
@@ -293,7 +293,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every
     // match; only the job field is looked at until a record is kept.
-    RecordWalk walk(snapshot, n, false);
+    RecordWalk walk(snapshot, n, RecordWalk::Chars::NotCounted);
     for (;;) {
         RecordText record;
         ReadResult result = walk.Next(n, &record);

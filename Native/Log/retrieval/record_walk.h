@@ -27,10 +27,12 @@ public:
     static constexpr std::uint32_t kBlockRecords = 16384;
     static constexpr std::uint32_t kSpanBytes = 1u << 20;
 
-    // Walks the records below `below` (one past the newest to visit) down to
-    // record 0; `countChars`: whether each RecordText gets its `chars`.
-    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below, bool countChars = true) noexcept
-        : snapshot_(snapshot), next_(below), countChars_(countChars) {}
+    // Whether each RecordText gets its `chars` (a scan of the text).
+    enum class Chars { Counted, NotCounted };
+
+    // Walks the records below `below` (one past the newest to visit) down to record 0.
+    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below, Chars chars = Chars::Counted) noexcept
+        : snapshot_(snapshot), next_(below), countChars_(chars == Chars::Counted) {}
     ~RecordWalk();
     RecordWalk(const RecordWalk&) = delete;
     RecordWalk& operator=(const RecordWalk&) = delete;
