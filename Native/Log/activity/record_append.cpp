@@ -45,7 +45,7 @@ Status AppendToPair(PairEnds& pair, const LineText& line, OnDamage onDamaged) no
         written = WriteOrCutBack(pair.index, pair.indexEnd, entry, 4);
     }
     // A failed cut leaves a torn tail, which the next append repairs.
-    if (!written) CutTo(pair.log, start);
+    if (!written) CutTo(pair.log, start).Ignore();
     return written;
 }
 

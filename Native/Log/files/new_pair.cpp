@@ -32,13 +32,15 @@ void NameOld(BackupName& name, const PathText& path, char16_t digit) noexcept {
 }
 
 // Moves a main file aside to its first free ".oldN" name.
-bool MoveAside(const PathText& path, BackupName* backup) noexcept {
+Status MoveAside(const PathText& path, BackupName* backup) noexcept {
+    Status moved;
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         NameOld(*backup, path, digit);
-        if (platform::Current().MoveNoReplace(path.c_str(), backup->c_str())) return true;
+        moved = platform::Current().MoveNoReplace(path.c_str(), backup->c_str());
+        if (moved) return moved;
     }
     backup->Clear();
-    return false;
+    return moved;
 }
 
 // Puts a main file back from ".old0" when it is missing.
@@ -152,7 +154,7 @@ bool Refill(const PairPaths& paths, const Front& front) noexcept {
         m.surviving() != front.bytes) {
         return false;
     }
-    return FillFronts(paths, m);
+    return static_cast<bool>(FillFronts(paths, m));
 }
 
 // Whether the preparation died before the new index recorded the front's
@@ -198,7 +200,8 @@ void FinishPrune(const PairPaths& paths) noexcept {
         }
     }
     SwapBackups backups;
-    SwapNewPairIn(paths, &backups);
+    // An exchange that fails is taken up again by the next recovery.
+    SwapNewPairIn(paths, &backups).Ignore();
 }
 
 // Whether any of the names may be there (an unknown answer counts).
@@ -221,20 +224,21 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
 
 }  // namespace
 
-bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+Status CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
     // The new log comes first: a new log alone is what readers look for, and
     // recovery drops it (nothing can have been appended without the index).
-    bool ok = false;
+    Status ok;
     {
         ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
-        ok = log.valid() && CutTo(log.get(), m.surviving());
+        ok = log.valid() ? CutTo(log.get(), m.surviving()) : log.status();
     }
     if (ok) {
         ScopedFile index = ScopedFile::Open(paths.newIndex.c_str(), Access::Write, Disposition::CreateAlways);
         unsigned char end[4];
         StoreLe32(m.surviving(), end);
-        ok = index.valid() &&
-             (m.survivingEntries() == 0 || WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4));
+        ok = !index.valid()                   ? index.status()
+             : m.survivingEntries() == 0 ? Status::Ok()
+                                         : WriteAt(index.get(), std::uint64_t{m.survivingEntries() - 1} * 4, end, 4);
     }
     if (!ok) {
         // Leftovers that stay are found and dropped again by the next recovery.
@@ -244,58 +248,67 @@ bool CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
     return ok;
 }
 
-bool FillFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+Status FillFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
     {
         ScopedFile from = ScopedFile::Open(paths.log.c_str(), Access::Read, Disposition::OpenExisting);
         ScopedFile to = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::OpenExisting);
+        if (!from.valid()) return from.status();
+        if (!to.valid()) return to.status();
         std::uint32_t done = 0;
-        if (!from.valid() || !to.valid() ||
-            !platform::Current().CopyRange(from.get(), m.cutOffset, to.get(), 0, m.surviving(), &done) ||
-            done != m.surviving()) {
-            return false;
-        }
+        Status copied = platform::Current().CopyRange(from.get(), m.cutOffset, to.get(), 0, m.surviving(), &done);
+        if (!copied) return copied;
+        if (done != m.surviving()) return Status::Fail(Code::Damaged, Op::Copy);
     }
     // The surviving entries, each moved down by the cut offset.
     ScopedFile from = ScopedFile::Open(paths.index.c_str(), Access::Read, Disposition::OpenExisting);
     ScopedFile to = ScopedFile::Open(paths.newIndex.c_str(), Access::Write, Disposition::OpenExisting);
+    if (!from.valid()) return from.status();
+    if (!to.valid()) return to.status();
     ScopedBlock chunk(kChunkBytes);
-    if (!from.valid() || !to.valid() || !chunk.valid()) return false;
+    if (!chunk.valid()) return Status::Fail(Code::NoMemory, Op::Allocate);
     std::uint64_t first = std::uint64_t{m.count} * 4;
     std::uint64_t total = m.indexSize - first;
     for (std::uint64_t done = 0; done < total;) {
         std::uint32_t count = static_cast<std::uint32_t>(total - done < kChunkBytes ? total - done : kChunkBytes);
-        if (!ReadAt(from.get(), first + done, chunk.bytes(), count)) return false;
+        Status step = ReadAt(from.get(), first + done, chunk.bytes(), count);
+        if (!step) return step;
         for (std::uint32_t i = 0; i < count; i += 4) {
             std::uint32_t entry = LoadLe32(chunk.bytes() + i);
-            if (entry < m.cutOffset) return false;
+            if (entry < m.cutOffset) return Status::Fail(Code::Damaged, Op::CheckIndex);
             StoreLe32(entry - m.cutOffset, chunk.bytes() + i);
         }
-        if (!WriteAt(to.get(), done, chunk.bytes(), count)) return false;
+        step = WriteAt(to.get(), done, chunk.bytes(), count);
+        if (!step) return step;
         done += count;
     }
-    return true;
+    return Status::Ok();
 }
 
-bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
+Status SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     platform::Platform& os = platform::Current();
     // Steps already taken by a dead exchange are skipped: a main name that is
     // gone was moved aside. Nothing moves while any name cannot be probed.
     const Presence newLog = Probe(paths.newLog.c_str());
     const Presence index = Probe(paths.index.c_str());
     const Presence log = Probe(paths.log.c_str());
-    if (newLog == Presence::Unknown || index == Presence::Unknown || log == Presence::Unknown) return false;
+    if (newLog == Presence::Unknown || index == Presence::Unknown || log == Presence::Unknown) {
+        return Status::Fail(Code::Io, Op::Probe);
+    }
     if (newLog == Presence::There) {
-        if (index == Presence::There && !MoveAside(paths.index, &backups->index)) return false;
-        if (log == Presence::There && !MoveAside(paths.log, &backups->log)) {
+        Status moved = index == Presence::There ? MoveAside(paths.index, &backups->index) : Status::Ok();
+        if (!moved) return moved;
+        moved = log == Presence::There ? MoveAside(paths.log, &backups->log) : Status::Ok();
+        if (!moved) {
             // Undo as far as it goes; recovery puts a lone backup back.
             if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
-            return false;
+            return moved;
         }
-        if (!os.MoveNoReplace(paths.newLog.c_str(), paths.log.c_str())) {
+        moved = os.MoveNoReplace(paths.newLog.c_str(), paths.log.c_str());
+        if (!moved) {
             // As above: undo as far as it goes.
             if (!backups->log.empty()) os.MoveNoReplace(backups->log.c_str(), paths.log.c_str()).Ignore();
             if (!backups->index.empty()) os.MoveNoReplace(backups->index.c_str(), paths.index.c_str()).Ignore();
-            return false;
+            return moved;
         }
     }
     // An index whose presence is unknown is left with the new one beside it:
@@ -309,7 +322,7 @@ bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
     if (Probe(paths.index.c_str()) == Presence::There) {
         os.RemoveFile(paths.newIndex.c_str()).Ignore();  // dropped again by the next recovery
     }
-    return true;
+    return Status::Ok();
 }
 
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
@@ -340,7 +353,7 @@ bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint
             std::uint32_t done = 0;
             if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
                 !os.CopyRange(from.log, start, to.log, to.logEnd, bytes, &done) || done != bytes) {
-                CutTo(to.log, to.logEnd);
+                CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
                 return false;
             }
         }

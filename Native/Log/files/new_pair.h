@@ -59,18 +59,20 @@ struct SwapBackups {
 };
 
 // With the write mutex held: creates the new pair's reserved fronts (see above).
-bool CreateFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
+Status CreateFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
 
 // Copies the surviving log bytes and entries into the fronts.
-bool FillFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
+Status FillFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
 
 // With the write and read mutexes held: puts the new pair in place of the main
-// pair, from whatever step an earlier exchange reached. False when the new log
+// pair, from whatever step an earlier exchange reached. Fails when the new log
 // could not take the main log's place (the main pair is then back in place).
-bool SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept;
+Status SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept;
 
 // With the write mutex held: the records appended to the new pair behind a
 // front of `surviving` bytes go to the end of the main pair; the new pair goes.
+// False when it could not: the new pair then stays for the next recovery, so
+// no caller reports a cause for it.
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept;
 
 // With the prune, write and read mutexes held: finishes whatever a dead prune

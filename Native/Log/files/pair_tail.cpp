@@ -54,8 +54,9 @@ bool IndexRecords(PairEnds& pair, std::uint32_t from, std::uint32_t size) noexce
 
 }  // namespace
 
-bool CutTo(platform::FileHandle file, std::uint32_t size) noexcept {
-    return SeekTo(file, size) && platform::Current().SetEndOfFile(file);
+Status CutTo(platform::FileHandle file, std::uint32_t size) noexcept {
+    Status sought = SeekTo(file, size);
+    return sought ? platform::Current().SetEndOfFile(file) : sought;
 }
 
 Status WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes,
@@ -63,7 +64,7 @@ Status WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const voi
     std::uint32_t done = 0;
     Status written = platform::Current().WriteAt(file, offset, bytes, count, &done);
     if (written && done != count) written = Status::Fail(Code::NoSpace, Op::Write);
-    if (!written) CutTo(file, offset);  // a failed cut leaves a torn tail the next append repairs
+    if (!written) CutTo(file, offset).Ignore();  // a failed cut leaves a torn tail the next append repairs
     return written;
 }
 

@@ -88,6 +88,6 @@ bool ForEachRecordEnd(platform::FileHandle log, std::uint32_t* pos, std::uint32_
 Status WriteOrCutBack(platform::FileHandle file, std::uint32_t offset, const void* bytes, std::uint32_t count) noexcept;
 
 // Sets the file's end at `size`.
-bool CutTo(platform::FileHandle file, std::uint32_t size) noexcept;
+Status CutTo(platform::FileHandle file, std::uint32_t size) noexcept;
 
 }  // namespace actlog

@@ -127,13 +127,13 @@ int Prune(const LogSystemTime* date, const char16_t* owner) noexcept {
     if (count < 0) return ExportResult(cause);
     if (count == 0) return 0;
     if (!held) return ExportResult(Status::Fail(Code::Busy, Op::LockMutex));
-    int removed = RemoveOldestRecordsHeld(prune, static_cast<std::uint32_t>(count), owner);
+    Status removed = RemoveOldestRecordsHeld(prune, static_cast<std::uint32_t>(count), owner);
     prune.Release();  // the sync mutex is never taken under a prune mutex
-    if (removed < 0) return ExportResult(Status::Fail(Code::Io, Op::Write));
+    if (!removed) return ExportResult(removed);
     LogSystemTime copy = *date;
     // The records are gone whatever the journal does: its failure is not the prune's.
     SyncLogPrune(&copy, owner).Ignore();
-    return removed;
+    return count;
 }
 
 }  // namespace
