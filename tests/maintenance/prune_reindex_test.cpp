@@ -7,10 +7,8 @@
 #include "support/sandbox.h"
 
 #include "Log.h"
-#include "activity/record_append.h"
 #include "files/log_files.h"
 #include "maintenance/index_scan.h"
-#include "maintenance/prune_swap.h"
 
 namespace {
 
@@ -50,7 +48,6 @@ TEST_F(PruneReindexTest, BusyPruneMutex) {
         EXPECT_EQ(0, PruneLog(&date, W(u"vm2")));  // nothing older: no need for the mutex
         date = At(2024, 5, 1, 23, 0, 0);
         EXPECT_EQ(-1, PruneLog(&date, W(u"vm2")));
-        EXPECT_EQ(-1, actlog::RemoveOldestRecords(1, u"vm2"));
         EXPECT_EQ(before, ReadBytes(Log("vm2")));
         EXPECT_EQ(3, PruneLog(&date, W(u"vm3")));
 
@@ -63,19 +60,6 @@ TEST_F(PruneReindexTest, BusyPruneMutex) {
     }
     EXPECT_EQ(0, ReIndexLog(W(u"vm2")));
     EXPECT_EQ(3u, ReadIndex(Index("vm2")).size());
-}
-
-TEST_F(PruneReindexTest, RemoveOldestRecordsChecksTheCountAgainstTheIndex) {
-    WriteHours("", 3);
-    std::vector<std::uint8_t> log = ReadBytes(Log());
-    std::vector<std::uint8_t> index = ReadBytes(Index());
-    EXPECT_EQ(0, actlog::RemoveOldestRecords(0, nullptr));
-    EXPECT_EQ(-1, actlog::RemoveOldestRecords(4, nullptr));
-    EXPECT_EQ(log, ReadBytes(Log()));
-    EXPECT_EQ(index, ReadBytes(Index()));
-    EXPECT_TRUE(Leftovers(sandbox.logs).empty());
-    EXPECT_EQ(2, actlog::RemoveOldestRecords(2, nullptr));
-    EXPECT_EQ(1u, LogLines(Log()).size());
 }
 
 TEST_F(PruneReindexTest, RebuildsSmallLogs) {

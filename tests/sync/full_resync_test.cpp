@@ -116,15 +116,6 @@ TEST_F(FullResyncTest, LineShapeAndOverLongLines) {
     EXPECT_EQ(owner, entries[0].owner);
 }
 
-TEST_F(FullResyncTest, ExactlyOneHundredRecordsStandOnceEach) {
-    for (int n = 0; n < 100; ++n) Append(1, u"r" + Number(n), u"vm01");
-    Append(1, u"main");
-    ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
-    std::vector<std::u16string> expected = {u" main"};
-    for (int n = 99; n >= 0; --n) expected.push_back(u" r" + Number(n));
-    EXPECT_EQ(expected, Messages());
-}
-
 TEST_F(FullResyncTest, ClearsTheJournalsAndLeavesTheMarkAndXmlFile) {
     sandbox.CreateFullSyncMark();
     Append(1, u"kept");

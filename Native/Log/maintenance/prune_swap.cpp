@@ -93,12 +93,4 @@ Status RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const
     return Status::Ok();
 }
 
-int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept {
-    if (count == 0) return 0;
-    LogMutex prune(kPruneMutexBase, owner);
-    if (!prune.opened() || !prune.Wait(platform::WaitTime::Zero)) return -1;
-    RecoverUnderPrune(prune, owner);
-    return RemoveOldestRecordsHeld(prune, count, owner) ? static_cast<int>(count) : -1;
-}
-
 }  // namespace actlog

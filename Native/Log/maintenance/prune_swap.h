@@ -10,11 +10,8 @@
 
 namespace actlog {
 
-// Removes the first `count` records: `count` on success, 0 when `count` is 0,
-// -1 on failure (also when another prune or a rebuild holds the prune mutex).
-int RemoveOldestRecords(std::uint32_t count, const char16_t* owner) noexcept;
-// The same for a caller that already holds the owner's prune mutex; the
-// status carries why the records could not be removed.
+// With the owner's prune mutex held: removes the first `count` records; the
+// status carries why they could not be removed.
 Status RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const char16_t* owner) noexcept;
 
 }  // namespace actlog
