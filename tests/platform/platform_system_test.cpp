@@ -126,6 +126,7 @@ TEST(PlatformSystem, PosixLocaleNamesMapToWindowsLanguageIds) {
         {"LANG=de_DE.UTF-8\n", "de_DE.UTF-8"},
         {"# comment\nLC_TIME=en_GB.UTF-8\nLANG=\"fr_FR.UTF-8\"\n", "fr_FR.UTF-8"},
         {"LANG=C\nLANG=ja_JP.UTF-8", "ja_JP.UTF-8"},
+        {"export LANG='es_ES.UTF-8'\n", "es_ES.UTF-8"},
         {"LANGUAGE=de_DE:en\n", ""},
         {"", ""},
     };

@@ -73,6 +73,19 @@ TEST_F(PagedQueryTest, SeverityComesBackOnlyFromItsExactLabel) {
     for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(page.entries[i].severity, newestFirst[i]) << "entry " << i;
 }
 
+// Records longer than the walk's span: read whole, or up to a NUL that comes early.
+TEST_F(PagedQueryTest, RecordsLongerThanASpan) {
+    const std::u16string longText(600000, u'x');
+    std::u16string cut = Line(2, 0, std::u16string(600000, u'y'), 2);
+    cut[cut.find(u'y') + 4] = 0;
+    WriteLogPair(Log(), Index(), {Line(1, 0, u"short"), Line(2, 0, longText, 1), cut, Line(3, 0, u"last", 3)});
+    Page page;
+    ASSERT_EQ(GetLog(0, 4, &page.entries, &page.returned, &page.total, nullptr), 0);
+    // Entries hold the first 4095 characters of a line.
+    const std::vector<std::u16string> expected = {u" last", u" yyyy", u" " + longText.substr(0, 4059), u" short"};
+    EXPECT_TRUE(Messages(page.entries) == expected);
+}
+
 TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
     // Severity 0's label, and severity 2's ("Warning") inside the message.
     WriteLogPair(Log(), Index(), {Line(0, 0, u"Warning: disk nearly full")});
