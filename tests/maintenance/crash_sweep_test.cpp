@@ -124,7 +124,7 @@ public:
         const int calls = faults.CrashCounted();
         faults.Disarm();
         for (int n = 0; n <= calls; ++n) {
-            for (std::uint32_t torn : {0u, 5u}) {
+            for (std::uint32_t torn : {0u, 3u}) {
                 SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn);
                 Reset();
                 scenario.setup(*this);

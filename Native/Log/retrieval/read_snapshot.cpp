@@ -65,7 +65,9 @@ bool SizeOf(platform::FileHandle file, std::uint64_t* size) noexcept {
 
 // Whether the log ends at the index's last entry (or holds no more than a
 // byte-order mark when the index is empty); a damaged index counts as
-// matching, for the reader's own checks to find. *taken: the index size, when read.
+// matching, for the reader's own checks to find. A part of an entry at the
+// index's end (an append that died writing it) does not match: the tail
+// repair cuts it. *taken: the index size, when read.
 bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken) noexcept {
     platform::Platform& os = platform::Current();
     std::uint64_t indexSize = 0;
@@ -73,7 +75,8 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint
     *taken = kSizeUnknown;
     if (!SizeOf(index, &indexSize)) return true;
     *taken = indexSize;
-    if (!SizeOf(log, &logSize) || indexSize % 4 != 0) return true;
+    if (indexSize % 4 != 0) return false;
+    if (!SizeOf(log, &logSize)) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
     std::uint32_t done = 0;
