@@ -120,7 +120,7 @@ TEST_F(QueryFailureTest, DiscardNames) {
     Page kept;
     EXPECT_EQ(GetLog(0, 3, &kept.entries, &kept.returned, &kept.total, W(u"vm1")), -1);
     EXPECT_EQ(faults.Calls(Op::Move), 10);
-    EXPECT_EQ(ReadBytes(Index("vm1")).size(), 6u);
+    EXPECT_EQ(ReadBytes(Index("vm1")).size(), 4u) << "the part of an entry is cut, the rest stays";
 }
 
 TEST_F(QueryFailureTest, FailedOrAbandonedWaitOpensNothing) {

@@ -34,7 +34,7 @@ std::string OsText(int unixError, int) { return std::system_category().message(u
 TEST_F(UsageTest, RefusalsAndFailuresNameTheirCause) {
     fs::create_directories(LogFile("broken").parent_path());
     std::ofstream(LogFile("broken"), std::ios::binary) << "x";
-    std::ofstream(IndexFile("broken"), std::ios::binary) << "abc";  // not a whole entry
+    std::ofstream(IndexFile("broken"), std::ios::binary) << "abcd";  // an entry far past the log's end
     const std::string missing = OsText(ENOENT, 2);     // ERROR_FILE_NOT_FOUND
     const std::string refused = OsText(EINVAL, 87);    // ERROR_INVALID_PARAMETER
     const std::string damaged = OsText(EBADMSG, 1392);  // ERROR_FILE_CORRUPT
