@@ -59,6 +59,12 @@ TEST_F(RecordBytesTest, AppendsAndPruneWriteExactlyTheseBytes) {
          u"ADD 2024/02/29 12:00:00 -- <NULL> -- 5 - Job1 -  - a -- b - \r\n"},
         {At(2024, 2, 29, 12, 0, 0), 0x80000000u, 12, nullptr, u"y", u"2024/02/29  12:00:00 -   General: Job0000000C - y\r\n",
          u"ADD 2024/02/29 12:00:00 -- <NULL> -- -2147483648 - Job12 - y\r\n"},
+        // A year of fewer than four digits is padded with blanks; a field wider
+        // than its width is written whole.
+        {At(7, 1, 2, 3, 4, 5), 1, 0, nullptr, u"y", u"   7/01/02  03:04:05 -     Error: y\r\n",
+         u"ADD    7/01/02 03:04:05 -- <NULL> -- 1 - Job0 - y\r\n"},
+        {At(12345, 100, 2, 3, 4, 65535), 1, 0, nullptr, u"z", u"12345/100/02  03:04:65535 -     Error: z\r\n",
+         u"ADD 12345/100/02 03:04:65535 -- <NULL> -- 1 - Job0 - z\r\n"},
         {At(2024, 2, 29, 12, 0, 1), 2, 7, nullptr, longText,
          Cut(u"2024/02/29  12:00:01 -   Warning: Job00000007 - " + longText + u"\r\n"),
          Cut(u"ADD 2024/02/29 12:00:01 -- <NULL> -- 2 - Job7 - " + longText + u"\r\n")},

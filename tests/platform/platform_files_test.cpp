@@ -181,6 +181,20 @@ TEST_F(PlatformFiles, PosixNamesThatAreNotUtf16FailCleanly) {
     std::filesystem::remove(dir / "good");
     EXPECT_TRUE(testsupport::ListDir(dir).empty());
 }
+
+TEST(PosixUtf8Path, MeasuresAtEveryAlignment) {
+    alignas(16) char16_t buffer[64];
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; length < 40; ++length) {
+            std::fill(std::begin(buffer), std::end(buffer), u'z');
+            std::fill(buffer + start, buffer + start + length, u'a');
+            buffer[start + length] = 0;
+            posix::Utf8Path path(buffer + start);
+            EXPECT_EQ(path.size(), length) << start;
+            EXPECT_EQ(std::string(path.c_str()), std::string(length, 'a'));
+        }
+    }
+}
 #endif
 
 }  // namespace

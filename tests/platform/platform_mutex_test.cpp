@@ -13,6 +13,9 @@
 
 #include "platform/platform.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "platform/posix/posix_platform.h"
+#endif
 
 namespace {
 
@@ -119,6 +122,29 @@ TEST_F(PlatformMutex, PosixLockFilesLiveInTheMutexDirectory) {
     MutexHandle odd = os.OpenNamedMutex(lone);
     EXPECT_TRUE(odd.valid());
     os.CloseMutex(odd);
+}
+
+TEST(PosixLockFileName, KeepsTwoHundredCharactersThenAHash) {
+    const std::u16string a195(195, u'a');
+    const struct {
+        std::u16string name;
+        std::string kept;  // before the hash, if any
+        bool hashed;
+    } rows[] = {
+        {std::u16string(200, u'a'), std::string(200, 'a'), false},
+        {std::u16string(201, u'a'), std::string(200, 'a'), true},
+        {a195 + u"$", std::string(195, 'a') + "%0024", false},
+        {a195 + u"a$", std::string(196, 'a'), true},
+        {a195 + u"$a", std::string(195, 'a') + "%0024", true},
+    };
+    for (const auto& row : rows) {
+        char out[posix::kLockNameBytes];
+        posix::LockFileName(row.name.c_str(), out);
+        const std::string name(out);
+        EXPECT_EQ(name.substr(0, row.kept.size()), row.kept) << row.name.size();
+        EXPECT_EQ(name.size(), row.kept.size() + (row.hashed ? 33 : 0)) << row.name.size();
+        EXPECT_EQ(name[row.kept.size()], row.hashed ? '#' : '\0');
+    }
 }
 #endif
 

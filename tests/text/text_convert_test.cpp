@@ -19,15 +19,17 @@ TEST(TextConvert, StrictConversionsBothWays) {
         {u"\U0001F600", "\xF0\x9F\x98\x80"},
         {u"ab\u00e9defg", "ab\xC3\xA9"
                            "defg"},  // a run of four units that is not all ASCII
+        // Sixteen-unit blocks: all ASCII, then one with a wide unit at its end.
+        {u"0123456789abcdef0123456789abcde\u00e9xyz", "0123456789abcdef0123456789abcde\xC3\xA9xyz"},
     };
     for (const auto& pair : pairs) {
-        char utf8[16] = {'#'};
-        char16_t utf16[8] = {u'#'};
+        char utf8[48] = {'#'};
+        char16_t utf16[40] = {u'#'};
         std::size_t bytes = 99, units = 99;
         EXPECT_TRUE(Utf8FromUtf16(pair.utf16, utf8, sizeof utf8, &bytes));
         EXPECT_EQ(std::string(utf8), pair.utf8);
         EXPECT_EQ(bytes, pair.utf8.size());
-        EXPECT_TRUE(Utf16FromUtf8(pair.utf8, utf16, 8, &units)) << pair.utf8;
+        EXPECT_TRUE(Utf16FromUtf8(pair.utf8, utf16, 40, &units)) << pair.utf8;
         EXPECT_EQ(std::u16string(utf16), pair.utf16);
     }
     // A lone surrogate (at the end, before a letter) or a bad UTF-8 sequence
@@ -53,6 +55,10 @@ TEST(TextConvert, StrictConversionsBothWays) {
     EXPECT_FALSE(Utf8FromUtf16(u"abcdefgh", eight, 8, &written));
     EXPECT_TRUE(Utf8FromUtf16(u"abcdefgh", eight, 9, &written));
     EXPECT_EQ(std::string(eight), "abcdefgh");
+    char seventeen[18];
+    EXPECT_FALSE(Utf8FromUtf16(u"0123456789abcdefg", seventeen, 17, &written));
+    EXPECT_TRUE(Utf8FromUtf16(u"0123456789abcdefg", seventeen, 18, &written));
+    EXPECT_EQ(std::string(seventeen), "0123456789abcdefg");
 }
 
 TEST(TextConvert, CutConversionKeepsWholeCharacters) {

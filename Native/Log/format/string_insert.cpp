@@ -35,6 +35,11 @@ public:
         return true;
     }
 
+    // The bytes from the next one on that were probed already, and where they are.
+    std::size_t Probed() const noexcept { return probedEnd_ > next_ ? probedEnd_ - next_ : 0; }
+    const unsigned char* Next() const noexcept { return reinterpret_cast<const unsigned char*>(next_); }
+    void Skip(std::size_t count) noexcept { next_ += count; }
+
 private:
     std::uintptr_t next_;
     std::uintptr_t probedEnd_ = 0;
@@ -159,13 +164,26 @@ bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_
     std::size_t used = 0;
     std::size_t units = 0;
     if (wide) {
-        for (; units < maxUnits; ++units) {
+        while (units < maxUnits) {
+            // A fetch probes the next page; the rest of the probed stretch is
+            // then scanned in place.
             char16_t unit = 0;
             if (!reader.Fetch(&unit, sizeof unit)) return false;
             if (unit == 0) break;
-            used += sizeof unit;
+            ++units;
+            const unsigned char* at = reader.Next();
+            std::size_t stretch = reader.Probed() / sizeof unit;
+            if (stretch > maxUnits - units) stretch = maxUnits - units;
+            std::size_t n = 0;
+            for (; n < stretch; ++n) {
+                std::memcpy(&unit, at + n * sizeof unit, sizeof unit);  // need not be aligned
+                if (unit == 0) break;
+            }
+            units += n;
+            reader.Skip(n * sizeof unit);
+            if (n < stretch) break;
         }
-        *bytes = used;
+        *bytes = units * sizeof(char16_t);
         return true;
     }
     NarrowDecoder decoder;

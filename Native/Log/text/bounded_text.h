@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace actlog {
@@ -53,7 +54,7 @@ public:
     bool Append(View text) noexcept {
         std::size_t room = N - 1 - len_;
         std::size_t n = text.size() < room ? text.size() : room;
-        for (std::size_t i = 0; i < n; ++i) buf_[len_ + i] = text[i];
+        if (n != 0) std::char_traits<CharT>::move(buf_ + len_, text.data(), n);
         len_ += n;
         buf_[len_] = 0;
         return n == text.size();

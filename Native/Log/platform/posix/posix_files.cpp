@@ -1,5 +1,13 @@
 // Files: descriptors with the POSIX default sharing (an open file can be
 // renamed and deleted); an exclusive open takes flock(LOCK_EX) at once.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ACTLOG_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ACTLOG_ADDRESS_SANITIZER 1
+#endif
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,16 +16,46 @@
 #include <cerrno>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/posix/posix_platform.h"
 #include "text/bounded_text.h"
 #include "text/text_convert.h"
 
 namespace actlog::platform::posix {
 
+namespace {
+
+#if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
+// The units before the terminator, eight at a time in aligned blocks once the
+// text is aligned: such a block never reaches into the next page, though it
+// may read past the terminator.
+std::size_t PathLength(const char16_t* path) noexcept {
+    auto address = reinterpret_cast<std::uintptr_t>(path);
+    if ((address & 1u) != 0) return TextLength(path);
+    std::size_t n = 0;
+    for (; ((address + 2 * n) & 15u) != 0; ++n) {
+        if (path[n] == 0) return n;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (;; n += 8) {
+        __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(path + n));
+        unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, zero)));
+        if (hits != 0) return n + static_cast<std::size_t>(__builtin_ctz(hits)) / 2;
+    }
+}
+#else
+std::size_t PathLength(const char16_t* path) noexcept { return TextLength(path); }
+#endif
+
+}  // namespace
+
 Utf8Path::Utf8Path(const char16_t* path) noexcept {
     text_[0] = 0;
     if (path == nullptr) return;
-    std::u16string_view view(path, TextLength(path));
+    std::u16string_view view(path, PathLength(path));
     ok_ = !view.empty() && text::Utf8FromUtf16(view, text_, kBytes, &size_);
 }
 

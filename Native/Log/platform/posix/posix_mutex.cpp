@@ -56,6 +56,18 @@ std::uint64_t Fnv1a(const char16_t* text, std::uint64_t seed) {
     return hash;
 }
 
+// Characters a lock file name keeps as they are.
+struct PlainAscii {
+    bool plain[128];
+    constexpr PlainAscii() : plain() {
+        for (int c = 0; c < 128; ++c) {
+            plain[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_';
+        }
+    }
+};
+constexpr PlainAscii kPlainAscii;
+
 void AppendHex(char* out, std::size_t& at, std::uint64_t value, int digits) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (int d = digits - 1; d >= 0; --d) out[at++] = kHex[(value >> (4 * d)) & 0xF];
@@ -177,23 +189,25 @@ void KeptLocks::AfterForkInChild() noexcept {
 void LockFileName(const char16_t* name, char* out) noexcept {
     std::size_t at = 0;
     bool cut = false;
-    for (std::size_t i = 0; name[i] != 0; ++i) {
-        char16_t c = name[i];
-        bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-                     c == u'.' || c == u'-' || c == u'_';
-        // A leading '.' is escaped too, so that no name is "." or "..".
-        if (i == 0 && c == u'.') plain = false;
-        std::size_t need = plain ? 1 : 5;
-        if (at + need > kPlainNameLimit) {
+    for (std::size_t i = 0; name[i] != 0;) {
+        // A run of plain characters is copied as it is; a leading '.' is
+        // escaped, so that no name is "." or "..".
+        if (i != 0 || name[0] != u'.') {
+            for (char16_t c = name[i]; c < 0x80 && kPlainAscii.plain[c] && at < kPlainNameLimit; c = name[++i]) {
+                out[at++] = static_cast<char>(c);
+            }
+            if (name[i] == 0) break;
+            if (name[i] < 0x80 && kPlainAscii.plain[name[i]]) {
+                cut = true;
+                break;
+            }
+        }
+        if (at + 5 > kPlainNameLimit) {
             cut = true;
             break;
         }
-        if (plain) {
-            out[at++] = static_cast<char>(c);
-        } else {
-            out[at++] = '%';
-            AppendHex(out, at, c, 4);
-        }
+        out[at++] = '%';
+        AppendHex(out, at, name[i++], 4);
     }
     if (cut) {
         // Two independent 64-bit hashes of the whole name after the prefix.
