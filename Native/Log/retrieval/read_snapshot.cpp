@@ -18,8 +18,12 @@ static_assert(std::endian::native == std::endian::little, "index entries are rea
 // closed before this returns.
 constexpr Status kNoMutex = Status::Fail(Code::Busy, Op::LockMutex);
 
-// `owner` passed OwnerNameAllowed.
-Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+// `owner` passed OwnerNameAllowed. With `leftovers`, a dead prune's leftovers
+// are looked for first, named after the log found (so the open answers the
+// lookup for them too); when any may be there, *leftovers is set and nothing
+// stays open.
+Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
+                        bool* leftovers = nullptr) noexcept {
     *index = {};
     *log = {};
     LogMutex readMutex(kReadMutexBase, CheckedOwner{owner});
@@ -27,6 +31,13 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
 
     OwnerFiles files(owner);
     platform::Platform& os = platform::Current();
+    auto foundLeftovers = [&] {
+        if (leftovers == nullptr || !LeftoversMayExist(files)) return false;
+        *leftovers = true;
+        if (log->valid()) os.CloseFile(*log);
+        *log = {};
+        return true;
+    };
     // A log under the plain name of an owner without a '.' in it is the
     // owner's: opening it answers the lookup.
     if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
@@ -34,6 +45,7 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
         *log = os.OpenFile(plain.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
         if (log->valid()) {
             files.FoundPlainLog(plain);
+            if (foundLeftovers()) return Status::Ok();
             PathText indexPath = files.Path(LogFile::Index);
             *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
             if (index->valid()) return Status::Ok();
@@ -43,6 +55,7 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
         }
         *log = {};
     }
+    if (foundLeftovers()) return Status::Ok();
     PathText logPath = files.Path(LogFile::Log);
     PathText indexPath = files.Path(LogFile::Index);
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
@@ -92,8 +105,12 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
     if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
-    RecoverIfLeftovers(owner);
-    Status opened = OpenMainPairOnce(owner, index, log);
+    bool leftovers = false;
+    Status opened = OpenMainPairOnce(owner, index, log, &leftovers);
+    if (leftovers) {
+        RecoverUnlocked(owner);
+        opened = OpenMainPairOnce(owner, index, log);
+    }
     if (opened.code() == Code::Busy && opened.op() == Op::LockMutex) return opened;
     if (!opened) {
         // A dead exchange may have left the pair under other names.
