@@ -280,7 +280,8 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noe
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries, std::uint32_t* returned,
                       std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return ExportResult(kBadArgument);
-    ReadSnapshot snapshot(owner);
+    // A page near the newest records reads its index words with the tail check.
+    ReadSnapshot snapshot(owner, std::uint64_t{start} + count + 1);
     if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
     if (n <= start) {

@@ -1,6 +1,7 @@
 #include "retrieval/read_snapshot.h"
 
 #include <bit>
+#include <cstring>
 #include <string_view>
 
 #include "files/log_files.h"
@@ -80,8 +81,10 @@ bool SizeOf(platform::FileHandle file, std::uint64_t* size) noexcept {
 // byte-order mark when the index is empty); a damaged index counts as
 // matching, for the reader's own checks to find. A part of an entry at the
 // index's end (an append that died writing it) does not match: the tail
-// repair cuts it. *taken: the index size, when read.
-bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken) noexcept {
+// repair cuts it. *taken: the index size, when read. With `tail`, up to its
+// capacity of the index's last bytes are read in place of the last word.
+bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken,
+                 IndexTail* tail) noexcept {
     platform::Platform& os = platform::Current();
     std::uint64_t indexSize = 0;
     std::uint64_t logSize = 0;
@@ -92,16 +95,24 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint
     if (!SizeOf(log, &logSize)) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
+    unsigned char* buffer = last;
+    std::uint32_t wanted = 4;
+    if (tail != nullptr && tail->capacity > 4) {
+        buffer = tail->buffer;
+        wanted = indexSize < tail->capacity ? static_cast<std::uint32_t>(indexSize) : tail->capacity;
+    }
     std::uint32_t done = 0;
-    if (!os.ReadAt(index, indexSize - 4, last, 4, &done) || done != 4) return true;
-    return LoadLe32(last) >= logSize;
+    if (!os.ReadAt(index, indexSize - wanted, buffer, wanted, &done) || done != wanted) return true;
+    if (buffer != last) tail->bytes = wanted;
+    return LoadLe32(buffer + wanted - 4) >= logSize;
 }
 
 }  // namespace
 
 Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
-                    std::uint64_t* indexSize) noexcept {
+                    std::uint64_t* indexSize, IndexTail* tail) noexcept {
     *indexSize = kSizeUnknown;
+    if (tail != nullptr) tail->bytes = 0;
     if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
@@ -117,8 +128,9 @@ Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform
         RecoverUnlocked(owner);
         return OpenMainPairOnce(owner, index, log);
     }
-    if (TailMatches(*index, *log, indexSize)) return Status::Ok();
+    if (TailMatches(*index, *log, indexSize, tail)) return Status::Ok();
     *indexSize = kSizeUnknown;
+    if (tail != nullptr) tail->bytes = 0;
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
@@ -135,11 +147,13 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes, std
     return ReadResult::Ok;
 }
 
-ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
+ReadSnapshot::ReadSnapshot(const char16_t* owner, std::uint64_t newestWords) noexcept : owner_(owner) {
     std::uint64_t indexSize = kSizeUnknown;
-    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize);
+    IndexTail tail{tail_, newestWords <= kTailBytes / 4 ? static_cast<std::uint32_t>(newestWords) * 4 : 4, 0};
+    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize, &tail);
     if (!cause_) return;
     status_ = UsableIndexSize(index_, &indexBytes_, indexSize);
+    if (status_ == ReadResult::Ok) tailBytes_ = tail.bytes;
     if (status_ != ReadResult::Ok) {
         cause_ = Status::Fail(status_ == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::CheckIndex);
         indexBytes_ = 0;
@@ -160,6 +174,11 @@ ReadResult ReadSnapshot::Words(std::uint32_t first, std::uint32_t count, std::ui
     }
     if (count == 0) return ReadResult::Ok;
     std::uint32_t bytes = count * 4;
+    std::uint64_t tailFrom = indexBytes_ - tailBytes_;
+    if (tailBytes_ != 0 && from * 4 >= tailFrom && from * 4 + bytes <= indexBytes_) {
+        std::memcpy(words, tail_ + (from * 4 - tailFrom), bytes);
+        return ReadResult::Ok;
+    }
     std::uint32_t done = 0;
     if (!platform::Current().ReadAt(index_, from * 4, words, bytes, &done)) return ReadResult::Failed;
     return done == bytes ? ReadResult::Ok : ReadResult::Damaged;
