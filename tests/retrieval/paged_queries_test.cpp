@@ -167,10 +167,12 @@ TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
     for (int pass = 0; pass < 3; ++pass) {
         for (int k = 0; k < 40; ++k) {
             std::u16string line = u"t -" + labels[k % 5] + std::u16string(static_cast<std::size_t>(k / 5), u' ') + u": m";
-            std::u16string copy = line;
             actlog::RecordParts remembered, searched;
-            ASSERT_TRUE(actlog::SplitRecordLine(line.data(), remembered, &memo));
-            ASSERT_TRUE(actlog::SplitRecordLine(copy.data(), searched));
+            std::fill(std::begin(buffer), std::end(buffer), u'\0');
+            std::copy(line.begin(), line.end(), buffer);
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, remembered, &memo));
+            std::copy(line.begin(), line.end(), buffer);
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, searched));
             EXPECT_EQ(remembered.severity, searched.severity) << "part " << k << ", pass " << pass;
         }
     }
