@@ -111,17 +111,35 @@ std::uint32_t SeverityIn(std::u16string_view text) noexcept {
     return 0;
 }
 
-enum class Zeroed { All, FirstOnly };
+// A block of platform memory holding texts that entries point to.
+struct TextBlock {
+    TextBlock* next;
+    std::uint64_t unused;  // keeps the texts 16-byte aligned
+};
 
-// An array of slots + 1 entries, all zero (the last one always stays the
-// terminator), or with only its first entry zero for a caller that fills
-// the array in order and zeroes the rest itself (ZeroFrom): FreeEntries
-// reads the first entry.
+// An entries array carries, right before its first entry, the first of the
+// blocks its texts lie in, each leading to the next: FreeEntries frees them
+// all, however the texts are spread over them.
+struct ArrayPrefix {
+    TextBlock* first;
+    std::uint64_t unused;  // keeps the entries 16-byte aligned
+};
+
+ArrayPrefix* PrefixOf(ActivityEntry* entries) noexcept { return reinterpret_cast<ArrayPrefix*>(entries) - 1; }
+
+enum class Zeroed { All, None };
+
+// An array of slots + 1 entries without text blocks, all zero (the last one
+// always stays the terminator), or left as allocated for a caller that fills
+// the array in order and zeroes the rest itself (ZeroFrom).
 ActivityEntry* AllocateEntries(std::uint32_t slots, Zeroed zeroed = Zeroed::All) noexcept {
     std::size_t bytes = (static_cast<std::size_t>(slots) + 1) * sizeof(ActivityEntry);
-    void* memory = platform::Current().Allocate(bytes);
-    if (memory != nullptr) std::memset(memory, 0, zeroed == Zeroed::All ? bytes : sizeof(ActivityEntry));
-    return static_cast<ActivityEntry*>(memory);
+    auto* prefix = static_cast<ArrayPrefix*>(platform::Current().Allocate(sizeof(ArrayPrefix) + bytes));
+    if (prefix == nullptr) return nullptr;
+    prefix->first = nullptr;
+    auto* entries = reinterpret_cast<ActivityEntry*>(prefix + 1);
+    if (zeroed == Zeroed::All) std::memset(entries, 0, bytes);
+    return entries;
 }
 
 // Zeroes entries [filled, slots]: those left unfilled and the terminator.
@@ -137,63 +155,87 @@ bool Grow(ActivityEntry** entries, std::uint32_t* slots, std::uint32_t limit) no
     ActivityEntry* larger = AllocateEntries(wanted);
     if (larger == nullptr) return false;
     std::memcpy(larger, *entries, static_cast<std::size_t>(*slots) * sizeof(ActivityEntry));
-    platform::Current().Free(*entries);
+    PrefixOf(larger)->first = PrefixOf(*entries)->first;
+    platform::Current().Free(PrefixOf(*entries));
     *entries = larger;
     *slots = wanted;
     return true;
 }
 
-// The lines an array's entries point to, copied one after another into chunks
-// of platform memory. The first chunk begins right before the first entry's
-// text, and each chunk leads to the next: FreeEntries finds them all from
-// entries[0].timeText, so a page costs one allocation instead of one a record.
-class LineChunks {
+// The lines an array's entries point to, in text blocks chained from the
+// array's prefix. The first span a walk reads is itself a block: its records
+// stay where they lie. Other lines are copied one after another into blocks,
+// so a page costs one allocation or two instead of one a record. Only one
+// span is taken: a page that drops many records keeps no more than it.
+class TextBlocks : public SpanSource {
 public:
-    struct Header {
-        Header* next;
-        std::uint64_t unused;  // keeps the texts 16-byte aligned
-    };
-    static constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
+    static constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
 
-    // Copies the record's line; `expected`: how many lines, this one included,
-    // are likely to follow it (sizes a new chunk). Null when out of memory.
+    // `entries`: where the array lies (it may move as it grows).
+    explicit TextBlocks(ActivityEntry* const* entries) noexcept : entries_(entries) {}
+
+    unsigned char* SpanBuffer(std::uint32_t bytes) noexcept override {
+        if (spanTaken_) return nullptr;
+        spanTaken_ = true;
+        TextBlock* block = NewBlock(bytes);
+        return block == nullptr ? nullptr : reinterpret_cast<unsigned char*>(block + 1);
+    }
+
+    // The record's line where it lies when that is a block, else a copy;
+    // `expected`: how many lines, this one included, are likely to follow it
+    // (sizes a new block). Null when out of memory.
     char16_t* Keep(const RecordText& record, std::uint32_t expected) noexcept {
+        if (record.fromSource) return record.text;
         std::size_t bytes = RoundUp(record.bytes);
-        if (last_ == nullptr || capacity_ - used_ < bytes) {
+        if (room_ < bytes) {
             std::uint64_t wanted = std::uint64_t{bytes} * expected;
-            if (wanted > kMaxChunk) wanted = kMaxChunk;
+            if (wanted > kMaxBlock) wanted = kMaxBlock;
             if (wanted < bytes) wanted = bytes;
-            auto* chunk = static_cast<Header*>(platform::Current().Allocate(sizeof(Header) + wanted));
-            if (chunk == nullptr) return nullptr;
-            chunk->next = nullptr;
-            if (last_ != nullptr) last_->next = chunk;
-            last_ = chunk;
-            capacity_ = static_cast<std::size_t>(wanted);
-            used_ = 0;
+            TextBlock* block = NewBlock(static_cast<std::size_t>(wanted));
+            if (block == nullptr) return nullptr;
+            copyTo_ = reinterpret_cast<char*>(block + 1);
+            room_ = static_cast<std::size_t>(wanted);
         }
-        char* line = reinterpret_cast<char*>(last_ + 1) + used_;
+        char* line = copyTo_;
         std::memcpy(line, record.text, record.bytes);
-        used_ += bytes;
+        copyTo_ += bytes;
+        room_ -= bytes;
         return reinterpret_cast<char16_t*>(line);
     }
 
-    // Frees the chunks behind an array whose first text is `first` (null: none).
-    static void FreeFrom(void* first) noexcept {
-        if (first == nullptr) return;
-        Header* chunk = static_cast<Header*>(first) - 1;
-        while (chunk != nullptr) {
-            Header* next = chunk->next;
-            platform::Current().Free(chunk);
-            chunk = next;
+    // Frees the text blocks of an array.
+    static void FreeAll(ActivityEntry* entries) noexcept {
+        TextBlock* block = PrefixOf(entries)->first;
+        while (block != nullptr) {
+            TextBlock* next = block->next;
+            platform::Current().Free(block);
+            block = next;
         }
     }
 
 private:
     static std::size_t RoundUp(std::size_t bytes) noexcept { return (bytes + 15) & ~std::size_t{15}; }
 
-    Header* last_ = nullptr;
-    std::size_t capacity_ = 0;
-    std::size_t used_ = 0;
+    // A block of `bytes`, chained behind the others at once, so that a failed
+    // call frees it with the array.
+    TextBlock* NewBlock(std::size_t bytes) noexcept {
+        auto* block = static_cast<TextBlock*>(platform::Current().Allocate(sizeof(TextBlock) + bytes));
+        if (block == nullptr) return nullptr;
+        block->next = nullptr;
+        if (last_ != nullptr) {
+            last_->next = block;
+        } else {
+            PrefixOf(*entries_)->first = block;
+        }
+        last_ = block;
+        return block;
+    }
+
+    ActivityEntry* const* entries_;
+    TextBlock* last_ = nullptr;
+    bool spanTaken_ = false;
+    char* copyTo_ = nullptr;
+    std::size_t room_ = 0;
 };
 
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
@@ -291,15 +333,15 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     // No page holds more than the records below start (the largest count means
     // "as many as there are"): the array is sized by what can be returned.
     std::uint32_t slots = count < n - start ? count : n - start;
-    ActivityEntry* array = AllocateEntries(slots, Zeroed::FirstOnly);
+    ActivityEntry* array = AllocateEntries(slots, Zeroed::None);
     if (array == nullptr) return ExportResult(kNoMemory);
     *entries = array;
 
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
-    RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted);
+    TextBlocks lines(entries);
+    RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted, &lines);
     SeverityMemo memo;
-    LineChunks lines;
     std::uint32_t filled = 0;
     while (filled < slots) {
         RecordText record;
@@ -331,7 +373,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     *entries = AllocateEntries(slots);
     if (*entries == nullptr) return ExportResult(kNoMemory);
 
-    LineChunks lines;
+    TextBlocks lines(entries);
     std::uint32_t filled = 0;
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every
@@ -372,8 +414,8 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
 
 void FreeEntries(ActivityEntry* entries) noexcept {
     if (entries == nullptr) return;
-    LineChunks::FreeFrom(entries[0].timeText);
-    platform::Current().Free(entries);
+    TextBlocks::FreeAll(entries);
+    platform::Current().Free(PrefixOf(entries));
 }
 
 }  // namespace actlog
