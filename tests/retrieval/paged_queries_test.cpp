@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "Log.h"
 #include "activity/record_append.h"
+#include "retrieval/paged_queries.h"
 #include "support/log_files_helpers.h"
 #include "support/sandbox.h"
 
@@ -97,6 +99,83 @@ TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
     ASSERT_EQ(GetJobLog(0, 0, 1, &job.entries, &job.returned, &job.total, nullptr), 0);
     ASSERT_EQ(job.returned, 1u);
     EXPECT_EQ(job.entries[0].severity, 2u);
+}
+
+// Pages whose index words lie within the index's last 4 KiB (read with the
+// tail check), across its edge and beyond it; dropped records make a page
+// read past what it first asked for.
+TEST_F(PagedQueryTest, PagesNearAndFarFromTheNewestRecords) {
+    for (std::uint32_t n : {300u, 1500u}) {
+        std::vector<std::u16string> lines;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            std::string number = std::to_string(k);
+            lines.push_back(k % 7 == 3 ? u"dropped\r\n" : Line(2, 0, std::u16string(number.begin(), number.end())));
+        }
+        WriteLogPair(Log(), Index(), lines);
+        for (std::uint32_t start : {0u, 200u, 920u, 923u, 1000u, 1450u}) {
+            for (std::uint32_t count : {3u, 100u}) {
+                if (start >= n) continue;
+                std::vector<std::u16string> expected;
+                for (std::uint32_t k = n - start; k-- > 0 && expected.size() < count;) {
+                    std::string number = std::to_string(k);
+                    if (k % 7 != 3) expected.push_back(u" " + std::u16string(number.begin(), number.end()));
+                }
+                Page page;
+                ASSERT_EQ(GetLog(start, count, &page.entries, &page.returned, &page.total, nullptr), 0);
+                EXPECT_EQ(Messages(page.entries), expected) << n << " records, start " << start << ", count " << count;
+                EXPECT_EQ(page.total, n);
+            }
+        }
+    }
+}
+
+// A line split at every alignment in a walk-like buffer (16-byte aligned,
+// zero padding behind the terminator): the ':' is the first one after the
+// '-', also where colons before the '-' share its 16-byte block. A memo
+// holding more label parts than it has slots gives what a search gives.
+TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
+    struct Case {
+        std::u16string line;
+        bool splits;
+        std::u16string time, message;
+        std::uint32_t job = 0;
+    } cases[] = {
+        {u"2024/03/05  10:20:08 -     Error: text", true, u"2024/03/05  10:20:08 ", u" text"},
+        {u"12:34-ab:cd", true, u"12:34", u"cd"},
+        {u"-:", true, u"", u""},
+        {u"1:2:3:4:5:6:7-" + std::u16string(20, u'x') + u": Job0000001F - m", true, u"1:2:3:4:5:6:7", u" m", 0x1F},
+        {u"a:b:c:d:e:f-g", false, u"", u""},
+        {u"no hyphen: at all", false, u"", u""},
+        {u"", false, u"", u""},
+    };
+    alignas(16) char16_t buffer[128];
+    for (const Case& c : cases) {
+        for (std::size_t offset = 0; offset < 8; ++offset) {
+            std::fill(std::begin(buffer), std::end(buffer), u'\0');
+            std::copy(c.line.begin(), c.line.end(), buffer + offset);
+            actlog::RecordParts parts;
+            ASSERT_EQ(actlog::SplitRecordLine(buffer + offset, parts), c.splits) << "offset " << offset;
+            if (!c.splits) continue;
+            EXPECT_EQ(std::u16string(parts.timeText), c.time);
+            EXPECT_EQ(std::u16string(parts.messageText), c.message);
+            EXPECT_EQ(parts.jobNumber, c.job);
+        }
+    }
+
+    actlog::SeverityMemo memo;
+    const std::u16string labels[] = {u"    Error", u"  Warning", u"Information", u"Error", u"x"};
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int k = 0; k < 40; ++k) {
+            std::u16string line = u"t -" + labels[k % 5] + std::u16string(static_cast<std::size_t>(k / 5), u' ') + u": m";
+            actlog::RecordParts remembered, searched;
+            std::fill(std::begin(buffer), std::end(buffer), u'\0');
+            std::copy(line.begin(), line.end(), buffer);
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, remembered, &memo));
+            std::copy(line.begin(), line.end(), buffer);
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, searched));
+            EXPECT_EQ(remembered.severity, searched.severity) << "part " << k << ", pass " << pass;
+        }
+    }
 }
 
 TEST_F(PagedQueryTest, MissingOutputsOrRefusedOwnerFail) {

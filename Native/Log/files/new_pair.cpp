@@ -410,7 +410,7 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     // Backups are stale once no new pair is left to exchange.
     if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) return;
     // The log's backups go first: an index backup outlives them, so that
-    // readers need look for that one only (RecoverIfLeftovers).
+    // readers need look for that one only (LeftoversMayExist).
     RemoveOlds(paths.log);
     RemoveOlds(paths.index);
 }
@@ -445,15 +445,15 @@ void RepairTailIfIdle(const char16_t* owner) noexcept {
     OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &ends);
 }
 
-void RecoverIfLeftovers(const char16_t* owner) noexcept {
-    PairPaths paths(owner);
+bool LeftoversMayExist(OwnerFiles& files) noexcept {
     // A dead prune leaves its new log (created first) or the index's first
     // backup: an exchange moves the index aside before the log, and the log's
     // backups are removed before the index's. A main file missing otherwise
     // fails the open, which recovers then.
+    PathText newLog = files.Path(LogFile::NewLog);
     BackupName oldIndex;
-    NameOld(oldIndex, paths.index, u'0');
-    if (AnyMayExist({paths.newLog.c_str(), oldIndex.c_str()})) RecoverUnlocked(owner);
+    NameOld(oldIndex, files.Path(LogFile::Index), u'0');
+    return AnyMayExist({newLog.c_str(), oldIndex.c_str()});
 }
 
 void RecoverUnlocked(const char16_t* owner) noexcept {

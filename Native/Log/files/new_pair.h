@@ -95,8 +95,9 @@ void RepairTailIfIdle(const char16_t* owner) noexcept;
 // With no mutex held (readers): recovers when the prune mutex is free.
 void RecoverUnlocked(const char16_t* owner) noexcept;
 
-// With no mutex held (readers): RecoverUnlocked when a new log or a backup
-// of the main index exists (a dead prune's, or one running now).
-void RecoverIfLeftovers(const char16_t* owner) noexcept;
+// Whether a new log or a backup of the main index may exist (a dead prune's,
+// or one running now), named after the owner's files: readers then call
+// RecoverUnlocked. A name the OS could not probe counts as there.
+bool LeftoversMayExist(OwnerFiles& files) noexcept;
 
 }  // namespace actlog

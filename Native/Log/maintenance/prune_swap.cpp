@@ -87,7 +87,7 @@ Status RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const
     // The old pair goes after the mutexes: deleting a large log takes a while.
     platform::Platform& os = platform::Current();
     // The prune has succeeded; a backup that stays is removed by recovery.
-    // The log's backup goes first: readers look for the index's (RecoverIfLeftovers).
+    // The log's backup goes first: readers look for the index's (LeftoversMayExist).
     if (!backups.log.empty()) os.RemoveFile(backups.log.c_str()).Ignore();
     if (!backups.index.empty()) os.RemoveFile(backups.index.c_str()).Ignore();
     return Status::Ok();

@@ -27,24 +27,42 @@ constexpr std::size_t kJobFieldOffset = 15;
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
 #if defined(__SSE2__)
-// The first `c` (not NUL) in `text` before its terminator, eight characters at
-// a time: one unaligned block from the text's start, then aligned blocks. A
-// block may reach up to 14 bytes past the terminator, into the padding a
-// RecordWalk buffer has there.
-char16_t* FindChar(char16_t* text, char16_t c) noexcept {
-    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+// Two mask bits for each character of the block that is `wanted` or NUL.
+unsigned Hits(__m128i block, __m128i wanted) noexcept {
     const __m128i zero = _mm_setzero_si128();
-    auto hits = [&](__m128i x) {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(x, wanted), _mm_cmpeq_epi16(x, zero))));
-    };
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(block, wanted), _mm_cmpeq_epi16(block, zero))));
+}
+
+// The line's first '-' and the first ':' after it, eight characters at a
+// time; false when either is missing before the terminator. The '-' is looked
+// for from one unaligned block at the text's start, then in aligned blocks;
+// the ':' in aligned blocks from the one holding the character after the '-'
+// (its bytes before that character masked off). A block may reach up to 14
+// bytes past the terminator, into the padding a RecordWalk buffer has there,
+// or back to the start of the aligned block the text begins in.
+bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcept {
+    const __m128i dashes = _mm_set1_epi16(u'-');
+    const __m128i colons = _mm_set1_epi16(u':');
     char* at = reinterpret_cast<char*>(text);
-    unsigned found = hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+    unsigned found = Hits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), dashes);
     if (found == 0) {
         at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(at) + 16) & ~std::uintptr_t{15});
-        while ((found = hits(_mm_load_si128(reinterpret_cast<const __m128i*>(at)))) == 0) at += 16;
+        while ((found = Hits(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), dashes)) == 0) at += 16;
     }
     auto* hit = reinterpret_cast<char16_t*>(at + std::countr_zero(found));
-    return *hit == c ? hit : nullptr;
+    if (*hit != u'-') return false;
+    *dash = hit;
+    auto from = reinterpret_cast<std::uintptr_t>(hit + 1);
+    at = reinterpret_cast<char*>(from & ~std::uintptr_t{15});
+    found = Hits(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), colons) & (~0u << (from & 15u));
+    while (found == 0) {
+        at += 16;
+        found = Hits(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), colons);
+    }
+    hit = reinterpret_cast<char16_t*>(at + std::countr_zero(found));
+    if (*hit != u':') return false;
+    *colon = hit;
+    return true;
 }
 #else
 // The first `c` (not NUL) in `text` before its terminator. Four characters at
@@ -73,6 +91,14 @@ char16_t* FindChar(char16_t* text, char16_t c) noexcept {
         if (*text == 0) return nullptr;
     }
 }
+
+// The line's first '-' and the first ':' after it. False when either is missing.
+bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcept {
+    *dash = FindChar(text, u'-');
+    if (*dash == nullptr) return false;
+    *colon = FindChar(*dash + 1, u':');
+    return *colon != nullptr;
+}
 #endif
 
 // Severity from the first label found in `text`; an empty label is found in
@@ -85,12 +111,40 @@ std::uint32_t SeverityIn(std::u16string_view text) noexcept {
     return 0;
 }
 
-// An all-zero array of slots + 1 entries; the last one always stays the terminator.
-ActivityEntry* AllocateEntries(std::uint32_t slots) noexcept {
+// A block of platform memory holding texts that entries point to.
+struct TextBlock {
+    TextBlock* next;
+    std::uint64_t unused;  // keeps the texts 16-byte aligned
+};
+
+// An entries array carries, right before its first entry, the first of the
+// blocks its texts lie in, each leading to the next: FreeEntries frees them
+// all, however the texts are spread over them.
+struct ArrayPrefix {
+    TextBlock* first;
+    std::uint64_t unused;  // keeps the entries 16-byte aligned
+};
+
+ArrayPrefix* PrefixOf(ActivityEntry* entries) noexcept { return reinterpret_cast<ArrayPrefix*>(entries) - 1; }
+
+enum class Zeroed { All, None };
+
+// An array of slots + 1 entries without text blocks, all zero (the last one
+// always stays the terminator), or left as allocated for a caller that fills
+// the array in order and zeroes the rest itself (ZeroFrom).
+ActivityEntry* AllocateEntries(std::uint32_t slots, Zeroed zeroed = Zeroed::All) noexcept {
     std::size_t bytes = (static_cast<std::size_t>(slots) + 1) * sizeof(ActivityEntry);
-    void* memory = platform::Current().Allocate(bytes);
-    if (memory != nullptr) std::memset(memory, 0, bytes);
-    return static_cast<ActivityEntry*>(memory);
+    auto* prefix = static_cast<ArrayPrefix*>(platform::Current().Allocate(sizeof(ArrayPrefix) + bytes));
+    if (prefix == nullptr) return nullptr;
+    prefix->first = nullptr;
+    auto* entries = reinterpret_cast<ActivityEntry*>(prefix + 1);
+    if (zeroed == Zeroed::All) std::memset(entries, 0, bytes);
+    return entries;
+}
+
+// Zeroes entries [filled, slots]: those left unfilled and the terminator.
+void ZeroFrom(ActivityEntry* entries, std::uint32_t filled, std::uint32_t slots) noexcept {
+    std::memset(entries + filled, 0, (static_cast<std::size_t>(slots) - filled + 1) * sizeof(ActivityEntry));
 }
 
 // Makes room for one more entry in an array of *slots + 1 entries, up to
@@ -101,63 +155,87 @@ bool Grow(ActivityEntry** entries, std::uint32_t* slots, std::uint32_t limit) no
     ActivityEntry* larger = AllocateEntries(wanted);
     if (larger == nullptr) return false;
     std::memcpy(larger, *entries, static_cast<std::size_t>(*slots) * sizeof(ActivityEntry));
-    platform::Current().Free(*entries);
+    PrefixOf(larger)->first = PrefixOf(*entries)->first;
+    platform::Current().Free(PrefixOf(*entries));
     *entries = larger;
     *slots = wanted;
     return true;
 }
 
-// The lines an array's entries point to, copied one after another into chunks
-// of platform memory. The first chunk begins right before the first entry's
-// text, and each chunk leads to the next: FreeEntries finds them all from
-// entries[0].timeText, so a page costs one allocation instead of one a record.
-class LineChunks {
+// The lines an array's entries point to, in text blocks chained from the
+// array's prefix. The first span a walk reads is itself a block: its records
+// stay where they lie. Other lines are copied one after another into blocks,
+// so a page costs one allocation or two instead of one a record. Only one
+// span is taken: a page that drops many records keeps no more than it.
+class TextBlocks : public SpanSource {
 public:
-    struct Header {
-        Header* next;
-        std::uint64_t unused;  // keeps the texts 16-byte aligned
-    };
-    static constexpr std::size_t kMaxChunk = std::size_t{1} << 20;
+    static constexpr std::size_t kMaxBlock = std::size_t{1} << 20;
 
-    // Copies the record's line; `expected`: how many lines, this one included,
-    // are likely to follow it (sizes a new chunk). Null when out of memory.
+    // `entries`: where the array lies (it may move as it grows).
+    explicit TextBlocks(ActivityEntry* const* entries) noexcept : entries_(entries) {}
+
+    unsigned char* SpanBuffer(std::uint32_t bytes) noexcept override {
+        if (spanTaken_) return nullptr;
+        spanTaken_ = true;
+        TextBlock* block = NewBlock(bytes);
+        return block == nullptr ? nullptr : reinterpret_cast<unsigned char*>(block + 1);
+    }
+
+    // The record's line where it lies when that is a block, else a copy;
+    // `expected`: how many lines, this one included, are likely to follow it
+    // (sizes a new block). Null when out of memory.
     char16_t* Keep(const RecordText& record, std::uint32_t expected) noexcept {
+        if (record.fromSource) return record.text;
         std::size_t bytes = RoundUp(record.bytes);
-        if (last_ == nullptr || capacity_ - used_ < bytes) {
+        if (room_ < bytes) {
             std::uint64_t wanted = std::uint64_t{bytes} * expected;
-            if (wanted > kMaxChunk) wanted = kMaxChunk;
+            if (wanted > kMaxBlock) wanted = kMaxBlock;
             if (wanted < bytes) wanted = bytes;
-            auto* chunk = static_cast<Header*>(platform::Current().Allocate(sizeof(Header) + wanted));
-            if (chunk == nullptr) return nullptr;
-            chunk->next = nullptr;
-            if (last_ != nullptr) last_->next = chunk;
-            last_ = chunk;
-            capacity_ = static_cast<std::size_t>(wanted);
-            used_ = 0;
+            TextBlock* block = NewBlock(static_cast<std::size_t>(wanted));
+            if (block == nullptr) return nullptr;
+            copyTo_ = reinterpret_cast<char*>(block + 1);
+            room_ = static_cast<std::size_t>(wanted);
         }
-        char* line = reinterpret_cast<char*>(last_ + 1) + used_;
+        char* line = copyTo_;
         std::memcpy(line, record.text, record.bytes);
-        used_ += bytes;
+        copyTo_ += bytes;
+        room_ -= bytes;
         return reinterpret_cast<char16_t*>(line);
     }
 
-    // Frees the chunks behind an array whose first text is `first` (null: none).
-    static void FreeFrom(void* first) noexcept {
-        if (first == nullptr) return;
-        Header* chunk = static_cast<Header*>(first) - 1;
-        while (chunk != nullptr) {
-            Header* next = chunk->next;
-            platform::Current().Free(chunk);
-            chunk = next;
+    // Frees the text blocks of an array.
+    static void FreeAll(ActivityEntry* entries) noexcept {
+        TextBlock* block = PrefixOf(entries)->first;
+        while (block != nullptr) {
+            TextBlock* next = block->next;
+            platform::Current().Free(block);
+            block = next;
         }
     }
 
 private:
     static std::size_t RoundUp(std::size_t bytes) noexcept { return (bytes + 15) & ~std::size_t{15}; }
 
-    Header* last_ = nullptr;
-    std::size_t capacity_ = 0;
-    std::size_t used_ = 0;
+    // A block of `bytes`, chained behind the others at once, so that a failed
+    // call frees it with the array.
+    TextBlock* NewBlock(std::size_t bytes) noexcept {
+        auto* block = static_cast<TextBlock*>(platform::Current().Allocate(sizeof(TextBlock) + bytes));
+        if (block == nullptr) return nullptr;
+        block->next = nullptr;
+        if (last_ != nullptr) {
+            last_->next = block;
+        } else {
+            PrefixOf(*entries_)->first = block;
+        }
+        last_ = block;
+        return block;
+    }
+
+    ActivityEntry* const* entries_;
+    TextBlock* last_ = nullptr;
+    bool spanTaken_ = false;
+    char* copyTo_ = nullptr;
+    std::size_t room_ = 0;
 };
 
 void Fill(ActivityEntry& entry, const RecordParts& parts) noexcept {
@@ -200,32 +278,37 @@ bool OutputsPresent(ActivityEntry** entries, std::uint32_t* returned, std::uint3
 
 std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept {
     if (memo == nullptr || part.size() > SeverityMemo::kChars) return SeverityIn(part);
-    // A slot is found by a key of the length and three characters, then compared whole.
     std::size_t chars = part.size();
     std::uint64_t key = chars;
     if (chars > 0) {
         key |= std::uint64_t{part[0]} << 16 | std::uint64_t{part[chars / 2]} << 32 | std::uint64_t{part[chars - 1]} << 48;
     }
-    for (const SeverityMemo::Slot& slot : memo->slots) {
-        if (slot.key != key) continue;
-        if (std::memcmp(part.data(), slot.part, chars * 2) == 0) return slot.severity;
+    // Linear probing from the key's home slot; a part that finds neither its
+    // key nor a free slot in the full table takes its home slot.
+    std::size_t home = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 60) & (SeverityMemo::kSlots - 1);
+    std::size_t at = home;
+    for (std::size_t probes = 0; probes < SeverityMemo::kSlots; ++probes) {
+        std::uint64_t seen = memo->keys[at];
+        if (seen == SeverityMemo::kEmpty) break;
+        SeverityMemo::Slot& slot = memo->slots[at];
+        if (seen == key && std::memcmp(part.data(), slot.part, chars * 2) == 0) return slot.severity;
+        at = (at + 1) & (SeverityMemo::kSlots - 1);
     }
-    SeverityMemo::Slot& slot = memo->slots[memo->next];
-    memo->next = (memo->next + 1) % SeverityMemo::kSlots;
+    if (memo->keys[at] != SeverityMemo::kEmpty) at = home;
+    SeverityMemo::Slot& slot = memo->slots[at];
     slot.severity = SeverityIn(part);
     std::memcpy(slot.part, part.data(), chars * 2);
-    slot.key = key;
+    memo->keys[at] = key;
     return slot.severity;
 }
 
 bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
     parts = RecordParts{};
-    char16_t* dash = FindChar(line, u'-');
-    if (dash == nullptr) return false;
+    char16_t* dash;
+    char16_t* colon;
+    if (!FindDashAndColon(line, &dash, &colon)) return false;
     *dash = 0;
     char16_t* rest = dash + 1;
-    char16_t* colon = FindChar(rest, u':');
-    if (colon == nullptr) return false;
     // The label part: up to the ':', at most kLabelPartChars characters.
     auto labelChars = static_cast<std::size_t>(colon - rest);
     parts.severity = SeverityIn({rest, labelChars < kLabelPartChars ? labelChars : kLabelPartChars}, memo);
@@ -239,7 +322,8 @@ bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noe
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries, std::uint32_t* returned,
                       std::uint32_t* total, const char16_t* owner) noexcept {
     if (!OutputsPresent(entries, returned, total)) return ExportResult(kBadArgument);
-    ReadSnapshot snapshot(owner);
+    // A page near the newest records reads its index words with the tail check.
+    ReadSnapshot snapshot(owner, std::uint64_t{start} + count + 1);
     if (!snapshot.valid()) return Fail(snapshot, snapshot.status(), entries, returned);
     std::uint32_t n = snapshot.records();
     if (n <= start) {
@@ -249,15 +333,15 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     // No page holds more than the records below start (the largest count means
     // "as many as there are"): the array is sized by what can be returned.
     std::uint32_t slots = count < n - start ? count : n - start;
-    ActivityEntry* array = AllocateEntries(slots);
+    ActivityEntry* array = AllocateEntries(slots, Zeroed::None);
     if (array == nullptr) return ExportResult(kNoMemory);
     *entries = array;
 
     // start counts index entries, parsed or not: a dropped record takes no slot
     // but the walk goes on with the next older one.
-    RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted);
+    TextBlocks lines(entries);
+    RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted, &lines);
     SeverityMemo memo;
-    LineChunks lines;
     std::uint32_t filled = 0;
     while (filled < slots) {
         RecordText record;
@@ -272,6 +356,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
         parts.timeText = line;
         Fill(array[filled++], parts);
     }
+    ZeroFrom(array, filled, slots);
     *returned = filled;
     *total = n;
     return 0;
@@ -288,7 +373,7 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
     *entries = AllocateEntries(slots);
     if (*entries == nullptr) return ExportResult(kNoMemory);
 
-    LineChunks lines;
+    TextBlocks lines(entries);
     std::uint32_t filled = 0;
     std::uint32_t matches = 0;
     // Every record is read, whatever the page, so that the total counts every
@@ -299,10 +384,9 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
         ReadResult result = walk.Next(n, &record);
         if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
         if (record.text == nullptr) break;
-        char16_t* dash = FindChar(record.text, u'-');
-        if (dash == nullptr) continue;
-        char16_t* colon = FindChar(dash + 1, u':');
-        if (colon == nullptr || ParseJobNumber(colon + 1) != job) continue;
+        char16_t* dash;
+        char16_t* colon;
+        if (!FindDashAndColon(record.text, &dash, &colon) || ParseJobNumber(colon + 1) != job) continue;
         if (matches++ < start || filled == limit) continue;
         if (filled == slots && !Grow(entries, &slots, limit)) {
             return Fail(snapshot, ReadResult::Failed, entries, returned);
@@ -330,8 +414,8 @@ std::int32_t QueryJobLog(std::uint32_t job, std::uint32_t start, std::uint32_t c
 
 void FreeEntries(ActivityEntry* entries) noexcept {
     if (entries == nullptr) return;
-    LineChunks::FreeFrom(entries[0].timeText);
-    platform::Current().Free(entries);
+    TextBlocks::FreeAll(entries);
+    platform::Current().Free(PrefixOf(entries));
 }
 
 }  // namespace actlog

@@ -16,18 +16,21 @@ struct RecordParts {
     char16_t* messageText = nullptr;  // inside it, at the blank before the message
 };
 
-// The severities of the last label parts seen, for one reader's run over a
-// log: records repeat a few label parts, and the labels do not change meanwhile.
+// The severities of the label parts seen, for one reader's run over a log:
+// records repeat a few label parts, and the labels do not change meanwhile.
+// A small open-addressed table keyed by the part's length and three of its
+// characters; only the keys start out set (an empty key marks a free slot).
 struct SeverityMemo {
-    static constexpr std::size_t kSlots = 8;
+    static constexpr std::size_t kSlots = 16;  // a power of two
     static constexpr std::size_t kChars = 24;  // longer parts are searched every time
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
     struct Slot {
-        std::uint64_t key = ~std::uint64_t{0};  // empty
-        char16_t part[kChars] = {};
-        std::uint32_t severity = 0;
+        std::uint32_t severity;
+        char16_t part[kChars];
     };
+    std::uint64_t keys[kSlots] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty,
+                                  kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
     Slot slots[kSlots];
-    std::size_t next = 0;  // the slot the next new part takes
 };
 
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity

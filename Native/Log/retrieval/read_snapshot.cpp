@@ -1,6 +1,7 @@
 #include "retrieval/read_snapshot.h"
 
 #include <bit>
+#include <cstring>
 #include <string_view>
 
 #include "files/log_files.h"
@@ -18,8 +19,12 @@ static_assert(std::endian::native == std::endian::little, "index entries are rea
 // closed before this returns.
 constexpr Status kNoMutex = Status::Fail(Code::Busy, Op::LockMutex);
 
-// `owner` passed OwnerNameAllowed.
-Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log) noexcept {
+// `owner` passed OwnerNameAllowed. With `leftovers`, a dead prune's leftovers
+// are looked for first, named after the log found (so the open answers the
+// lookup for them too); when any may be there, *leftovers is set and nothing
+// stays open.
+Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
+                        bool* leftovers = nullptr) noexcept {
     *index = {};
     *log = {};
     LogMutex readMutex(kReadMutexBase, CheckedOwner{owner});
@@ -27,6 +32,13 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
 
     OwnerFiles files(owner);
     platform::Platform& os = platform::Current();
+    auto foundLeftovers = [&] {
+        if (leftovers == nullptr || !LeftoversMayExist(files)) return false;
+        *leftovers = true;
+        if (log->valid()) os.CloseFile(*log);
+        *log = {};
+        return true;
+    };
     // A log under the plain name of an owner without a '.' in it is the
     // owner's: opening it answers the lookup.
     if (OwnerPresent(owner) && std::u16string_view(owner, TextLength(owner)).find(u'.') == std::u16string_view::npos) {
@@ -34,6 +46,7 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
         *log = os.OpenFile(plain.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
         if (log->valid()) {
             files.FoundPlainLog(plain);
+            if (foundLeftovers()) return Status::Ok();
             PathText indexPath = files.Path(LogFile::Index);
             *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
             if (index->valid()) return Status::Ok();
@@ -43,6 +56,7 @@ Status OpenMainPairOnce(const char16_t* owner, platform::FileHandle* index, plat
         }
         *log = {};
     }
+    if (foundLeftovers()) return Status::Ok();
     PathText logPath = files.Path(LogFile::Log);
     PathText indexPath = files.Path(LogFile::Index);
     *index = os.OpenFile(indexPath.c_str(), platform::Access::Read, platform::Disposition::OpenExisting);
@@ -67,8 +81,10 @@ bool SizeOf(platform::FileHandle file, std::uint64_t* size) noexcept {
 // byte-order mark when the index is empty); a damaged index counts as
 // matching, for the reader's own checks to find. A part of an entry at the
 // index's end (an append that died writing it) does not match: the tail
-// repair cuts it. *taken: the index size, when read.
-bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken) noexcept {
+// repair cuts it. *taken: the index size, when read. With `tail`, up to its
+// capacity of the index's last bytes are read in place of the last word.
+bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint64_t* taken,
+                 IndexTail* tail) noexcept {
     platform::Platform& os = platform::Current();
     std::uint64_t indexSize = 0;
     std::uint64_t logSize = 0;
@@ -79,29 +95,42 @@ bool TailMatches(platform::FileHandle index, platform::FileHandle log, std::uint
     if (!SizeOf(log, &logSize)) return true;
     if (indexSize == 0) return logSize <= 2;
     unsigned char last[4];
+    unsigned char* buffer = last;
+    std::uint32_t wanted = 4;
+    if (tail != nullptr && tail->capacity > 4) {
+        buffer = tail->buffer;
+        wanted = indexSize < tail->capacity ? static_cast<std::uint32_t>(indexSize) : tail->capacity;
+    }
     std::uint32_t done = 0;
-    if (!os.ReadAt(index, indexSize - 4, last, 4, &done) || done != 4) return true;
-    return LoadLe32(last) >= logSize;
+    if (!os.ReadAt(index, indexSize - wanted, buffer, wanted, &done) || done != wanted) return true;
+    if (buffer != last) tail->bytes = wanted;
+    return LoadLe32(buffer + wanted - 4) >= logSize;
 }
 
 }  // namespace
 
 Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
-                    std::uint64_t* indexSize) noexcept {
+                    std::uint64_t* indexSize, IndexTail* tail) noexcept {
     *indexSize = kSizeUnknown;
+    if (tail != nullptr) tail->bytes = 0;
     if (!OwnerNameAllowed(owner)) return Status::Fail(Code::InvalidArgument, Op::CheckArgument);
     // Records appended to a dead prune's new pair, or a pair that a dead
     // exchange left half-moved, become readable once that prune is finished.
-    RecoverIfLeftovers(owner);
-    Status opened = OpenMainPairOnce(owner, index, log);
+    bool leftovers = false;
+    Status opened = OpenMainPairOnce(owner, index, log, &leftovers);
+    if (leftovers) {
+        RecoverUnlocked(owner);
+        opened = OpenMainPairOnce(owner, index, log);
+    }
     if (opened.code() == Code::Busy && opened.op() == Op::LockMutex) return opened;
     if (!opened) {
         // A dead exchange may have left the pair under other names.
         RecoverUnlocked(owner);
         return OpenMainPairOnce(owner, index, log);
     }
-    if (TailMatches(*index, *log, indexSize)) return Status::Ok();
+    if (TailMatches(*index, *log, indexSize, tail)) return Status::Ok();
     *indexSize = kSizeUnknown;
+    if (tail != nullptr) tail->bytes = 0;
     // A dead writer's tail is repaired when no writer is at work.
     platform::Current().CloseFile(*index);
     platform::Current().CloseFile(*log);
@@ -118,11 +147,13 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes, std
     return ReadResult::Ok;
 }
 
-ReadSnapshot::ReadSnapshot(const char16_t* owner) noexcept : owner_(owner) {
+ReadSnapshot::ReadSnapshot(const char16_t* owner, std::uint64_t newestWords) noexcept : owner_(owner) {
     std::uint64_t indexSize = kSizeUnknown;
-    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize);
+    IndexTail tail{tail_, newestWords <= kTailBytes / 4 ? static_cast<std::uint32_t>(newestWords) * 4 : 4, 0};
+    cause_ = OpenMainPair(owner, &index_, &log_, &indexSize, &tail);
     if (!cause_) return;
     status_ = UsableIndexSize(index_, &indexBytes_, indexSize);
+    if (status_ == ReadResult::Ok) tailBytes_ = tail.bytes;
     if (status_ != ReadResult::Ok) {
         cause_ = Status::Fail(status_ == ReadResult::Damaged ? Code::Damaged : Code::Io, Op::CheckIndex);
         indexBytes_ = 0;
@@ -143,6 +174,11 @@ ReadResult ReadSnapshot::Words(std::uint32_t first, std::uint32_t count, std::ui
     }
     if (count == 0) return ReadResult::Ok;
     std::uint32_t bytes = count * 4;
+    std::uint64_t tailFrom = indexBytes_ - tailBytes_;
+    if (tailBytes_ != 0 && from * 4 >= tailFrom && from * 4 + bytes <= indexBytes_) {
+        std::memcpy(words, tail_ + (from * 4 - tailFrom), bytes);
+        return ReadResult::Ok;
+    }
     std::uint32_t done = 0;
     if (!platform::Current().ReadAt(index_, from * 4, words, bytes, &done)) return ReadResult::Failed;
     return done == bytes ? ReadResult::Ok : ReadResult::Damaged;

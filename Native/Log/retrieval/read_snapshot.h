@@ -9,12 +9,22 @@
 
 namespace actlog {
 
+// The index's last bytes, read by the tail check in place of its last word
+// alone: `capacity` bytes are asked for (a multiple of 4, at least 4), and
+// `bytes` of them were read (0 when the check read none).
+struct IndexTail {
+    unsigned char* buffer = nullptr;
+    std::uint32_t capacity = 0;
+    std::uint32_t bytes = 0;
+};
+
 // Opens the owner's index and log of the main pair as a matching pair; on
 // failure both handles are invalid and the status says which open failed why.
-// *indexSize is the index's size when the tail check took it, else kSizeUnknown.
+// *indexSize is the index's size when the tail check took it, else kSizeUnknown;
+// `tail` receives the index's last bytes when that check read them.
 inline constexpr std::uint64_t kSizeUnknown = ~std::uint64_t{0};
 Status OpenMainPair(const char16_t* owner, platform::FileHandle* index, platform::FileHandle* log,
-                    std::uint64_t* indexSize) noexcept;
+                    std::uint64_t* indexSize, IndexTail* tail = nullptr) noexcept;
 
 // Failed: the OS refused a call (open, size, seek, read, memory); the files
 // may well be sound and are left alone. Damaged: the index describes the log
@@ -33,7 +43,13 @@ ReadResult UsableIndexSize(platform::FileHandle index, std::uint32_t* bytes,
 // begins with FF FE, else 0, and word(k + 1) is the index's entry k.
 class ReadSnapshot {
 public:
-    explicit ReadSnapshot(const char16_t* owner) noexcept;
+    // The index's last words read with the open's tail check, when a caller
+    // expects to read no more than this many bytes of them first.
+    static constexpr std::uint32_t kTailBytes = 4096;
+
+    // `newestWords`: how many of the index's last words the caller reads
+    // first; when they fit kTailBytes they come with the tail check's read.
+    explicit ReadSnapshot(const char16_t* owner, std::uint64_t newestWords = 1) noexcept;
     ~ReadSnapshot() { Close(); }
     ReadSnapshot(const ReadSnapshot&) = delete;
     ReadSnapshot& operator=(const ReadSnapshot&) = delete;
@@ -65,6 +81,9 @@ private:
     platform::FileHandle log_;
     std::uint32_t indexBytes_ = 0;
     std::int32_t firstWord_ = -1;  // word(0), read on first use
+    // Index bytes [indexBytes_ - tailBytes_, indexBytes_), read at open.
+    std::uint32_t tailBytes_ = 0;
+    unsigned char tail_[kTailBytes];
 };
 
 // True when the log begins with FF FE.

@@ -85,9 +85,14 @@ ReadResult RecordWalk::LoadSpan(std::uint32_t k) noexcept {
         --j;
     }
     std::uint32_t bytes = end - Word(j);
-    if (!Reserve(&span_, &spanCapacity_, bytes)) return ReadResult::Failed;
-    ReadResult result = snapshot_.ReadLog(Word(j), span_, bytes);
-    std::memset(span_ + bytes, 0, kPadBytes);
+    spanData_ = source_ != nullptr ? source_->SpanBuffer(bytes + kPadBytes) : nullptr;
+    spanFromSource_ = spanData_ != nullptr;
+    if (!spanFromSource_) {
+        if (!Reserve(&span_, &spanCapacity_, bytes)) return ReadResult::Failed;
+        spanData_ = span_;
+    }
+    ReadResult result = snapshot_.ReadLog(Word(j), spanData_, bytes);
+    std::memset(spanData_ + bytes, 0, kPadBytes);
     if (result == ReadResult::Ok) {
         spanLow_ = j;
         spanHigh_ = k + 1;
@@ -162,9 +167,10 @@ ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
         ReadResult result = LoadSpan(k);
         if (result != ReadResult::Ok) return result;
     }
-    auto* text = reinterpret_cast<char16_t*>(span_ + (begin - Word(spanLow_)));
+    auto* text = reinterpret_cast<char16_t*>(spanData_ + (begin - Word(spanLow_)));
     std::uint32_t chars = bytes / 2;
     if (text[chars - 2] != u'\r' || text[chars - 1] != u'\n') return ReadResult::Damaged;
+    record->fromSource = spanFromSource_;
     return Deliver(k, text, bytes, record);
 }
 

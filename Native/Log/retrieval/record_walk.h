@@ -20,6 +20,18 @@ struct RecordText {
     // The characters before the text's first NUL (the line end's, at the latest);
     // counted only for a walk that asks for them.
     std::uint32_t chars = 0;
+    // The text lies in a buffer from the walk's SpanSource: the walk never
+    // reuses it, so the text may be kept where it is.
+    bool fromSource = false;
+};
+
+// Buffers a walk may read a span of records into instead of its own: the
+// records delivered from such a buffer stay valid once the walk moves on.
+class SpanSource {
+public:
+    // A 16-byte aligned buffer of `bytes`, or null: the walk uses its own.
+    virtual unsigned char* SpanBuffer(std::uint32_t bytes) noexcept = 0;
+    virtual ~SpanSource() = default;
 };
 
 class RecordWalk {
@@ -31,8 +43,10 @@ public:
     enum class Chars { Counted, NotCounted };
 
     // Walks the records below `below` (one past the newest to visit) down to record 0.
-    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below, Chars chars = Chars::Counted) noexcept
-        : snapshot_(snapshot), next_(below), countChars_(chars == Chars::Counted) {}
+    // `source`: where spans are read when it gives a buffer.
+    RecordWalk(ReadSnapshot& snapshot, std::uint32_t below, Chars chars = Chars::Counted,
+               SpanSource* source = nullptr) noexcept
+        : snapshot_(snapshot), source_(source), next_(below), countChars_(chars == Chars::Counted) {}
     ~RecordWalk();
     RecordWalk(const RecordWalk&) = delete;
     RecordWalk& operator=(const RecordWalk&) = delete;
@@ -53,6 +67,7 @@ private:
     ReadResult Deliver(std::uint32_t k, char16_t* text, std::uint32_t bytes, RecordText* record) noexcept;
 
     ReadSnapshot& snapshot_;
+    SpanSource* source_;
     std::uint32_t next_;
     bool countChars_;
     // Words of records [blockLow_, blockHigh_): words_[i] = word(blockLow_ + i), one more at the end.
@@ -60,7 +75,10 @@ private:
     std::uint32_t wordCapacity_ = 0;  // bytes
     std::uint32_t blockLow_ = 0;
     std::uint32_t blockHigh_ = 0;
-    // Log bytes of records [spanLow_, spanHigh_) from word(spanLow_) on.
+    // Log bytes of records [spanLow_, spanHigh_) from word(spanLow_) on, at
+    // spanData_: the walk's own span_, or a buffer from the source.
+    unsigned char* spanData_ = nullptr;
+    bool spanFromSource_ = false;
     unsigned char* span_ = nullptr;
     std::uint32_t spanCapacity_ = 0;
     std::uint32_t spanLow_ = 0;
