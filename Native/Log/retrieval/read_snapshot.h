@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -67,8 +68,8 @@ private:
     std::int32_t firstWord_ = -1;  // word(0), read on first use
 };
 
-// True when the log begins with FF FE.
-bool LogHasByteOrderMark(platform::FileHandle log) noexcept;
+// Whether the log begins with FF FE; nothing when it cannot be read.
+std::optional<bool> LogHasByteOrderMark(platform::FileHandle log) noexcept;
 
 // The job number of " JobXXXXXXXX - ..." at the start of `text`, else 0.
 std::uint32_t ParseJobNumber(const char16_t* text) noexcept;
