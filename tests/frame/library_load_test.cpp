@@ -23,6 +23,7 @@ TEST(LibraryLoad, StartUpInAnotherProcessUsesTheLibrarysOwnPath) {
         {"256", "260", "result=0 text=General\n"},
         {"264", "5", "result=0 text=Crit\n"},
         {"9999", "260", "result=-1 text=\n"},
+        {"256", "1", "result=-1 text=\n"},  // no room for a character is no bad argument
     };
     int run = 0;
     for (const Case& c : cases) {
