@@ -238,15 +238,12 @@ protected:
         Query(7u, 0, 0xFFFFFFFFu);
         const std::string log = renamed_ ? testsupport::Utf8(prefix_) + ".vm01.activity.log" : "vm01.activity.log";
         std::vector<std::string> files = LogFiles();
+        std::vector<std::string> expected = {log, "vm01.activity.idx"};
 #ifdef _WIN32
         // Names differing only in case are one file here: a rebuild may spell it as its caller did.
-        for (std::string& name : files) name = testsupport::Utf8(Lower(testsupport::U16(std::string_view(name))));
-#endif
-#ifdef _WIN32
-        std::vector<std::string> expected = {testsupport::Utf8(Lower(testsupport::U16(std::string_view(log)))),
-                                             "vm01.activity.idx"};
-#else
-        std::vector<std::string> expected = {log, "vm01.activity.idx"};
+        for (auto* names : {&files, &expected}) {
+            for (std::string& name : *names) name = testsupport::Utf8(Lower(testsupport::U16(std::string_view(name))));
+        }
 #endif
         std::sort(expected.begin(), expected.end());
         std::sort(files.begin(), files.end());
