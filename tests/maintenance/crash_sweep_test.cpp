@@ -15,6 +15,7 @@
 #include "support/log_files_helpers.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"
+#include "sync/sync_test_helpers.h"
 
 #include "Log.h"
 #include "files/new_pair.h"
@@ -255,15 +256,12 @@ TEST_F(CrashSweepTest, EveryCrashPointKeepsEveryAcknowledgedRecord) {
 }
 
 // Reads a journal to its end in batches of 7; false when a batch fails.
-bool ReadsToTheEnd(std::int32_t (*next)(std::uint32_t, SyncLogEntry**, std::uint32_t*), int* lines) {
-    for (int batch = 0; batch < 1000; ++batch) {
-        SyncLogEntry* entries = nullptr;
-        std::uint32_t returned = 0;
-        std::int32_t result = next(7, &entries, &returned);
-        if (result == -1) return false;
-        *lines += static_cast<int>(returned);
-        FreeSyncLog(entries);
-        if (result == 1) return true;
+bool ReadsToTheEnd(synctest::Reader next, int* lines) {
+    for (int round = 0; round < 1000; ++round) {
+        synctest::Batch batch = synctest::Read(next, 7);
+        if (batch.result == -1) return false;
+        *lines += static_cast<int>(batch.entries.size());
+        if (batch.result == 1) return true;
     }
     return false;
 }
