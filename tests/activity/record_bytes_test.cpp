@@ -87,7 +87,11 @@ TEST_F(RecordBytesTest, AppendsAndPruneWriteExactlyTheseBytes) {
     EXPECT_EQ(ReadIndex(Index()), words);
     EXPECT_EQ(ReadUtf16(Log("vm01")), u"\xFEFF" + rows[1].line);
 
-    // A prune that removes a record journals the date as passed, owner included.
+    // A prune that removes a record journals the date as passed, owner
+    // included, behind the last whole line: a torn tail is cut first.
+    std::vector<std::uint8_t> torn = ReadBytes(Journal());
+    torn.insert(torn.end(), {'1', 0, '2'});
+    WriteBytes(Journal(), torn);
     const LogSystemTime date = At(1000, 1, 1, 0, 0, 0);
     EXPECT_EQ(1, PruneLog(&date, W(u"vm01")));
     journal += JournalRecord(u"PRUNE 1000/01/01 00:00:00 - vm01 - \r\n");

@@ -9,6 +9,7 @@
 #include "activity/record_append.h"
 #include "frame/module.h"
 #include "message_ids.h"
+#include "support/child_process.h"
 #include "support/fault_platform.h"
 #include "support/log_files_helpers.h"
 #include "support/sandbox.h"
@@ -182,6 +183,36 @@ TEST_F(LabelsTest, MissingLibraries) {
     }
     LOG_WCHAR buffer[16] = {LOG_WCHAR('x')};
     EXPECT_EQ(JobLoadString(MSG_LABEL_DEFAULT, buffer, 16), -1);
+}
+
+// Another process loads the shipped library from a sandbox bin/: start-up
+// finds its own file there, makes bin/../Logs and loads the message library.
+TEST(LibraryLoad, StartUpInAnotherProcessUsesTheLibrarysOwnPath) {
+    Sandbox sandbox;
+    sandbox.InstallSharedLibrary();
+    ASSERT_FALSE(Exists(sandbox.logs));
+    struct Case {
+        std::string id, size, expected;
+    };
+    const Case cases[] = {
+        {"256", "260", "result=0 text=General\n"},
+        {"264", "5", "result=0 text=Crit\n"},
+        {"9999", "260", "result=-1 text=\n"},
+        {"256", "1", "result=-1 text=\n"},  // no room for a character is no bad argument
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        fs::path output = sandbox.root / ("child" + std::to_string(run++) + ".txt");
+        ChildProcess child = StartLogChild(sandbox, "load-string", {c.id, c.size}, output);
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.Wait(), 0);
+        std::vector<std::uint8_t> text = ReadBytes(output);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        EXPECT_EQ(std::string(text.begin(), text.end()), c.expected);
+    }
+    EXPECT_TRUE(fs::is_directory(sandbox.logs));
+    EXPECT_FALSE(Exists(sandbox.root / "Logs" / "activity.log")) << "start-up writes no record";
 }
 
 }  // namespace

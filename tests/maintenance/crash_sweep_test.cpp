@@ -15,6 +15,7 @@
 #include "support/log_files_helpers.h"
 #include "support/fault_platform.h"
 #include "support/sandbox.h"
+#include "sync/sync_test_helpers.h"
 
 #include "Log.h"
 #include "files/new_pair.h"
@@ -40,6 +41,13 @@ struct Scenario {
     std::function<void(CrashSweepTest&)> operation;
     // Run before the check when the stopped operation's purpose needs it again.
     std::function<void()> retry = [] {};
+    // Whether the operation, not stopped, and a read after it remove the records
+    // a prune may remove.
+    bool cuts = false;
+    // Whether it leaves a new pair (its prune is still running elsewhere).
+    bool leavesNewPair = false;
+    // Whether it is stopped at every call too, or only run through.
+    bool swept = true;
 };
 
 class CrashSweepTest : public testsupport::SandboxTest {
@@ -99,6 +107,10 @@ public:
         }
         std::optional<std::vector<std::u16string>> read = LoggedMessages(W(u"vm"));
         ASSERT_TRUE(read.has_value());
+        // A prune's cut is made whole or not at all.
+        std::size_t gone = 0;
+        for (const std::u16string& message : mayGo) gone += std::count(read->begin(), read->end(), message) == 0;
+        EXPECT_TRUE(gone == 0 || gone == mayGo.size()) << gone << " of the prune's records gone";
         for (const std::u16string& message : *read) {
             EXPECT_EQ(1, std::count(read->begin(), read->end(), message)) << testsupport::Utf8(message);
         }
@@ -123,7 +135,22 @@ public:
         scenario.operation(*this);
         const int calls = faults.CrashCounted();
         faults.Disarm();
-        for (int n = 0; n <= calls; ++n) {
+        {
+            // Not stopped, the operation finishes what it found and started.
+            SCOPED_TRACE(testing::Message() << scenario.name << ": not stopped");
+            if (!scenario.leavesNewPair) {
+                EXPECT_EQ(std::vector<std::string>{}, Leftovers(sandbox.logs));
+            }
+            scenario.retry();
+            std::optional<std::vector<std::u16string>> read = LoggedMessages(W(u"vm"));
+            EXPECT_TRUE(read.has_value());
+            if (!read) return 0;
+            for (const std::u16string& message : mayGo) {
+                EXPECT_EQ(scenario.cuts ? 0 : 1, std::count(read->begin(), read->end(), message));
+            }
+            if (HasFailure()) return 0;
+        }
+        for (int n = 0; scenario.swept && n <= calls; ++n) {
             for (std::uint32_t torn : {0u, 3u}) {
                 SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn);
                 Reset();
@@ -136,7 +163,7 @@ public:
                 if (HasFailure()) return n;
             }
         }
-        return calls;
+        return scenario.swept ? calls : 0;
     }
 
     fs::path OwnerIndex() const { return Index("vm"); }
@@ -169,10 +196,27 @@ const Scenario kScenarios[] = {
          MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
          t.Append(u"new1");
          t.Append(u"new2");
-     }},
-    {"recovery of a dead prune's new pair", PruneStoppedAfterFronts, [](CrashSweepTest& t) { t.Append(u"new"); }},
+     },
+     [] {}, true, true},
+    // The dead prune is finished: its front is filled again from the main pair.
+    {"recovery of a dead prune's new pair", PruneStoppedAfterFronts, [](CrashSweepTest& t) { t.Append(u"new"); },
+     [] {}, true},
+    // Without a main index the front cannot be filled: the new pair's records
+    // go back to the main log, which a rebuild indexes. Not swept: stopped
+    // part-way, that carry-back can leave a torn copy or copy again next time.
+    {"recovery of a dead prune's new pair without a main index",
+     [](CrashSweepTest& t) {
+         PruneStoppedAfterFronts(t);
+         {
+             MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+             t.Append(u"new1");
+         }
+         fs::remove(t.OwnerIndex());
+     },
+     [](CrashSweepTest& t) { t.Append(u"new2"); }, [] { ReIndexLog(W(u"vm")); }, false, false, false},
     // Nothing survives: the new pair starts empty.
-    {"prune of every record", [](CrashSweepTest& t) { t.mayGo = t.told; }, [](CrashSweepTest& t) { t.Prune(kNow); }},
+    {"prune of every record", [](CrashSweepTest& t) { t.mayGo = t.told; }, [](CrashSweepTest& t) { t.Prune(kNow); },
+     [] {}, true},
     {"prune with appends while it fills", [](CrashSweepTest&) {},
      [](CrashSweepTest& t) {
          t.faults.FailOnlyPaths(u".activity.log.new");
@@ -182,7 +226,8 @@ const Scenario kScenarios[] = {
              t.Append(u"during2");
          });
          t.Prune();
-     }},
+     },
+     [] {}, true},
     // The new log is there but will not open (an I/O error, not absence):
     // the append fails rather than write to the main pair the prune drops.
     {"prune whose append cannot open the new log", [](CrashSweepTest&) {},
@@ -193,7 +238,8 @@ const Scenario kScenarios[] = {
              t.Append(u"refused");
          });
          t.Prune();
-     }},
+     },
+     [] {}, true},
     {"rebuild", [](CrashSweepTest& t) { fs::remove(t.OwnerIndex()); }, [](CrashSweepTest&) { ReIndexLog(W(u"vm")); },
      [] { ReIndexLog(W(u"vm")); }},
     {"rename", [](CrashSweepTest&) {}, [](CrashSweepTest&) { VMUpdateLogFileNames(W(u"P"), W(u"vm")); }},
@@ -210,15 +256,12 @@ TEST_F(CrashSweepTest, EveryCrashPointKeepsEveryAcknowledgedRecord) {
 }
 
 // Reads a journal to its end in batches of 7; false when a batch fails.
-bool ReadsToTheEnd(std::int32_t (*next)(std::uint32_t, SyncLogEntry**, std::uint32_t*), int* lines) {
-    for (int batch = 0; batch < 1000; ++batch) {
-        SyncLogEntry* entries = nullptr;
-        std::uint32_t returned = 0;
-        std::int32_t result = next(7, &entries, &returned);
-        if (result == -1) return false;
-        *lines += static_cast<int>(returned);
-        FreeSyncLog(entries);
-        if (result == 1) return true;
+bool ReadsToTheEnd(synctest::Reader next, int* lines) {
+    for (int round = 0; round < 1000; ++round) {
+        synctest::Batch batch = synctest::Read(next, 7);
+        if (batch.result == -1) return false;
+        *lines += static_cast<int>(batch.entries.size());
+        if (batch.result == 1) return true;
     }
     return false;
 }
@@ -273,6 +316,8 @@ TEST_F(CrashSweepTest, DiskFullCutsWritesBackAndNothingAcknowledgedGoes) {
         Append(u"first");
         Append(u"second");
         Prune();
+        // A prune that runs out of room drops its new pair at once.
+        EXPECT_EQ(std::vector<std::string>{}, Leftovers(sandbox.logs));
         faults.Disarm();
         ExpectInvariant(room % 2 == 1);
         if (HasFailure()) return;

@@ -62,6 +62,19 @@ TEST_F(PruneReindexTest, BusyPruneMutex) {
     EXPECT_EQ(3u, ReadIndex(Index("vm2")).size());
 }
 
+// The longest line an append writes is a record to the prune's search; one
+// character more is damage.
+TEST_F(PruneReindexTest, PruneSearchKnowsTheLongestRecord) {
+    for (std::size_t extra : {0u, 1u}) {
+        SCOPED_TRACE(extra);
+        std::u16string longest = RecordLine(At(2024, 5, 1, 1, 0, 0), 1, 0, std::u16string(5000, u'x'));
+        longest.insert(longest.size() - 2, extra, u'x');
+        WriteLogPair(Log(), Index(), {longest, RecordLine(At(2024, 5, 1, 2, 0, 0), 1, 0, u"kept")});
+        const LogSystemTime date = At(2024, 5, 1, 1, 30, 0);
+        EXPECT_EQ(extra == 0 ? 1 : -1, PruneLog(&date, nullptr));
+    }
+}
+
 TEST_F(PruneReindexTest, RebuildsSmallLogs) {
     struct Case {
         const char* name;

@@ -62,43 +62,40 @@ TEST_F(PagedQueryTest, RecordThatDoesNotSplitIsDroppedButStillCountsForStart) {
 
 // Severities without a label of their own come back as 0. A label part that
 // differs from a real one only inside ("Erxor": length, first, middle and last
-// characters alike) is no label either, before and after the real one.
+// characters alike) is no label either, before and after the real one. Only
+// GetLog confines the search to the label part: GetJobLog finds severity 2's
+// label ("Warning") inside the oldest record's message.
 TEST_F(PagedQueryTest, SeverityComesBackOnlyFromItsExactLabel) {
     std::u16string error = Line(1, 0, u"text");
     std::u16string lookalike = error;
     lookalike[lookalike.find(u':', lookalike.find(u'-')) - 3] = u'x';
-    WriteLogPair(Log(), Index(), {Line(6, 0, u"text"), Line(0xFFFFFFFFu, 0, u"text"), error, lookalike, error, lookalike});
-    Page page;
-    ASSERT_EQ(GetLog(0, 6, &page.entries, &page.returned, &page.total, nullptr), 0);
-    ASSERT_EQ(page.returned, 6u);
-    const std::uint32_t newestFirst[] = {0, 1, 0, 1, 0, 0};
-    for (std::uint32_t i = 0; i < 6; ++i) EXPECT_EQ(page.entries[i].severity, newestFirst[i]) << "entry " << i;
+    WriteLogPair(Log(), Index(), {Line(0, 0, u"Warning: disk nearly full"), Line(6, 0, u"text"),
+                                  Line(0xFFFFFFFFu, 0, u"text"), error, lookalike, error, lookalike});
+    Page page, job;
+    ASSERT_EQ(GetLog(0, 7, &page.entries, &page.returned, &page.total, nullptr), 0);
+    ASSERT_EQ(page.returned, 7u);
+    const std::uint32_t newestFirst[] = {0, 1, 0, 1, 0, 0, 0};
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(page.entries[i].severity, newestFirst[i]) << "entry " << i;
+    ASSERT_EQ(GetJobLog(0, 6, 1, &job.entries, &job.returned, &job.total, nullptr), 0);
+    ASSERT_EQ(job.returned, 1u);
+    EXPECT_EQ(job.entries[0].severity, 2u);
 }
 
 // Records longer than the walk's span: read whole, or up to a NUL that comes early.
 TEST_F(PagedQueryTest, RecordsLongerThanASpan) {
-    const std::u16string longText(600000, u'x');
-    std::u16string cut = Line(2, 0, std::u16string(600000, u'y'), 2);
+    // Written directly: an append would cut such a message.
+    auto longLine = [](char16_t c, int second) {
+        std::u16string line = Line(2, 0, u"", second);
+        line.insert(line.size() - 2, 600000, c);
+        return line;
+    };
+    std::u16string cut = longLine(u'y', 2);
     cut[cut.find(u'y') + 4] = 0;
-    WriteLogPair(Log(), Index(), {Line(1, 0, u"short"), Line(2, 0, longText, 1), cut, Line(3, 0, u"last", 3)});
+    WriteLogPair(Log(), Index(), {Line(1, 0, u"short"), longLine(u'x', 1), cut, Line(3, 0, u"last", 3)});
     Page page;
     ASSERT_EQ(GetLog(0, 4, &page.entries, &page.returned, &page.total, nullptr), 0);
-    // Entries hold the first 4095 characters of a line.
-    const std::vector<std::u16string> expected = {u" last", u" yyyy", u" " + longText.substr(0, 4059), u" short"};
+    const std::vector<std::u16string> expected = {u" last", u" yyyy", u" " + std::u16string(600000, u'x'), u" short"};
     EXPECT_TRUE(Messages(page.entries) == expected);
-}
-
-TEST_F(PagedQueryTest, OnlyGetLogConfinesTheLabelSearchToTheLabelPart) {
-    // Severity 0's label, and severity 2's ("Warning") inside the message.
-    WriteLogPair(Log(), Index(), {Line(0, 0, u"Warning: disk nearly full")});
-    Page log;
-    ASSERT_EQ(GetLog(0, 1, &log.entries, &log.returned, &log.total, nullptr), 0);
-    ASSERT_EQ(log.returned, 1u);
-    EXPECT_EQ(log.entries[0].severity, 0u);
-    Page job;
-    ASSERT_EQ(GetJobLog(0, 0, 1, &job.entries, &job.returned, &job.total, nullptr), 0);
-    ASSERT_EQ(job.returned, 1u);
-    EXPECT_EQ(job.entries[0].severity, 2u);
 }
 
 // Pages whose index words lie within the index's last 4 KiB (read with the

@@ -143,7 +143,7 @@ TEST_F(FullResyncTest, ClearsTheJournalsAndLeavesTheMarkAndXmlFile) {
 }
 
 // Renamed and dotted owners keep their names; a stale copy beside an owner's
-// log is not exported twice.
+// log is not exported twice; a missing DataSync directory is made.
 TEST_F(FullResyncTest, OwnersKeepTheirNames) {
     Append(1, u"main");
     Append(1, u"before rename", u"vm01");
@@ -153,6 +153,7 @@ TEST_F(FullResyncTest, OwnersKeepTheirNames) {
     Append(1, u"dotted", u"vm.01");
     Append(1, u"plain", u"vm");
     fs::copy_file(Log("vm"), sandbox.logs / "old.vm.activity.log");
+    fs::remove_all(sandbox.dataSync);  // the run makes it again
 
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::map<std::u16string, std::multiset<std::u16string>> byOwner;

@@ -83,7 +83,7 @@ std::uint64_t CutTornTail(platform::Platform& os, platform::FileHandle file, std
     // The longest journal record: the length prefix and a line of 4095 characters.
     constexpr std::uint32_t kLongest = 2 * (JournalRecord::kPrefixChars + kLineChars);
     unsigned char tail[kLongest];
-    std::uint64_t from = end > kLongest + 2 ? end - kLongest : 2;
+    std::uint64_t from = end > kLongest + 2 ? (end - kLongest + 1) & ~std::uint64_t{1} : 2;  // even, as lines start
     std::uint32_t count = static_cast<std::uint32_t>(end - from);
     std::uint32_t done = 0;
     if (end <= 2 || !os.ReadAt(file, from, tail, count, &done) || done != count) return end;

@@ -86,15 +86,7 @@ std::size_t Platform::NarrowFromWide(const char16_t* text, char* out, std::size_
 
 bool Platform::NarrowLeadByte(unsigned char) { return false; }
 
-std::size_t Platform::WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) {
-    // The converter terminates its output: one unit more, kept aside.
-    char16_t converted[16];
-    std::size_t written = 0;
-    if (capacity > 15 || !text::Utf16FromUtf8(std::string_view(bytes, count), converted, capacity + 1, &written)) {
-        return 0;
-    }
-    for (std::size_t i = 0; i < written; ++i) out[i] = converted[i];
-    return written;
-}
+// Asked on Windows only: the narrow-insert decoder reads UTF-8 itself.
+std::size_t Platform::WideFromNarrow(const char*, std::size_t, char16_t*, std::size_t) { return 0; }
 
 }  // namespace actlog::platform

@@ -170,7 +170,8 @@ public:
     virtual std::size_t NarrowFromWide(const char16_t* text, char* out, std::size_t capacity);
     // Converts `count` bytes of 8-bit text in that code page to UTF-16 into
     // `out` (not terminated); gives the units written, 0 when the bytes do not
-    // convert (an incomplete character, say) or do not fit.
+    // convert (an incomplete character, say) or do not fit. Windows only: the
+    // default converts nothing (elsewhere narrow inserts are decoded as UTF-8).
     virtual std::size_t WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity);
     // Whether `byte` starts a double-byte character of that code page (never in UTF-8).
     virtual bool NarrowLeadByte(unsigned char byte);

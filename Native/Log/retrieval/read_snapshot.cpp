@@ -165,7 +165,11 @@ ReadResult ReadSnapshot::Words(std::uint32_t first, std::uint32_t count, std::ui
     if (status_ != ReadResult::Ok) return status_;
     std::uint64_t from = first;
     if (first == 0) {
-        if (firstWord_ < 0) firstWord_ = LogHasByteOrderMark(log_) ? 2 : 0;
+        if (firstWord_ < 0) {
+            std::optional<bool> mark = LogHasByteOrderMark(log_);
+            if (!mark) return ReadResult::Failed;
+            firstWord_ = *mark ? 2 : 0;
+        }
         words[0] = static_cast<std::uint32_t>(firstWord_);
         ++words;
     } else {
@@ -207,10 +211,10 @@ void ReadSnapshot::DiscardIndex() noexcept {
     DiscardDamagedFile(ActivityPath(LogFile::Index, owner_).c_str()).Ignore();
 }
 
-bool LogHasByteOrderMark(platform::FileHandle log) noexcept {
+std::optional<bool> LogHasByteOrderMark(platform::FileHandle log) noexcept {
     unsigned char mark[2] = {0, 0};
     std::uint32_t done = 0;
-    if (!platform::Current().ReadAt(log, 0, mark, 2, &done)) return false;
+    if (!platform::Current().ReadAt(log, 0, mark, 2, &done)) return std::nullopt;
     return mark[0] == 0xFF && mark[1] == 0xFE;
 }
 

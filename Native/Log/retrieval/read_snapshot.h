@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -86,8 +87,8 @@ private:
     unsigned char tail_[kTailBytes];
 };
 
-// True when the log begins with FF FE.
-bool LogHasByteOrderMark(platform::FileHandle log) noexcept;
+// Whether the log begins with FF FE; nothing when it cannot be read.
+std::optional<bool> LogHasByteOrderMark(platform::FileHandle log) noexcept;
 
 // The job number of " JobXXXXXXXX - ..." at the start of `text`, else 0.
 std::uint32_t ParseJobNumber(const char16_t* text) noexcept;

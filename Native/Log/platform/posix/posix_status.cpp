@@ -31,7 +31,6 @@ Code CodeOf(int error) noexcept {
 
 int ErrnoFor(Code code) noexcept {
     switch (code) {
-        case Code::Ok: return 0;
         case Code::InvalidArgument: return EINVAL;
         case Code::NotFound: return ENOENT;
         case Code::AlreadyExists: return EEXIST;
@@ -43,6 +42,7 @@ int ErrnoFor(Code code) noexcept {
         case Code::TimedOut: return ETIMEDOUT;
         case Code::NoMessage: return ENOMSG;
         case Code::Truncated: return ERANGE;
+        case Code::Ok:  // never asked: a success sets no error
         case Code::Io: break;
     }
     return EIO;
