@@ -328,10 +328,12 @@ std::size_t FaultInjectingPlatform::NarrowFromWide(const char16_t* text, char* o
     return inner_.NarrowFromWide(text, out, capacity);
 }
 
+#ifdef _WIN32
 std::size_t FaultInjectingPlatform::WideFromNarrow(const char* bytes, std::size_t count, char16_t* out,
                                                   std::size_t capacity) {
     return inner_.WideFromNarrow(bytes, count, out, capacity);
 }
+#endif
 
 // ---- installation ----
 

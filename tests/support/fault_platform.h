@@ -149,8 +149,10 @@ public:
     void Free(void* block) override;
     bool CanRead(const void* address, std::size_t bytes) override;
     std::size_t NarrowFromWide(const char16_t* text, char* out, std::size_t capacity) override;
+#ifdef _WIN32
     std::size_t WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) override;
     bool NarrowLeadByte(unsigned char byte) override { return inner_.NarrowLeadByte(byte); }
+#endif
 
 private:
     struct Rule {

@@ -84,9 +84,4 @@ std::size_t Platform::NarrowFromWide(const char16_t* text, char* out, std::size_
     return text::Utf8FromUtf16Cut(std::u16string_view(text != nullptr ? text : u""), out, capacity);
 }
 
-bool Platform::NarrowLeadByte(unsigned char) { return false; }
-
-// Asked on Windows only: the narrow-insert decoder reads UTF-8 itself.
-std::size_t Platform::WideFromNarrow(const char*, std::size_t, char16_t*, std::size_t) { return 0; }
-
 }  // namespace actlog::platform

@@ -168,13 +168,15 @@ public:
     // page on Windows, UTF-8 elsewhere) into `out`, cut to whole characters
     // within capacity - 1 bytes and terminated. Gives the bytes written.
     virtual std::size_t NarrowFromWide(const char16_t* text, char* out, std::size_t capacity);
-    // Converts `count` bytes of 8-bit text in that code page to UTF-16 into
-    // `out` (not terminated); gives the units written, 0 when the bytes do not
-    // convert (an incomplete character, say) or do not fit. Windows only: the
-    // default converts nothing (elsewhere narrow inserts are decoded as UTF-8).
-    virtual std::size_t WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity);
-    // Whether `byte` starts a double-byte character of that code page (never in UTF-8).
-    virtual bool NarrowLeadByte(unsigned char byte);
+#ifdef _WIN32
+    // The ANSI code page's decoding, for narrow inserts (elsewhere they are
+    // UTF-8, which the formatter decodes itself). Converts `count` bytes to
+    // UTF-16 into `out` (not terminated); gives the units written, 0 when the
+    // bytes do not convert (an incomplete character, say) or do not fit.
+    virtual std::size_t WideFromNarrow(const char* bytes, std::size_t count, char16_t* out, std::size_t capacity) = 0;
+    // Whether `byte` starts a double-byte character of that code page.
+    virtual bool NarrowLeadByte(unsigned char byte) = 0;
+#endif
 };
 
 // The platform in use: the native one unless a test installed another.
