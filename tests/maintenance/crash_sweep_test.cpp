@@ -202,8 +202,7 @@ const Scenario kScenarios[] = {
     {"recovery of a dead prune's new pair", PruneStoppedAfterFronts, [](CrashSweepTest& t) { t.Append(u"new"); },
      [] {}, true},
     // Without a main index the front cannot be filled: the new pair's records
-    // go back to the main log, which a rebuild indexes. Not swept: stopped
-    // part-way, that carry-back can leave a torn copy or copy again next time.
+    // go back to the main pair, whose index is rebuilt first.
     {"recovery of a dead prune's new pair without a main index",
      [](CrashSweepTest& t) {
          PruneStoppedAfterFronts(t);
@@ -213,7 +212,21 @@ const Scenario kScenarios[] = {
          }
          fs::remove(t.OwnerIndex());
      },
-     [](CrashSweepTest& t) { t.Append(u"new2"); }, [] { ReIndexLog(W(u"vm")); }, false, false, false},
+     [](CrashSweepTest& t) { t.Append(u"new2"); }, [] { ReIndexLog(W(u"vm")); }},
+    // A refill that fails sends the records back to the indexed main pair. The
+    // carried record is as long as a surviving one, so that a main pair grown
+    // by a part-done carry-back still looks like the one the front was cut from.
+    {"recovery of a dead prune's new pair whose refill fails",
+     [](CrashSweepTest& t) {
+         PruneStoppedAfterFronts(t);
+         MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+         t.Append(u"new01");
+     },
+     [](CrashSweepTest& t) {
+         t.faults.FailOnlyPaths(u".activity.log.new");
+         t.faults.FailNth(Op::Write, 1);
+         t.Append(u"new2");
+     }},
     // Nothing survives: the new pair starts empty.
     {"prune of every record", [](CrashSweepTest& t) { t.mayGo = t.told; }, [](CrashSweepTest& t) { t.Prune(kNow); },
      [] {}, true},

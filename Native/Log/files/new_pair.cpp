@@ -69,14 +69,22 @@ bool ReadEntry(platform::FileHandle index, std::uint32_t slot, std::uint32_t* en
     return true;
 }
 
-// Gives the main index one entry per record of the main log (the new log has
-// just taken the main log's place and its index could not follow).
+// Opens the main pair and gives its index one entry per record of its log,
+// creating the index when there is none.
+bool OpenReindexed(const PairPaths& paths, ScopedFile* log, ScopedFile* index, PairEnds* ends) noexcept {
+    *log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    *index = ScopedFile::Open(paths.index.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    if (!log->valid() || !index->valid()) return false;
+    *ends = PairEnds{log->get(), index->get()};
+    return ReindexWhole(*ends);
+}
+
+// Rebuilds the main index (the new log has just taken the main log's place
+// and its index could not follow).
 void ReindexMain(const PairPaths& paths) noexcept {
-    ScopedFile log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
-    ScopedFile index = ScopedFile::Open(paths.index.c_str(), Access::ReadWrite, Disposition::OpenAlways);
-    if (!log.valid() || !index.valid()) return;
-    PairEnds pair{log.get(), index.get()};
-    ReindexWhole(pair);
+    ScopedFile log, index;
+    PairEnds ends;
+    OpenReindexed(paths, &log, &index, &ends);
 }
 
 // Opens a pair for reading and writing and repairs its tail; OnDamage::Reindex
@@ -157,6 +165,87 @@ bool Refill(const PairPaths& paths, const Front& front) noexcept {
     return static_cast<bool>(FillFronts(paths, m));
 }
 
+// The records appended to a new pair behind its front: the bytes from
+// `start` and the entries from slot `firstSlot`.
+struct Carried {
+    PairEnds pair;
+    std::uint32_t start = 0;
+    std::uint32_t firstSlot = 0;
+    std::uint32_t count() const noexcept {
+        return pair.indexEnd / 4 > firstSlot ? pair.indexEnd / 4 - firstSlot : 0;
+    }
+};
+
+// Opens the new pair, repairs its tail and finds its carried records.
+bool OpenCarried(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries, ScopedFile* log,
+                 ScopedFile* index, Carried* carried) noexcept {
+    if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, log, index, &carried->pair)) return false;
+    carried->start = surviving;
+    carried->firstSlot = survivingEntries;
+    return surviving != 0 || FirstRecordStart(carried->pair.log, carried->pair.logEnd, &carried->start);
+}
+
+// Whether `count` bytes at `a` in one file equal those at `b` in another.
+bool SameBytes(platform::FileHandle one, std::uint32_t a, platform::FileHandle other, std::uint32_t b,
+               std::uint32_t count, bool* same) noexcept {
+    constexpr std::uint32_t kHalf = kChunkBytes / 2;
+    ScopedBlock chunk(kChunkBytes);
+    if (!chunk.valid()) return false;
+    *same = false;
+    for (std::uint32_t done = 0; done < count;) {
+        std::uint32_t step = count - done < kHalf ? count - done : kHalf;
+        if (!ReadAt(one, a + done, chunk.bytes(), step) || !ReadAt(other, b + done, chunk.bytes() + kHalf, step)) {
+            return false;
+        }
+        for (std::uint32_t i = 0; i < step; ++i) {
+            if (chunk.bytes()[i] != chunk.bytes()[kHalf + i]) return true;
+        }
+        done += step;
+    }
+    *same = true;
+    return true;
+}
+
+// How many of the carried records a carry-back that died has left at the end
+// of the main pair (`main` sound, its tail repaired: whole records indexed, a
+// torn one cut). Appends go to the new pair while it exists, so a main pair
+// that ends with the first k carried records, byte for byte, got them from it.
+// The largest such k counts.
+bool CarriedAlready(const Carried& carried, const PairEnds& main, std::uint32_t* k) noexcept {
+    std::uint32_t mainStart = 0;
+    if (!FirstRecordStart(main.log, main.logEnd, &mainStart)) return false;
+    const std::uint32_t mainCount = main.indexEnd / 4;
+    const std::uint32_t most = carried.count() < mainCount ? carried.count() : mainCount;
+    for (*k = most; *k > 0; --*k) {
+        std::uint32_t carriedEnd = 0;
+        std::uint32_t before = mainStart;
+        if (!ReadEntry(carried.pair.index, carried.firstSlot + *k - 1, &carriedEnd) ||
+            (*k < mainCount && !ReadEntry(main.index, mainCount - *k - 1, &before))) {
+            return false;
+        }
+        if (carriedEnd < carried.start || before > main.logEnd ||
+            carriedEnd - carried.start != main.logEnd - before) {
+            continue;
+        }
+        bool same = false;
+        if (!SameBytes(main.log, before, carried.pair.log, carried.start, main.logEnd - before, &same)) return false;
+        if (same) return true;
+    }
+    return true;
+}
+
+// Whether a dead carry-back has left carried records at the end of the main
+// pair: its front is not refilled then, as the main pair has grown.
+bool CarryBegun(const PairPaths& paths, const Front& front) noexcept {
+    ScopedFile newLog, newIndex, log, index;
+    Carried carried;
+    PairEnds main;
+    std::uint32_t k = 0;
+    return OpenCarried(paths, front.bytes, front.entries, &newLog, &newIndex, &carried) &&
+           OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &main) &&
+           CarriedAlready(carried, main, &k) && k > 0;
+}
+
 // Whether the preparation died before the new index recorded the front's
 // end: its last whole slot is still zero, or it has none while the new log
 // has a front (an empty front's log starts empty or with the byte-order mark).
@@ -173,6 +262,66 @@ bool PreparationDied(const PairPaths& paths) noexcept {
     if (indexSize >= 4) return ReadEntry(index.get(), indexSize / 4 - 1, &last) && last == 0;
     std::uint32_t start = 0;
     return logSize > 0 && FirstRecordStart(log.get(), logSize, &start) && start == 0;
+}
+
+// Whether a carry-back that died may have begun before this one: only a
+// recovery finds the new pair of a prune that is gone.
+enum class Resume { No, Yes };
+
+// The records appended to the new pair go to the end of the main pair, then
+// the new pair goes; see CarryBackAndDrop. Every step can be repeated: the main
+// pair is indexed first, so that its tail check cuts a torn part-copy, and on
+// a resumed carry-back the records already at its end are not copied again.
+bool CarryBack(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries,
+               Resume resume) noexcept {
+    platform::Platform& os = platform::Current();
+    // A main pair moved aside by a failed exchange comes back first; while it
+    // cannot, the new pair stays for the next recovery to finish the prune.
+    RestoreFromOld0(paths.index);
+    RestoreFromOld0(paths.log);
+    if (Probe(paths.log.c_str()) != Presence::There) return false;
+    {
+        ScopedFile newLog, newIndex;
+        Carried from;
+        if (!OpenCarried(paths, surviving, survivingEntries, &newLog, &newIndex, &from)) return false;
+        ScopedFile log, index;
+        PairEnds to;
+        if (!OpenRepaired(paths.log, paths.index, OnDamage::Reindex, &log, &index, &to) &&
+            !OpenReindexed(paths, &log, &index, &to)) {
+            return false;
+        }
+        std::uint32_t done = 0;
+        if (resume == Resume::Yes && !CarriedAlready(from, to, &done)) return false;
+        std::uint32_t start = from.start;
+        if (done > 0 && !ReadEntry(from.pair.index, from.firstSlot + done - 1, &start)) return false;
+        if (from.pair.logEnd > start) {
+            std::uint32_t bytes = from.pair.logEnd - start;
+            std::uint32_t copied = 0;
+            if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
+                !os.CopyRange(from.pair.log, start, to.log, to.logEnd, bytes, &copied) || copied != bytes) {
+                CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
+                return false;
+            }
+        }
+        ScopedBlock chunk(kChunkBytes);
+        if (!chunk.valid()) return false;
+        const std::uint32_t end = from.pair.indexEnd;
+        for (std::uint64_t at = std::uint64_t{from.firstSlot + done} * 4; at < end;) {
+            std::uint32_t count = static_cast<std::uint32_t>(end - at < kChunkBytes ? end - at : kChunkBytes);
+            if (!ReadAt(from.pair.index, at, chunk.bytes(), count)) return false;
+            for (std::uint32_t i = 0; i < count; i += 4) {
+                StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
+            }
+            if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
+            to.indexEnd += count;
+            at += count;
+        }
+    }
+    // The new index goes first: a new log without it is dropped by recovery,
+    // which also retries a removal that fails here.
+    os.RemoveFile(paths.newIndex.c_str()).Ignore();
+    os.RemoveFile(paths.newLog.c_str()).Ignore();
+    return true;
 }
 
 // A dead prune's new pair: finished when its front can be filled, otherwise
@@ -194,8 +343,8 @@ void FinishPrune(const PairPaths& paths) noexcept {
     if (!front.filled) {
         RestoreFromOld0(paths.index);
         RestoreFromOld0(paths.log);
-        if (!Refill(paths, front)) {
-            CarryBackAndDrop(paths, front.bytes, front.entries);
+        if (CarryBegun(paths, front) || !Refill(paths, front)) {
+            CarryBack(paths, front.bytes, front.entries, Resume::Yes);
             return;
         }
     }
@@ -326,57 +475,7 @@ Status SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
 }
 
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
-    platform::Platform& os = platform::Current();
-    // A main pair moved aside by a failed exchange comes back first; while it
-    // cannot, the new pair stays for the next recovery to finish the prune.
-    RestoreFromOld0(paths.index);
-    RestoreFromOld0(paths.log);
-    if (Probe(paths.log.c_str()) != Presence::There) return false;
-    {
-        ScopedFile newLog, newIndex;
-        PairEnds from;
-        if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, &newLog, &newIndex, &from)) return false;
-        std::uint32_t start = surviving;
-        if (start == 0 && !FirstRecordStart(from.log, from.logEnd, &start)) return false;
-        ScopedFile log, index;
-        PairEnds to;
-        bool indexed = OpenRepaired(paths.log, paths.index, OnDamage::Reindex, &log, &index, &to);
-        if (!indexed) {
-            // No usable main index: the records still go to the log, where a
-            // rebuild finds them.
-            log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenAlways);
-            if (!log.valid() || !FileSize32(log.get(), &to.logEnd)) return false;
-            to.log = log.get();
-        }
-        if (from.logEnd > start) {
-            std::uint32_t bytes = from.logEnd - start;
-            std::uint32_t done = 0;
-            if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
-                !os.CopyRange(from.log, start, to.log, to.logEnd, bytes, &done) || done != bytes) {
-                CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
-                return false;
-            }
-        }
-        ScopedBlock chunk(kChunkBytes);
-        if (!chunk.valid()) return false;
-        std::uint64_t first = std::uint64_t{survivingEntries} * 4;
-        for (std::uint64_t at = first; indexed && at < from.indexEnd;) {
-            std::uint32_t count = static_cast<std::uint32_t>(from.indexEnd - at < kChunkBytes ? from.indexEnd - at
-                                                                                              : kChunkBytes);
-            if (!ReadAt(from.index, at, chunk.bytes(), count)) return false;
-            for (std::uint32_t i = 0; i < count; i += 4) {
-                StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
-            }
-            if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
-            to.indexEnd += count;
-            at += count;
-        }
-    }
-    // The new index goes first: a new log without it is dropped by recovery,
-    // which also retries a removal that fails here.
-    os.RemoveFile(paths.newIndex.c_str()).Ignore();
-    os.RemoveFile(paths.newLog.c_str()).Ignore();
-    return true;
+    return CarryBack(paths, surviving, survivingEntries, Resume::No);
 }
 
 void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept {

@@ -21,7 +21,10 @@
 // being a pure function of it, and the exchange is completed from whatever
 // step it had reached. Every step can be repeated, so a death during recovery
 // is recovered the same way. Only when the main pair no longer matches the
-// front are the records appended to the new pair carried into the main pair.
+// front are the records appended to the new pair carried into the main pair:
+// its index is rebuilt first when unusable, so that its tail check cuts a
+// torn part-copy, and a recovery copies only the records that the main pair
+// does not already end with (a carry-back that died before the new pair went).
 #pragma once
 
 #include <cstdint>
