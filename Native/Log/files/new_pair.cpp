@@ -1,6 +1,7 @@
 #include "files/new_pair.h"
 
 #include <initializer_list>
+#include <optional>
 
 #include "files/file_io.h"
 #include "files/pair_tail.h"
@@ -235,15 +236,17 @@ bool CarriedAlready(const Carried& carried, const PairEnds& main, std::uint32_t*
 }
 
 // Whether a dead carry-back has left carried records at the end of the main
-// pair: its front is not refilled then, as the main pair has grown.
-bool CarryBegun(const PairPaths& paths, const Front& front) noexcept {
+// pair: its front is not refilled then, as the main pair has grown. Nothing
+// when that cannot be told; without a usable main index no refill succeeds.
+std::optional<bool> CarryBegun(const PairPaths& paths, const Front& front) noexcept {
     ScopedFile newLog, newIndex, log, index;
     Carried carried;
     PairEnds main;
     std::uint32_t k = 0;
-    return OpenCarried(paths, front.bytes, front.entries, &newLog, &newIndex, &carried) &&
-           OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &main) &&
-           CarriedAlready(carried, main, &k) && k > 0;
+    if (!OpenCarried(paths, front.bytes, front.entries, &newLog, &newIndex, &carried)) return std::nullopt;
+    if (!OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &main)) return false;
+    if (!CarriedAlready(carried, main, &k)) return std::nullopt;
+    return k > 0;
 }
 
 // Whether the preparation died before the new index recorded the front's
@@ -343,7 +346,9 @@ void FinishPrune(const PairPaths& paths) noexcept {
     if (!front.filled) {
         RestoreFromOld0(paths.index);
         RestoreFromOld0(paths.log);
-        if (CarryBegun(paths, front) || !Refill(paths, front)) {
+        const std::optional<bool> begun = CarryBegun(paths, front);
+        if (!begun) return;  // taken up again by the next recovery
+        if (*begun || !Refill(paths, front)) {
             CarryBack(paths, front.bytes, front.entries, Resume::Yes);
             return;
         }
