@@ -186,20 +186,19 @@ bool OpenCarried(const PairPaths& paths, std::uint32_t surviving, std::uint32_t 
     return surviving != 0 || FirstRecordStart(carried->pair.log, carried->pair.logEnd, &carried->start);
 }
 
-// Whether `count` bytes at `a` in one file equal those at `b` in another.
+// Whether `count` bytes at `a` in one file equal those at `b` in another. Read
+// in small steps: most candidates differ within their first record.
 bool SameBytes(platform::FileHandle one, std::uint32_t a, platform::FileHandle other, std::uint32_t b,
                std::uint32_t count, bool* same) noexcept {
-    constexpr std::uint32_t kHalf = kChunkBytes / 2;
-    ScopedBlock chunk(kChunkBytes);
-    if (!chunk.valid()) return false;
+    constexpr std::uint32_t kStep = 4096;
+    unsigned char left[kStep];
+    unsigned char right[kStep];
     *same = false;
     for (std::uint32_t done = 0; done < count;) {
-        std::uint32_t step = count - done < kHalf ? count - done : kHalf;
-        if (!ReadAt(one, a + done, chunk.bytes(), step) || !ReadAt(other, b + done, chunk.bytes() + kHalf, step)) {
-            return false;
-        }
+        std::uint32_t step = count - done < kStep ? count - done : kStep;
+        if (!ReadAt(one, a + done, left, step) || !ReadAt(other, b + done, right, step)) return false;
         for (std::uint32_t i = 0; i < step; ++i) {
-            if (chunk.bytes()[i] != chunk.bytes()[kHalf + i]) return true;
+            if (left[i] != right[i]) return true;
         }
         done += step;
     }
