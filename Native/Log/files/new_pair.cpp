@@ -1,7 +1,6 @@
 #include "files/new_pair.h"
 
 #include <initializer_list>
-#include <optional>
 
 #include "files/file_io.h"
 #include "files/pair_tail.h"
@@ -206,46 +205,68 @@ bool SameBytes(platform::FileHandle one, std::uint32_t a, platform::FileHandle o
     return true;
 }
 
-// How many of the carried records a carry-back that died has left at the end
-// of the main pair (`main` sound, its tail repaired: whole records indexed, a
-// torn one cut). Appends go to the new pair while it exists, so a main pair
-// that ends with the first k carried records, byte for byte, got them from it.
-// The largest such k counts.
-bool CarriedAlready(const Carried& carried, const PairEnds& main, std::uint32_t* k) noexcept {
-    std::uint32_t mainStart = 0;
-    if (!FirstRecordStart(main.log, main.logEnd, &mainStart)) return false;
-    const std::uint32_t mainCount = main.indexEnd / 4;
-    const std::uint32_t most = carried.count() < mainCount ? carried.count() : mainCount;
-    for (*k = most; *k > 0; --*k) {
-        std::uint32_t carriedEnd = 0;
-        std::uint32_t before = mainStart;
-        if (!ReadEntry(carried.pair.index, carried.firstSlot + *k - 1, &carriedEnd) ||
-            (*k < mainCount && !ReadEntry(main.index, mainCount - *k - 1, &before))) {
-            return false;
-        }
-        if (carriedEnd < carried.start || before > main.logEnd ||
-            carriedEnd - carried.start != main.logEnd - before) {
-            continue;
-        }
-        bool same = false;
-        if (!SameBytes(main.log, before, carried.pair.log, carried.start, main.logEnd - before, &same)) return false;
-        if (same) return true;
-    }
-    return true;
+// Where a carry-back begins: the main pair's ends just before its first copy,
+// and a check word, so that a zero-filled mark is not taken for one.
+struct CarryMark {
+    std::uint32_t logEnd = 0;
+    std::uint32_t indexEnd = 0;
+};
+constexpr std::uint32_t kMarkBytes = 12;
+constexpr std::uint32_t kMarkCheck = 0x4B52414Du;
+
+// Whole: a carry-back began at the marked ends. None: no copy has begun (no
+// mark, or one torn while it was written).
+enum class MarkState { Whole, None, Unknown };
+
+MarkState ReadMark(const PairPaths& paths, CarryMark* mark) noexcept {
+    const Presence found = Probe(paths.mark.c_str());
+    if (found != Presence::There) return found == Presence::Absent ? MarkState::None : MarkState::Unknown;
+    ScopedFile file = ScopedFile::Open(paths.mark.c_str(), Access::Read, Disposition::OpenExisting);
+    std::uint32_t size = 0;
+    unsigned char bytes[kMarkBytes];
+    if (!file.valid() || !FileSize32(file.get(), &size)) return MarkState::Unknown;
+    if (size != kMarkBytes) return MarkState::None;
+    if (!ReadAt(file.get(), 0, bytes, kMarkBytes)) return MarkState::Unknown;
+    mark->logEnd = LoadLe32(bytes);
+    mark->indexEnd = LoadLe32(bytes + 4);
+    const bool whole = LoadLe32(bytes + 8) == (mark->logEnd ^ mark->indexEnd ^ kMarkCheck) && mark->indexEnd % 4 == 0;
+    return whole ? MarkState::Whole : MarkState::None;
 }
 
-// Whether a dead carry-back has left carried records at the end of the main
-// pair: its front is not refilled then, as the main pair has grown. Nothing
-// when that cannot be told; without a usable main index no refill succeeds.
-std::optional<bool> CarryBegun(const PairPaths& paths, const Front& front) noexcept {
-    ScopedFile newLog, newIndex, log, index;
-    Carried carried;
-    PairEnds main;
-    std::uint32_t k = 0;
-    if (!OpenCarried(paths, front.bytes, front.entries, &newLog, &newIndex, &carried)) return std::nullopt;
-    if (!OpenRepaired(paths.log, paths.index, OnDamage::Fail, &log, &index, &main)) return false;
-    if (!CarriedAlready(carried, main, &k)) return std::nullopt;
-    return k > 0;
+bool WriteMark(const PairPaths& paths, const PairEnds& main) noexcept {
+    unsigned char bytes[kMarkBytes];
+    StoreLe32(main.logEnd, bytes);
+    StoreLe32(main.indexEnd, bytes + 4);
+    StoreLe32(main.logEnd ^ main.indexEnd ^ kMarkCheck, bytes + 8);
+    ScopedFile file = ScopedFile::Open(paths.mark.c_str(), Access::Write, Disposition::CreateAlways);
+    return file.valid() && WriteAt(file.get(), 0, bytes, kMarkBytes);
+}
+
+// How many carried records a carry-back that died left in the main pair. It
+// copied them to the marked ends, so carried record k lies there at the same
+// distance from the mark as from the carried start: counted up to the first
+// whose entry or bytes differ. `*from` and `*to` move from the carried start
+// and the marked log end to the ends of the records counted.
+bool CarriedAlready(const Carried& carried, const PairEnds& main, const CarryMark& mark, std::uint32_t* k,
+                    std::uint32_t* from, std::uint32_t* to) noexcept {
+    *k = 0;
+    *from = carried.start;
+    *to = mark.logEnd;
+    for (; *k < carried.count() && mark.indexEnd + 4 * (*k + 1) <= main.indexEnd; ++*k) {
+        std::uint32_t end = 0;
+        std::uint32_t mainEnd = 0;
+        if (!ReadEntry(carried.pair.index, carried.firstSlot + *k, &end) ||
+            !ReadEntry(main.index, mark.indexEnd / 4 + *k, &mainEnd)) {
+            return false;
+        }
+        if (end < *from || mainEnd < *to || mainEnd > main.logEnd || mainEnd - *to != end - *from) return true;
+        bool same = false;
+        if (!SameBytes(main.log, *to, carried.pair.log, *from, end - *from, &same)) return false;
+        if (!same) return true;
+        *from = end;
+        *to = mainEnd;
+    }
+    return true;
 }
 
 // Whether the preparation died before the new index recorded the front's
@@ -266,16 +287,60 @@ bool PreparationDied(const PairPaths& paths) noexcept {
     return logSize > 0 && FirstRecordStart(log.get(), logSize, &start) && start == 0;
 }
 
-// Whether a carry-back that died may have begun before this one: only a
-// recovery finds the new pair of a prune that is gone.
-enum class Resume { No, Yes };
+// Copies the carried records to the end of the main pair (`to`, sound). The
+// carry mark, written before anything is copied, tells a later call which
+// records a call that died copied already. Where a call can die:
+//   - before the mark is whole: nothing was copied, the mark is written again;
+//   - after it, anywhere in the copy: the whole records at their places behind
+//     the marked ends are kept, what follows them is cut, the rest copied;
+//   - after the copy: every record is found in place and none copied again.
+bool CopyCarried(const PairPaths& paths, const Carried& from, PairEnds to) noexcept {
+    CarryMark mark;
+    const MarkState state = ReadMark(paths, &mark);
+    if (state == MarkState::Unknown) return false;
+    std::uint32_t done = 0;
+    std::uint32_t start = from.start;
+    if (state == MarkState::Whole && mark.logEnd <= to.logEnd && mark.indexEnd <= to.indexEnd) {
+        // The index is cut first: a log longer than its index is repaired.
+        if (!CarriedAlready(from, to, mark, &done, &start, &to.logEnd)) return false;
+        to.indexEnd = mark.indexEnd + 4 * done;
+        if (!CutTo(to.index, to.indexEnd) || !CutTo(to.log, to.logEnd)) return false;
+    } else if (!WriteMark(paths, to)) {
+        // No whole mark within the main pair: nothing was copied. A torn mark
+        // that stays reads as none.
+        platform::Current().RemoveFile(paths.mark.c_str()).Ignore();
+        return false;
+    }
+    if (from.pair.logEnd > start) {
+        std::uint32_t bytes = from.pair.logEnd - start;
+        std::uint32_t copied = 0;
+        if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
+            !platform::Current().CopyRange(from.pair.log, start, to.log, to.logEnd, bytes, &copied) ||
+            copied != bytes) {
+            CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
+            return false;
+        }
+    }
+    ScopedBlock chunk(kChunkBytes);
+    if (!chunk.valid()) return false;
+    const std::uint32_t end = from.pair.indexEnd;
+    for (std::uint64_t at = std::uint64_t{from.firstSlot + done} * 4; at < end;) {
+        std::uint32_t count = static_cast<std::uint32_t>(end - at < kChunkBytes ? end - at : kChunkBytes);
+        if (!ReadAt(from.pair.index, at, chunk.bytes(), count)) return false;
+        for (std::uint32_t i = 0; i < count; i += 4) {
+            StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
+        }
+        if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
+        to.indexEnd += count;
+        at += count;
+    }
+    return true;
+}
 
 // The records appended to the new pair go to the end of the main pair, then
 // the new pair goes; see CarryBackAndDrop. Every step can be repeated: the main
-// pair is indexed first, so that its tail check cuts a torn part-copy, and on
-// a resumed carry-back the records already at its end are not copied again.
-bool CarryBack(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries,
-               Resume resume) noexcept {
+// pair is indexed first, so that its tail check cuts a torn part-copy.
+bool CarryBack(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
     platform::Platform& os = platform::Current();
     // A main pair moved aside by a failed exchange comes back first; while it
     // cannot, the new pair stays for the next recovery to finish the prune.
@@ -292,37 +357,18 @@ bool CarryBack(const PairPaths& paths, std::uint32_t surviving, std::uint32_t su
             !OpenReindexed(paths, &log, &index, &to)) {
             return false;
         }
-        std::uint32_t done = 0;
-        if (resume == Resume::Yes && !CarriedAlready(from, to, &done)) return false;
-        std::uint32_t start = from.start;
-        if (done > 0 && !ReadEntry(from.pair.index, from.firstSlot + done - 1, &start)) return false;
-        if (from.pair.logEnd > start) {
-            std::uint32_t bytes = from.pair.logEnd - start;
-            std::uint32_t copied = 0;
-            if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
-                !os.CopyRange(from.pair.log, start, to.log, to.logEnd, bytes, &copied) || copied != bytes) {
-                CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
-                return false;
-            }
-        }
-        ScopedBlock chunk(kChunkBytes);
-        if (!chunk.valid()) return false;
-        const std::uint32_t end = from.pair.indexEnd;
-        for (std::uint64_t at = std::uint64_t{from.firstSlot + done} * 4; at < end;) {
-            std::uint32_t count = static_cast<std::uint32_t>(end - at < kChunkBytes ? end - at : kChunkBytes);
-            if (!ReadAt(from.pair.index, at, chunk.bytes(), count)) return false;
-            for (std::uint32_t i = 0; i < count; i += 4) {
-                StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
-            }
-            if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
-            to.indexEnd += count;
-            at += count;
-        }
+        // Nothing appended: nothing to copy and no mark to write (a prune that
+        // ran out of room drops its new pair at once).
+        if (from.count() > 0 && !CopyCarried(paths, from, to)) return false;
     }
     // The new index goes first: a new log without it is dropped by recovery,
-    // which also retries a removal that fails here.
-    os.RemoveFile(paths.newIndex.c_str()).Ignore();
-    os.RemoveFile(paths.newLog.c_str()).Ignore();
+    // which also retries a removal that fails here. The mark is read only
+    // beside a new index, so it goes next; the new log, left last, makes
+    // recovery run and remove a mark that stays.
+    if (os.RemoveFile(paths.newIndex.c_str())) {
+        os.RemoveFile(paths.mark.c_str()).Ignore();
+        os.RemoveFile(paths.newLog.c_str()).Ignore();
+    }
     return true;
 }
 
@@ -345,10 +391,14 @@ void FinishPrune(const PairPaths& paths) noexcept {
     if (!front.filled) {
         RestoreFromOld0(paths.index);
         RestoreFromOld0(paths.log);
-        const std::optional<bool> begun = CarryBegun(paths, front);
-        if (!begun) return;  // taken up again by the next recovery
-        if (*begun || !Refill(paths, front)) {
-            CarryBack(paths, front.bytes, front.entries, Resume::Yes);
+        // A whole carry mark: a carry-back began, so the main pair may have
+        // grown and is no longer what the front was cut from. Without one the
+        // main pair is unchanged since the fronts, and the refill checks its size.
+        CarryMark mark;
+        const MarkState state = ReadMark(paths, &mark);
+        if (state == MarkState::Unknown) return;  // taken up again by the next recovery
+        if (state == MarkState::Whole || !Refill(paths, front)) {
+            CarryBack(paths, front.bytes, front.entries);
             return;
         }
     }
@@ -372,15 +422,18 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
     // A missing index alone is no leftover: it waits for a rebuild, and
     // taking the prune mutex for it would turn that rebuild away.
-    return AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str(), oldIndex.c_str(), oldLog.c_str(), rebuild.c_str()});
+    return AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str(), oldIndex.c_str(), oldLog.c_str(), rebuild.c_str(),
+                        paths.mark.c_str()});
 }
 
 }  // namespace
 
 Status CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    // A stale carry mark would be read against this prune's new pair.
+    Status ok = platform::Current().RemoveFile(paths.mark.c_str());
+    if (!ok && ok.code() != Code::NotFound) return ok;
     // The new log comes first: a new log alone is what readers look for, and
     // recovery drops it (nothing can have been appended without the index).
-    Status ok;
     {
         ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
         ok = log.valid() ? CutTo(log.get(), m.surviving()) : log.status();
@@ -479,7 +532,7 @@ Status SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
 }
 
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
-    return CarryBack(paths, surviving, survivingEntries, Resume::No);
+    return CarryBack(paths, surviving, survivingEntries);
 }
 
 void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept {
@@ -510,8 +563,9 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     }
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);
-    // Backups are stale once no new pair is left to exchange.
+    // Backups and a carry mark are stale once no new pair is left.
     if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) return;
+    if (Probe(paths.mark.c_str()) != Presence::Absent) os.RemoveFile(paths.mark.c_str()).Ignore();
     // The log's backups go first: an index backup outlives them, so that
     // readers need look for that one only (LeftoversMayExist).
     RemoveOlds(paths.log);
