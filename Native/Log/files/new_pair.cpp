@@ -302,7 +302,9 @@ bool CopyCarried(const PairPaths& paths, const Carried& from, PairEnds to) noexc
     std::uint32_t start = from.start;
     if (state == MarkState::Whole && mark.logEnd <= to.logEnd && mark.indexEnd <= to.indexEnd) {
         // The index is cut first: a log longer than its index is repaired.
-        if (!CarriedAlready(from, to, mark, &done, &start, &to.logEnd)) return false;
+        std::uint32_t end = 0;
+        if (!CarriedAlready(from, to, mark, &done, &start, &end)) return false;
+        to.logEnd = end;
         to.indexEnd = mark.indexEnd + 4 * done;
         if (!CutTo(to.index, to.indexEnd) || !CutTo(to.log, to.logEnd)) return false;
     } else if (!WriteMark(paths, to)) {
