@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -113,7 +114,7 @@ public:
         EXPECT_TRUE(gone == 0 || gone == mayGo.size()) << gone << " of the prune's records gone";
         // As many times as acknowledged (a record whose call failed may be there once).
         for (const std::u16string& message : *read) {
-            const long wanted = std::max<long>(1, std::count(told.begin(), told.end(), message));
+            const std::ptrdiff_t wanted = std::max<std::ptrdiff_t>(1, std::count(told.begin(), told.end(), message));
             EXPECT_EQ(wanted, std::count(read->begin(), read->end(), message)) << testsupport::Utf8(message);
         }
         auto at = read->begin();
