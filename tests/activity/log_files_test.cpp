@@ -42,6 +42,7 @@ TEST_F(LogFilesTest, FileAndMutexNames) {
         {LogFile::NewLog, "activity.log.new", "vm01.activity.log.new"},
         {LogFile::NewIndex, "activity.idx.new", "vm01.activity.idx.new"},
         {LogFile::RebuildIndex, "activity.idx.rex", "vm01.activity.idx.rex"},
+        {LogFile::CarryMark, "activity.idx.car", "vm01.activity.idx.car"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(NameOf(row.which, nullptr), row.machine);

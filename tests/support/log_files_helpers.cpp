@@ -78,7 +78,7 @@ void WriteRecords(const fs::path& log, const fs::path& index, const std::vector<
 std::vector<std::string> Leftovers(const fs::path& logs) {
     std::vector<std::string> found;
     for (const std::string& name : ListDir(logs)) {
-        for (const char* mark : {".new", ".old", ".rex"}) {
+        for (const char* mark : {".new", ".old", ".rex", ".car"}) {
             if (name.find(mark) != std::string::npos) found.push_back(name);
         }
     }

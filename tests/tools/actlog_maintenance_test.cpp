@@ -46,6 +46,7 @@ TEST_F(MaintenanceTest, VerifyNamesEachProblemWithoutChangingAnything) {
         {"torn tail", 0, u"2009/03/05  13:00:00 -      Info: la", {}, ""},
         {"new pair", 0, u"", {"vm01.activity.log.new", "vm01.activity.idx.new"}, ""},
         {"rebuild file", 0, u"", {"vm01.activity.idx.rex"}, ""},
+        {"carry mark", 0, u"", {"vm01.activity.idx.car"}, ""},
         {"vm01.activity.log.old0", 0, u"", {}, ".old0"},
     };
     auto files = [&] {

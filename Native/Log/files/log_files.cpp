@@ -11,7 +11,7 @@ namespace {
 constexpr char16_t kLogSuffix[] = u".activity.log";
 constexpr char16_t kIndexSuffix[] = u".activity.idx";
 
-// The longest fixed suffix of an owner's file (the rebuild file) and the
+// The longest fixed suffix of an owner's file (the rebuild file, or the carry mark) and the
 // longest mutex base name bound how long an owner name may be.
 constexpr std::size_t kLongestSuffix = sizeof(u".activity.idx.rex") / sizeof(char16_t) - 1;
 constexpr std::size_t kLongestMutexBase = sizeof(kPruneMutexBase) / sizeof(char16_t) - 1;
@@ -54,6 +54,7 @@ const char16_t* ActivitySuffix(LogFile which) noexcept {
         case LogFile::NewLog: return u".activity.log.new";
         case LogFile::NewIndex: return u".activity.idx.new";
         case LogFile::RebuildIndex: return u".activity.idx.rex";
+        case LogFile::CarryMark: return u".activity.idx.car";
     }
     return kLogSuffix;
 }

@@ -47,6 +47,7 @@ enum class LogFile {
     NewLog,        // activity.log.new
     NewIndex,      // activity.idx.new
     RebuildIndex,  // activity.idx.rex
+    CarryMark,     // activity.idx.car: where a dead prune's carry-back began
 };
 
 // Logs directory + owner (when present) + the file's fixed suffix, cut at 259

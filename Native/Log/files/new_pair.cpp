@@ -69,14 +69,22 @@ bool ReadEntry(platform::FileHandle index, std::uint32_t slot, std::uint32_t* en
     return true;
 }
 
-// Gives the main index one entry per record of the main log (the new log has
-// just taken the main log's place and its index could not follow).
+// Opens the main pair and gives its index one entry per record of its log,
+// creating the index when there is none.
+bool OpenReindexed(const PairPaths& paths, ScopedFile* log, ScopedFile* index, PairEnds* ends) noexcept {
+    *log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    *index = ScopedFile::Open(paths.index.c_str(), Access::ReadWrite, Disposition::OpenAlways);
+    if (!log->valid() || !index->valid()) return false;
+    *ends = PairEnds{log->get(), index->get()};
+    return ReindexWhole(*ends);
+}
+
+// Rebuilds the main index (the new log has just taken the main log's place
+// and its index could not follow).
 void ReindexMain(const PairPaths& paths) noexcept {
-    ScopedFile log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenExisting);
-    ScopedFile index = ScopedFile::Open(paths.index.c_str(), Access::ReadWrite, Disposition::OpenAlways);
-    if (!log.valid() || !index.valid()) return;
-    PairEnds pair{log.get(), index.get()};
-    ReindexWhole(pair);
+    ScopedFile log, index;
+    PairEnds ends;
+    OpenReindexed(paths, &log, &index, &ends);
 }
 
 // Opens a pair for reading and writing and repairs its tail; OnDamage::Reindex
@@ -157,6 +165,110 @@ bool Refill(const PairPaths& paths, const Front& front) noexcept {
     return static_cast<bool>(FillFronts(paths, m));
 }
 
+// The records appended to a new pair behind its front: the bytes from
+// `start` and the entries from slot `firstSlot`.
+struct Carried {
+    PairEnds pair;
+    std::uint32_t start = 0;
+    std::uint32_t firstSlot = 0;
+    std::uint32_t count() const noexcept {
+        return pair.indexEnd / 4 > firstSlot ? pair.indexEnd / 4 - firstSlot : 0;
+    }
+};
+
+// Opens the new pair, repairs its tail and finds its carried records.
+bool OpenCarried(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries, ScopedFile* log,
+                 ScopedFile* index, Carried* carried) noexcept {
+    if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, log, index, &carried->pair)) return false;
+    carried->start = surviving;
+    carried->firstSlot = survivingEntries;
+    return surviving != 0 || FirstRecordStart(carried->pair.log, carried->pair.logEnd, &carried->start);
+}
+
+// Whether `count` bytes at `a` in one file equal those at `b` in another. Read
+// in small steps: most candidates differ within their first record.
+bool SameBytes(platform::FileHandle one, std::uint32_t a, platform::FileHandle other, std::uint32_t b,
+               std::uint32_t count, bool* same) noexcept {
+    constexpr std::uint32_t kStep = 4096;
+    unsigned char left[kStep];
+    unsigned char right[kStep];
+    *same = false;
+    for (std::uint32_t done = 0; done < count;) {
+        std::uint32_t step = count - done < kStep ? count - done : kStep;
+        if (!ReadAt(one, a + done, left, step) || !ReadAt(other, b + done, right, step)) return false;
+        for (std::uint32_t i = 0; i < step; ++i) {
+            if (left[i] != right[i]) return true;
+        }
+        done += step;
+    }
+    *same = true;
+    return true;
+}
+
+// Where a carry-back begins: the main pair's ends just before its first copy,
+// and a check word, so that a zero-filled mark is not taken for one.
+struct CarryMark {
+    std::uint32_t logEnd = 0;
+    std::uint32_t indexEnd = 0;
+};
+constexpr std::uint32_t kMarkBytes = 12;
+constexpr std::uint32_t kMarkCheck = 0x4B52414Du;
+
+// Whole: a carry-back began at the marked ends. None: no copy has begun (no
+// mark, or one torn while it was written).
+enum class MarkState { Whole, None, Unknown };
+
+MarkState ReadMark(const PairPaths& paths, CarryMark* mark) noexcept {
+    const Presence found = Probe(paths.mark.c_str());
+    if (found != Presence::There) return found == Presence::Absent ? MarkState::None : MarkState::Unknown;
+    ScopedFile file = ScopedFile::Open(paths.mark.c_str(), Access::Read, Disposition::OpenExisting);
+    std::uint32_t size = 0;
+    unsigned char bytes[kMarkBytes];
+    if (!file.valid() || !FileSize32(file.get(), &size)) return MarkState::Unknown;
+    if (size != kMarkBytes) return MarkState::None;
+    if (!ReadAt(file.get(), 0, bytes, kMarkBytes)) return MarkState::Unknown;
+    mark->logEnd = LoadLe32(bytes);
+    mark->indexEnd = LoadLe32(bytes + 4);
+    const bool whole = LoadLe32(bytes + 8) == (mark->logEnd ^ mark->indexEnd ^ kMarkCheck) && mark->indexEnd % 4 == 0;
+    return whole ? MarkState::Whole : MarkState::None;
+}
+
+bool WriteMark(const PairPaths& paths, const PairEnds& main) noexcept {
+    unsigned char bytes[kMarkBytes];
+    StoreLe32(main.logEnd, bytes);
+    StoreLe32(main.indexEnd, bytes + 4);
+    StoreLe32(main.logEnd ^ main.indexEnd ^ kMarkCheck, bytes + 8);
+    ScopedFile file = ScopedFile::Open(paths.mark.c_str(), Access::Write, Disposition::CreateAlways);
+    return file.valid() && WriteAt(file.get(), 0, bytes, kMarkBytes);
+}
+
+// How many carried records a carry-back that died left in the main pair. It
+// copied them to the marked ends, so carried record k lies there at the same
+// distance from the mark as from the carried start: counted up to the first
+// whose entry or bytes differ. `*from` and `*to` move from the carried start
+// and the marked log end to the ends of the records counted.
+bool CarriedAlready(const Carried& carried, const PairEnds& main, const CarryMark& mark, std::uint32_t* k,
+                    std::uint32_t* from, std::uint32_t* to) noexcept {
+    *k = 0;
+    *from = carried.start;
+    *to = mark.logEnd;
+    for (; *k < carried.count() && mark.indexEnd + 4 * (*k + 1) <= main.indexEnd; ++*k) {
+        std::uint32_t end = 0;
+        std::uint32_t mainEnd = 0;
+        if (!ReadEntry(carried.pair.index, carried.firstSlot + *k, &end) ||
+            !ReadEntry(main.index, mark.indexEnd / 4 + *k, &mainEnd)) {
+            return false;
+        }
+        if (end < *from || mainEnd < *to || mainEnd > main.logEnd || mainEnd - *to != end - *from) return true;
+        bool same = false;
+        if (!SameBytes(main.log, *to, carried.pair.log, *from, end - *from, &same)) return false;
+        if (!same) return true;
+        *from = end;
+        *to = mainEnd;
+    }
+    return true;
+}
+
 // Whether the preparation died before the new index recorded the front's
 // end: its last whole slot is still zero, or it has none while the new log
 // has a front (an empty front's log starts empty or with the byte-order mark).
@@ -173,6 +285,93 @@ bool PreparationDied(const PairPaths& paths) noexcept {
     if (indexSize >= 4) return ReadEntry(index.get(), indexSize / 4 - 1, &last) && last == 0;
     std::uint32_t start = 0;
     return logSize > 0 && FirstRecordStart(log.get(), logSize, &start) && start == 0;
+}
+
+// Copies the carried records to the end of the main pair (`to`, sound). The
+// carry mark, written before anything is copied, tells a later call which
+// records a call that died copied already. Where a call can die:
+//   - before the mark is whole: nothing was copied, the mark is written again;
+//   - after it, anywhere in the copy: the whole records at their places behind
+//     the marked ends are kept, what follows them is cut, the rest copied;
+//   - after the copy: every record is found in place and none copied again.
+bool CopyCarried(const PairPaths& paths, const Carried& from, PairEnds to) noexcept {
+    CarryMark mark;
+    const MarkState state = ReadMark(paths, &mark);
+    if (state == MarkState::Unknown) return false;
+    std::uint32_t done = 0;
+    std::uint32_t start = from.start;
+    if (state == MarkState::Whole && mark.logEnd <= to.logEnd && mark.indexEnd <= to.indexEnd) {
+        // The index is cut first: a log longer than its index is repaired.
+        std::uint32_t end = 0;
+        if (!CarriedAlready(from, to, mark, &done, &start, &end)) return false;
+        to.logEnd = end;
+        to.indexEnd = mark.indexEnd + 4 * done;
+        if (!CutTo(to.index, to.indexEnd) || !CutTo(to.log, to.logEnd)) return false;
+    } else if (!WriteMark(paths, to)) {
+        // No whole mark within the main pair: nothing was copied. A torn mark
+        // that stays reads as none.
+        platform::Current().RemoveFile(paths.mark.c_str()).Ignore();
+        return false;
+    }
+    if (from.pair.logEnd > start) {
+        std::uint32_t bytes = from.pair.logEnd - start;
+        std::uint32_t copied = 0;
+        if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
+            !platform::Current().CopyRange(from.pair.log, start, to.log, to.logEnd, bytes, &copied) ||
+            copied != bytes) {
+            CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
+            return false;
+        }
+    }
+    ScopedBlock chunk(kChunkBytes);
+    if (!chunk.valid()) return false;
+    const std::uint32_t end = from.pair.indexEnd;
+    for (std::uint64_t at = std::uint64_t{from.firstSlot + done} * 4; at < end;) {
+        std::uint32_t count = static_cast<std::uint32_t>(end - at < kChunkBytes ? end - at : kChunkBytes);
+        if (!ReadAt(from.pair.index, at, chunk.bytes(), count)) return false;
+        for (std::uint32_t i = 0; i < count; i += 4) {
+            StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
+        }
+        if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
+        to.indexEnd += count;
+        at += count;
+    }
+    return true;
+}
+
+// The records appended to the new pair go to the end of the main pair, then
+// the new pair goes; see CarryBackAndDrop. Every step can be repeated: the main
+// pair is indexed first, so that its tail check cuts a torn part-copy.
+bool CarryBack(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
+    platform::Platform& os = platform::Current();
+    // A main pair moved aside by a failed exchange comes back first; while it
+    // cannot, the new pair stays for the next recovery to finish the prune.
+    RestoreFromOld0(paths.index);
+    RestoreFromOld0(paths.log);
+    if (Probe(paths.log.c_str()) != Presence::There) return false;
+    {
+        ScopedFile newLog, newIndex;
+        Carried from;
+        if (!OpenCarried(paths, surviving, survivingEntries, &newLog, &newIndex, &from)) return false;
+        ScopedFile log, index;
+        PairEnds to;
+        if (!OpenRepaired(paths.log, paths.index, OnDamage::Reindex, &log, &index, &to) &&
+            !OpenReindexed(paths, &log, &index, &to)) {
+            return false;
+        }
+        // Nothing appended: nothing to copy and no mark to write (a prune that
+        // ran out of room drops its new pair at once).
+        if (from.count() > 0 && !CopyCarried(paths, from, to)) return false;
+    }
+    // The new index goes first: a new log without it is dropped by recovery,
+    // which also retries a removal that fails here. The mark is read only
+    // beside a new index, so it goes next; the new log, left last, makes
+    // recovery run and remove a mark that stays.
+    if (os.RemoveFile(paths.newIndex.c_str())) {
+        os.RemoveFile(paths.mark.c_str()).Ignore();
+        os.RemoveFile(paths.newLog.c_str()).Ignore();
+    }
+    return true;
 }
 
 // A dead prune's new pair: finished when its front can be filled, otherwise
@@ -194,8 +393,14 @@ void FinishPrune(const PairPaths& paths) noexcept {
     if (!front.filled) {
         RestoreFromOld0(paths.index);
         RestoreFromOld0(paths.log);
-        if (!Refill(paths, front)) {
-            CarryBackAndDrop(paths, front.bytes, front.entries);
+        // A whole carry mark: a carry-back began, so the main pair may have
+        // grown and is no longer what the front was cut from. Without one the
+        // main pair is unchanged since the fronts, and the refill checks its size.
+        CarryMark mark;
+        const MarkState state = ReadMark(paths, &mark);
+        if (state == MarkState::Unknown) return;  // taken up again by the next recovery
+        if (state == MarkState::Whole || !Refill(paths, front)) {
+            CarryBack(paths, front.bytes, front.entries);
             return;
         }
     }
@@ -219,15 +424,18 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
     // A missing index alone is no leftover: it waits for a rebuild, and
     // taking the prune mutex for it would turn that rebuild away.
-    return AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str(), oldIndex.c_str(), oldLog.c_str(), rebuild.c_str()});
+    return AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str(), oldIndex.c_str(), oldLog.c_str(), rebuild.c_str(),
+                        paths.mark.c_str()});
 }
 
 }  // namespace
 
 Status CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    // A stale carry mark would be read against this prune's new pair.
+    Status ok = platform::Current().RemoveFile(paths.mark.c_str());
+    if (!ok && ok.code() != Code::NotFound) return ok;
     // The new log comes first: a new log alone is what readers look for, and
     // recovery drops it (nothing can have been appended without the index).
-    Status ok;
     {
         ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Write, Disposition::CreateAlways);
         ok = log.valid() ? CutTo(log.get(), m.surviving()) : log.status();
@@ -326,57 +534,7 @@ Status SwapNewPairIn(const PairPaths& paths, SwapBackups* backups) noexcept {
 }
 
 bool CarryBackAndDrop(const PairPaths& paths, std::uint32_t surviving, std::uint32_t survivingEntries) noexcept {
-    platform::Platform& os = platform::Current();
-    // A main pair moved aside by a failed exchange comes back first; while it
-    // cannot, the new pair stays for the next recovery to finish the prune.
-    RestoreFromOld0(paths.index);
-    RestoreFromOld0(paths.log);
-    if (Probe(paths.log.c_str()) != Presence::There) return false;
-    {
-        ScopedFile newLog, newIndex;
-        PairEnds from;
-        if (!OpenRepaired(paths.newLog, paths.newIndex, OnDamage::Fail, &newLog, &newIndex, &from)) return false;
-        std::uint32_t start = surviving;
-        if (start == 0 && !FirstRecordStart(from.log, from.logEnd, &start)) return false;
-        ScopedFile log, index;
-        PairEnds to;
-        bool indexed = OpenRepaired(paths.log, paths.index, OnDamage::Reindex, &log, &index, &to);
-        if (!indexed) {
-            // No usable main index: the records still go to the log, where a
-            // rebuild finds them.
-            log = ScopedFile::Open(paths.log.c_str(), Access::ReadWrite, Disposition::OpenAlways);
-            if (!log.valid() || !FileSize32(log.get(), &to.logEnd)) return false;
-            to.log = log.get();
-        }
-        if (from.logEnd > start) {
-            std::uint32_t bytes = from.logEnd - start;
-            std::uint32_t done = 0;
-            if (std::uint64_t{to.logEnd} + bytes > 0xFFFFFFFEu ||
-                !os.CopyRange(from.log, start, to.log, to.logEnd, bytes, &done) || done != bytes) {
-                CutTo(to.log, to.logEnd).Ignore();  // what stays is cut by the next tail check
-                return false;
-            }
-        }
-        ScopedBlock chunk(kChunkBytes);
-        if (!chunk.valid()) return false;
-        std::uint64_t first = std::uint64_t{survivingEntries} * 4;
-        for (std::uint64_t at = first; indexed && at < from.indexEnd;) {
-            std::uint32_t count = static_cast<std::uint32_t>(from.indexEnd - at < kChunkBytes ? from.indexEnd - at
-                                                                                              : kChunkBytes);
-            if (!ReadAt(from.index, at, chunk.bytes(), count)) return false;
-            for (std::uint32_t i = 0; i < count; i += 4) {
-                StoreLe32(LoadLe32(chunk.bytes() + i) - start + to.logEnd, chunk.bytes() + i);
-            }
-            if (!WriteOrCutBack(to.index, to.indexEnd, chunk.bytes(), count)) return false;
-            to.indexEnd += count;
-            at += count;
-        }
-    }
-    // The new index goes first: a new log without it is dropped by recovery,
-    // which also retries a removal that fails here.
-    os.RemoveFile(paths.newIndex.c_str()).Ignore();
-    os.RemoveFile(paths.newLog.c_str()).Ignore();
-    return true;
+    return CarryBack(paths, surviving, survivingEntries);
 }
 
 void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* owner) noexcept {
@@ -407,8 +565,9 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     }
     RestoreFromOld0(paths.index);
     RestoreFromOld0(paths.log);
-    // Backups are stale once no new pair is left to exchange.
+    // Backups and a carry mark are stale once no new pair is left.
     if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) return;
+    if (Probe(paths.mark.c_str()) != Presence::Absent) os.RemoveFile(paths.mark.c_str()).Ignore();
     // The log's backups go first: an index backup outlives them, so that
     // readers need look for that one only (LeftoversMayExist).
     RemoveOlds(paths.log);

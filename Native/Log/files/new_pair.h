@@ -21,7 +21,14 @@
 // being a pure function of it, and the exchange is completed from whatever
 // step it had reached. Every step can be repeated, so a death during recovery
 // is recovered the same way. Only when the main pair no longer matches the
-// front are the records appended to the new pair carried into the main pair.
+// front are the records appended to the new pair carried into the main pair:
+// its index is rebuilt first when unusable, so that its tail check cuts a
+// torn part-copy. Before it copies anything the carry-back writes the main
+// pair's ends to the carry mark; a recovery that finds a whole mark skips the
+// refill (the main pair may have grown) and copies only the records that are
+// not already at their places behind the marked ends. The mark goes after the
+// new pair; one without a new pair is stale, and a prune removes it before it
+// creates its fronts.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +44,9 @@ struct PairPaths {
         : log(files.Path(LogFile::Log)),
           index(files.Path(LogFile::Index)),
           newLog(files.Path(LogFile::NewLog)),
-          newIndex(files.Path(LogFile::NewIndex)) {}
-    PathText log, index, newLog, newIndex;
+          newIndex(files.Path(LogFile::NewIndex)),
+          mark(files.Path(LogFile::CarryMark)) {}
+    PathText log, index, newLog, newIndex, mark;
 };
 
 // The main pair as a prune measured it under the write mutex.

@@ -24,8 +24,8 @@ constexpr const char* kVerifyUsage =
     "usage: actlog verify [--owner N | --all]\n"
     "Checks an owner's files strictly: every index entry ends a record, every record\n"
     "has exactly one entry, the log ends with a whole record, and no new pair, rebuild\n"
-    "file or .old0-.old9 file is left behind. Names each problem without changing\n"
-    "anything; exit status 1 on any.\n"
+    "file, carry mark or .old0-.old9 file is left behind. Names each problem without\n"
+    "changing anything; exit status 1 on any.\n"
     "  --owner N      log owner; default: the machine's own log\n"
     "  --all          every log in the Logs directory, and leftovers of any owner\n";
 

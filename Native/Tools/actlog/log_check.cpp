@@ -40,11 +40,12 @@ std::string WithoutDiscardEnding(std::string_view name, bool& discard) {
 }
 
 constexpr std::string_view kSetFiles[] = {"activity.log", "activity.idx", "activity.log.new", "activity.idx.new",
-                                          "activity.idx.rex"};
+                                          "activity.idx.rex", "activity.idx.car"};
 
 std::string Problem(std::string_view file, bool discard) {
     if (discard) return "left over from a discard or a prune swap";
     if (EndsWith(file, ".rex")) return "rebuild file: a rebuild is running or died";
+    if (EndsWith(file, ".car")) return "carry mark: a dead prune's records are being carried back";
     return "new pair: a prune is running or died";
 }
 
@@ -122,7 +123,7 @@ bool IsStrayFile(std::string_view name) {
         std::string_view whole(file);
         bool named = whole == set || (whole.size() > set.size() && EndsWith(whole, set) &&
                                       whole[whole.size() - set.size() - 1] == '.');
-        if (named && (discard || EndsWith(set, ".new") || EndsWith(set, ".rex"))) return true;
+        if (named && (discard || EndsWith(set, ".new") || EndsWith(set, ".rex") || EndsWith(set, ".car"))) return true;
     }
     return false;
 }

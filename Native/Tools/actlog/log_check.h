@@ -20,7 +20,8 @@ LogCheck CheckLog(const std::vector<std::uint8_t>& log, const std::vector<std::u
 
 // Whether a file name is a leftover of some owner: a new pair
 // ("*.activity.log.new", "*.activity.idx.new"), a rebuild file
-// ("*.activity.idx.rex") or a discard name ("<file of the set>.old0" ... ".old9").
+// ("*.activity.idx.rex"), a carry mark ("*.activity.idx.car") or a discard
+// name ("<file of the set>.old0" ... ".old9").
 bool IsStrayFile(std::string_view name);
 
 // The leftovers among `names` (the Logs directory's file names) that belong to
