@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -43,6 +45,16 @@ TEST(PlatformSystem, CanReadSeesUnreadablePagesWithoutTouchingThem) {
         {"more than one chunk", readable, size + 4096, false},
     };
     for (const Case& c : cases) EXPECT_EQ(os.CanRead(c.address, c.bytes), c.expected) << c.name;
+}
+
+// The clocks read the time now (a year either side at the turn of a year).
+TEST(PlatformSystem, ClocksReadTheCurrentYear) {
+    const std::time_t now = std::time(nullptr);
+    const int year = std::gmtime(&now)->tm_year + 1900;
+    for (LogSystemTime t : {Current().SystemTimeUtc(), Current().LocalTime()}) {
+        EXPECT_LE(std::abs(int{t.wYear} - year), 1);
+        EXPECT_TRUE(t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31);
+    }
 }
 
 TEST(PlatformSystem, ModulePathNamesTheFileThatHoldsTheCode) {

@@ -66,8 +66,10 @@ TEST(TextConvert, CutConversionKeepsWholeCharacters) {
     // "a" + U+20AC (3 bytes) + U+00FC (2 bytes): 6 bytes, room for 5.
     EXPECT_EQ(4u, Utf8FromUtf16Cut(u"a\u20ac\u00fc", out, sizeof out));
     EXPECT_EQ(std::string("a\xE2\x82\xAC"), out);
-    EXPECT_EQ(3u, Utf8FromUtf16Cut(std::u16string{u'x', char16_t(0xDBFF), u'y'}, out, sizeof out));
-    EXPECT_EQ(std::string("x?y"), out);
+    for (char16_t lone : {char16_t(0xD800), char16_t(0xDBFF), char16_t(0xDFFF)}) {
+        EXPECT_EQ(3u, Utf8FromUtf16Cut(std::u16string{u'x', lone, u'y'}, out, sizeof out));
+        EXPECT_EQ(std::string("x?y"), out);
+    }
     EXPECT_EQ(0u, Utf8FromUtf16Cut(u"abc", out, 1));
     EXPECT_EQ(std::string(), out);
 }

@@ -93,7 +93,7 @@ TEST(WidePrintf, Table) {
                   1e-5, 1e10),
         FLOAT_ROW(u"-0.50|+1.5| 1.5|001.5|inf|-inf|nan", u"%.2f|%+.1f|% 4.1f|%05.1f|%f|%f|%f", -0.5, 1.5, 1.5, 1.5,
                   HUGE_VAL, -HUGE_VAL, std::nan("")),
-        FLOAT_ROW(u"0x1.8p+1", u"%a", 3.0),
+        FLOAT_ROW(u"0x1.8p+1|0x2p+1", u"%a|%.0a", 3.0, 3.0),
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.call);
