@@ -242,6 +242,23 @@ const Scenario kScenarios[] = {
          t.faults.FailNth(Op::Write, 1);
          t.Append(u"new2");
      }},
+    // While the new index will not open, recovery cannot finish the dead
+    // prune: an append is refused rather than sent around the new pair (it is
+    // as long as a surviving record: the main pair it grew would pass the
+    // refill's size check), and a prune does not make its new pair over that one.
+    {"a dead prune's new pair that recovery cannot finish",
+     [](CrashSweepTest& t) {
+         PruneStoppedAfterFronts(t);
+         MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+         t.Append(u"new1");
+     },
+     [](CrashSweepTest& t) {
+         t.faults.FailOnlyPaths(u".activity.idx.new");
+         t.faults.FailNth(Op::Open, 1, true);
+         t.Append(u"late5");
+         t.Prune();
+     },
+     [] {}, true, true},
     {"recovery of a dead prune whose new record repeats the main pair's last", RepeatedAcrossFronts,
      [](CrashSweepTest& t) { t.Append(u"new2"); }, [] {}, true},
     {"carry-back of a record that repeats the main pair's last",
@@ -271,7 +288,7 @@ const Scenario kScenarios[] = {
          t.faults.FailOnlyPaths(u".activity.log.new");
          t.faults.RunBeforeNth(Op::Open, 2, [&t] {
              t.faults.FailNth(Op::Open, 1);
-             t.Append(u"refused");
+             t.Append(u"late5");
          });
          t.Prune();
      },

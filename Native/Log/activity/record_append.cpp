@@ -59,14 +59,19 @@ Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& 
     if (!*present) return log.status();
     mainLog.Close();
     // A new pair whose prune mutex is free was left by a dead prune: it is
-    // finished first, and the record goes to the main pair it leaves.
+    // finished first, and the record goes to the main pair it leaves. While
+    // recovery cannot finish it, no record is taken: the main pair may yet be
+    // refilled from or replaced, and the new pair may be half made.
     log.Close();
-    if (RecoverUnderWrite(owner)) {
-        *present = false;
-        *recovered = true;
-        return Status::Ok();  // unused: the record goes to the main pair
-    }
+    const bool recovery = RecoverUnderWrite(owner);
     log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
+    if (recovery) {
+        if (log.valid()) return Status::Fail(Code::Busy, Op::Move);
+        *present = log.status().code() != Code::NotFound;
+        *recovered = !*present;
+        return log.status();  // unused when absent: the record goes to the main pair
+    }
+    if (!log.valid()) return log.status();
     PathText newIndex = files.Path(LogFile::NewIndex);
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) return index.status();

@@ -431,6 +431,10 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
 }  // namespace
 
 Status CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
+    // A new pair that recovery could not finish may hold appended records.
+    if (AnyMayExist({paths.newLog.c_str(), paths.newIndex.c_str()})) {
+        return Status::Fail(Code::AlreadyExists, Op::Open);
+    }
     // A stale carry mark would be read against this prune's new pair.
     Status ok = platform::Current().RemoveFile(paths.mark.c_str());
     if (!ok && ok.code() != Code::NotFound) return ok;

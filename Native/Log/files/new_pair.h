@@ -28,7 +28,9 @@
 // refill (the main pair may have grown) and copies only the records that are
 // not already at their places behind the marked ends. The mark goes after the
 // new pair; one without a new pair is stale, and a prune removes it before it
-// creates its fronts.
+// creates its fronts. While recovery cannot finish a dead prune's new pair (a
+// file of it will not open), appends are refused and no prune makes a new
+// pair over it: the records in it stay for a later recovery.
 #pragma once
 
 #include <cstdint>
@@ -66,7 +68,8 @@ struct SwapBackups {
     BackupName log;
 };
 
-// With the write mutex held: creates the new pair's reserved fronts (see above).
+// With the write mutex held: creates the new pair's reserved fronts (see
+// above); fails when a new pair that recovery could not finish is there.
 Status CreateFronts(const PairPaths& paths, const PruneMeasures& measures) noexcept;
 
 // Copies the surviving log bytes and entries into the fronts.
