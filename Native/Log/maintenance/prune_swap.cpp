@@ -59,6 +59,9 @@ Status RemoveOldestRecordsHeld(const LogMutex& prune, std::uint32_t count, const
     step = FillFronts(paths, measures);
     // A failed wait leaves the new pair to the recovery of the next operation.
     if (!write.Wait(platform::WaitTime::Infinite)) return waitFailed;
+    // The owner's log may have been renamed meanwhile: the exchange and the
+    // carry-back take it under the name it has now.
+    paths = PairPaths(owner);
     if (!step) {
         // What cannot be carried back stays for the next recovery.
         CarryBackAndDrop(paths, measures.surviving(), measures.survivingEntries());
