@@ -3,7 +3,9 @@
 #include <initializer_list>
 
 #include "files/file_io.h"
+#include "files/owner_log.h"
 #include "files/pair_tail.h"
+#include "frame/module.h"
 
 namespace actlog {
 namespace {
@@ -417,6 +419,17 @@ bool AnyMayExist(std::initializer_list<const char16_t*> paths) noexcept {
     return false;
 }
 
+// An exchange that died after it moved a prefixed log aside leaves no log to
+// find by its name: the log is then named after its backup, so that it takes
+// its prefix back.
+void NameLogAfterBackup(PathText& log, const char16_t* owner) noexcept {
+    if (!OwnerPresent(owner) || Probe(log.c_str()) != Presence::Absent) return;
+    constexpr std::u16string_view kBackup = u".activity.log.old0";
+    OwnerLogName backup =
+        LookUpOwnerFile(Module().logsDirectory.view(), std::u16string_view(owner, TextLength(owner)), kBackup);
+    if (backup.lookup == OwnerLogLookup::Found) log.Assign(backup.log.view().substr(0, backup.log.size() - 5));
+}
+
 bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
     BackupName oldIndex, oldLog;
     NameOld(oldIndex, paths.index, u'0');
@@ -546,6 +559,7 @@ void RecoverHeld(const LogMutex& prune, const LogMutex& read, const char16_t* ow
     AssertHeld(read);
     platform::Platform& os = platform::Current();
     PairPaths paths(owner);
+    NameLogAfterBackup(paths.log, owner);
     PathText rebuild = ActivityPath(LogFile::RebuildIndex, owner);
     // A rebuild index that stays is replaced by the next rebuild.
     if (Probe(rebuild.c_str()) != Presence::Absent) os.RemoveFile(rebuild.c_str()).Ignore();

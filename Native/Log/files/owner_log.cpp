@@ -35,8 +35,9 @@ bool MayTake(std::u16string_view directory, std::u16string_view stem, std::u16st
 }
 
 // The owner's part of a log name (its last owner.size() units before the suffix).
-std::u16string_view OwnerPart(std::u16string_view name, std::u16string_view owner) noexcept {
-    return name.substr(name.size() - kLogSuffix.size() - owner.size(), owner.size());
+std::u16string_view OwnerPart(std::u16string_view name, std::u16string_view owner,
+                              std::u16string_view suffix) noexcept {
+    return name.substr(name.size() - suffix.size() - owner.size(), owner.size());
 }
 
 }  // namespace
@@ -64,12 +65,13 @@ LogClaim IndexedOwnerOfLog(std::u16string_view directory, std::u16string_view st
     return claim;
 }
 
-OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view owner) noexcept {
+OwnerLogName LookUpOwnerFile(std::u16string_view directory, std::u16string_view owner,
+                              std::u16string_view suffix) noexcept {
     OwnerLogName result;
     result.spelling.Assign(owner);
     result.log.Assign(directory);
     result.log.Append(owner);
-    result.log.Append(kLogSuffix);
+    result.log.Append(suffix);
     platform::Platform& os = platform::Current();
     // Where the OS cannot say which files exist, no log is chosen on a guess:
     // a wrong "not there" could hand the owner another owner's log or a second one.
@@ -98,7 +100,7 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
 
     PathText pattern(directory);
     pattern.Append(u'*');
-    if (!pattern.Append(owner) || !pattern.Append(kLogSuffix)) return result;
+    if (!pattern.Append(owner) || !pattern.Append(suffix)) return result;
     char16_t found[kPathChars];
     platform::SearchHandle search = os.FindFirst(pattern.c_str(), found, kPathChars);
     if (!search.valid()) return Unsure(search.status) ? unknown() : result;
@@ -106,7 +108,7 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
     Status next = Status::Ok();
     for (; next; next = os.FindNext(search, found, kPathChars)) {
         std::u16string_view name(found, TextLength(found));
-        if (name.size() <= kLogSuffix.size() + owner.size()) {
+        if (name.size() <= suffix.size() + owner.size()) {
             if (!EqualNoCase(name.substr(0, owner.size()), owner)) continue;
             // The plain name in another letter case.
             if (MayTake(directory, name.substr(0, owner.size()), owner, &unsure)) {
@@ -117,10 +119,10 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
             }
             break;
         }
-        if (name[name.size() - kLogSuffix.size() - owner.size() - 1] != u'.') continue;
-        if (!EndsWithNoCase(name, kLogSuffix) || !EqualNoCase(OwnerPart(name, owner), owner)) continue;
+        if (name[name.size() - suffix.size() - owner.size() - 1] != u'.') continue;
+        if (!EndsWithNoCase(name, suffix) || !EqualNoCase(OwnerPart(name, owner, suffix), owner)) continue;
         if (result.lookup == OwnerLogLookup::Absent &&
-            MayTake(directory, name.substr(0, name.size() - kLogSuffix.size()), owner, &unsure)) {
+            MayTake(directory, name.substr(0, name.size() - suffix.size()), owner, &unsure)) {
             chosen.Assign(name);
             result.lookup = OwnerLogLookup::Found;
         }
@@ -138,9 +140,13 @@ OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view o
             return result;
         }
         result.log = log;
-        result.spelling.Assign(OwnerPart(chosen.view(), owner));
+        result.spelling.Assign(OwnerPart(chosen.view(), owner, suffix));
     }
     return result;
+}
+
+OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view owner) noexcept {
+    return LookUpOwnerFile(directory, owner, kLogSuffix);
 }
 
 }  // namespace actlog

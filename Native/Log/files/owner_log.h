@@ -42,4 +42,9 @@ struct OwnerLogName {
 // name as it lies on disk; otherwise, and without a log, the caller's.
 OwnerLogName LookUpOwnerLog(std::u16string_view directory, std::u16string_view owner) noexcept;
 
+// The same lookup for another name ending than ".activity.log" (a log's
+// backup); `log` is then the path of that file.
+OwnerLogName LookUpOwnerFile(std::u16string_view directory, std::u16string_view owner,
+                             std::u16string_view suffix) noexcept;
+
 }  // namespace actlog
