@@ -45,7 +45,12 @@ Status AppendToPair(PairEnds& pair, const LineText& line, OnDamage onDamaged) no
         written = WriteOrCutBack(pair.index, pair.indexEnd, entry, 4);
     }
     // A failed cut leaves a torn tail, which the next append repairs.
-    if (!written) CutTo(pair.log, start).Ignore();
+    if (!written) {
+        CutTo(pair.log, start).Ignore();
+        return written;
+    }
+    pair.logEnd = start + mark + bytes;
+    pair.indexEnd += 4;
     return written;
 }
 
@@ -93,7 +98,10 @@ Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& l
         if (!index.valid()) return index.status();
     }
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, OnDamage::Reindex);
+    pair.indexGuess = RecalledIndexEnd(mainIndex.view());
+    Status appended = AppendToPair(pair, line, OnDamage::Reindex);
+    if (appended) RememberIndexEnd(mainIndex.view(), pair.indexEnd);
+    return appended;
 }
 
 // The file work of one append; the caller holds the owner's write mutex.

@@ -36,6 +36,11 @@ Status Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std
     return sought ? Read(file, buffer, count, done) : sought;
 }
 
+Status Platform::ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                            std::uint32_t* done) {
+    return ReadAt(file, offset, buffer, count, done);
+}
+
 Status Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
                          std::uint32_t* done) {
     *done = 0;

@@ -94,6 +94,11 @@ public:
     // The default seeks and reads; a platform may read in one positioned call.
     virtual Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                         std::uint32_t* done);
+    // ReadAt in as few OS calls as the platform can: where a positioned read
+    // of a regular file comes back short only at the file's end, one call, its
+    // short count telling where the file ends. The default is ReadAt.
+    virtual Status ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                              std::uint32_t* done);
     // Writes `count` bytes at the file position; *done receives the count written.
     virtual Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
     // Writes `count` bytes at `offset` of a file not opened for Append (the

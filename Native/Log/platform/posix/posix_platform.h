@@ -51,6 +51,8 @@ public:
     Status Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
     Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                 std::uint32_t* done) override;
+    Status ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                      std::uint32_t* done) override;
     Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
     Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
                    std::uint32_t* done) override;
