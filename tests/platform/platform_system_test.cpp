@@ -45,6 +45,14 @@ TEST(PlatformSystem, CanReadSeesUnreadablePagesWithoutTouchingThem) {
         {"more than one chunk", readable, size + 4096, false},
     };
     for (const Case& c : cases) EXPECT_EQ(os.CanRead(c.address, c.bytes), c.expected) << c.name;
+    // Two at once: each answer as if asked alone.
+    for (const Case& a : cases) {
+        for (const Case& b : cases) {
+            bool first = !a.expected;
+            EXPECT_EQ(os.CanReadBoth(a.address, a.bytes, b.address, b.bytes, &first), b.expected) << a.name << ", " << b.name;
+            EXPECT_EQ(first, a.expected) << a.name << ", " << b.name;
+        }
+    }
 }
 
 // The clocks read the time now (a year either side at the turn of a year).

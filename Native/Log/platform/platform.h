@@ -167,6 +167,11 @@ public:
     virtual void Free(void* block) = 0;
     // Whether `bytes` bytes at `address` can be read without faulting.
     virtual bool CanRead(const void* address, std::size_t bytes) = 0;
+    // CanRead for two ranges at once: gives the second's answer, the first's
+    // in *firstReadable. The default asks for each; a platform may probe both
+    // in one OS call.
+    virtual bool CanReadBoth(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes,
+                             bool* firstReadable);
 
     // ---- 8-bit text ----
     // Converts a terminated UTF-16 text to the 8-bit code page (the ANSI code

@@ -88,6 +88,8 @@ public:
     void* Allocate(std::size_t bytes) override;
     void Free(void* block) override;
     bool CanRead(const void* address, std::size_t bytes) override;
+    bool CanReadBoth(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes,
+                     bool* firstReadable) override;
 };
 
 // The move for file systems that refuse RENAME_NOREPLACE: link, then unlink

@@ -230,6 +230,9 @@ pid_t ProbePid(bool fresh) noexcept {
     return pid;
 }
 
+// Set once process_vm_readv turned out to be forbidden.
+std::atomic<bool> g_probeThroughPipe{false};
+
 }  // namespace
 
 bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
@@ -238,7 +241,7 @@ bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
     // Copy through the kernel, a page at a time; the pointer itself is never
     // touched. Where process_vm_readv is forbidden (some sandboxes), a pipe
     // serves instead: writing from an unreadable address fails with EFAULT.
-    static std::atomic<bool> usePipe{false};
+    std::atomic<bool>& usePipe = g_probeThroughPipe;
     char sink[4096];
     auto start = reinterpret_cast<std::uintptr_t>(address);
     int pipeEnds[2] = {-1, -1};
@@ -271,6 +274,26 @@ bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
         ::close(pipeEnds[1]);
     }
     return readable;
+}
+
+// Both ranges in one copy through the kernel; any range it does not copy
+// whole is asked about on its own.
+bool PosixPlatform::CanReadBoth(const void* first, std::size_t firstBytes, const void* second,
+                                std::size_t secondBytes, bool* firstReadable) {
+    constexpr std::size_t kPage = 4096;
+    if (first == nullptr || second == nullptr || firstBytes == 0 || secondBytes == 0 || firstBytes > kPage ||
+        secondBytes > kPage || g_probeThroughPipe.load(std::memory_order_relaxed)) {
+        return Platform::CanReadBoth(first, firstBytes, second, secondBytes, firstReadable);
+    }
+    char sink[2 * kPage];
+    struct iovec local {sink, firstBytes + secondBytes};
+    struct iovec remote[2] = {{const_cast<void*>(first), firstBytes}, {const_cast<void*>(second), secondBytes}};
+    ssize_t got = ::process_vm_readv(ProbePid(false), &local, 1, remote, 2, 0);
+    if (got < 0 || static_cast<std::size_t>(got) != firstBytes + secondBytes) {
+        return Platform::CanReadBoth(first, firstBytes, second, secondBytes, firstReadable);
+    }
+    *firstReadable = true;
+    return true;
 }
 
 }  // namespace actlog::platform::posix
