@@ -98,9 +98,10 @@ Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& l
         if (!index.valid()) return index.status();
     }
     PairEnds pair{log.get(), index.get()};
-    pair.indexGuess = RecalledIndexEnd(mainIndex.view());
+    const IndexEndMemo memo(mainIndex.view());
+    pair.indexGuess = memo.Recall();
     Status appended = AppendToPair(pair, line, OnDamage::Reindex);
-    if (appended) RememberIndexEnd(mainIndex.view(), pair.indexEnd);
+    if (appended) memo.Remember(pair.indexEnd);
     return appended;
 }
 

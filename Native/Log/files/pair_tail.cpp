@@ -85,23 +85,19 @@ bool TailConfirmed(PairEnds& pair) noexcept {
 constexpr std::size_t kGuessSlots = 16;
 std::atomic<std::uint64_t> g_indexEnds[kGuessSlots];
 
-std::uint64_t PathHash(std::u16string_view path) noexcept {
-    std::uint64_t hash = 0xCBF29CE484222325ull;
-    for (char16_t c : path) hash = (hash ^ c) * 0x100000001B3ull;
-    return hash;
-}
-
 }  // namespace
 
-std::uint32_t RecalledIndexEnd(std::u16string_view path) noexcept {
-    std::uint64_t hash = PathHash(path);
-    std::uint64_t slot = g_indexEnds[hash % kGuessSlots].load(std::memory_order_relaxed);
-    return slot >> 32 == hash >> 32 ? static_cast<std::uint32_t>(slot) : 0;
+IndexEndMemo::IndexEndMemo(std::u16string_view path) noexcept : hash_(0xCBF29CE484222325ull) {
+    for (char16_t c : path) hash_ = (hash_ ^ c) * 0x100000001B3ull;
 }
 
-void RememberIndexEnd(std::u16string_view path, std::uint32_t end) noexcept {
-    std::uint64_t hash = PathHash(path);
-    g_indexEnds[hash % kGuessSlots].store((hash >> 32) << 32 | end, std::memory_order_relaxed);
+std::uint32_t IndexEndMemo::Recall() const noexcept {
+    std::uint64_t slot = g_indexEnds[hash_ % kGuessSlots].load(std::memory_order_relaxed);
+    return slot >> 32 == hash_ >> 32 ? static_cast<std::uint32_t>(slot) : 0;
+}
+
+void IndexEndMemo::Remember(std::uint32_t end) const noexcept {
+    g_indexEnds[hash_ % kGuessSlots].store((hash_ >> 32) << 32 | end, std::memory_order_relaxed);
 }
 
 Status CutTo(platform::FileHandle file, std::uint32_t size) noexcept {

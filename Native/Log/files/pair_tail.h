@@ -24,12 +24,19 @@ struct PairEnds {
     std::uint32_t indexGuess = 0;
 };
 
-// The index end this process last saw for the index at `path`, as a guess
+// The index end this process last saw for the index at a path, as a guess
 // for the next tail check (0: none), and the remembering of it. Wrong
 // guesses, from other processes' appends or from maintenance, cost a few
 // more reads, never a wrong write.
-std::uint32_t RecalledIndexEnd(std::u16string_view path) noexcept;
-void RememberIndexEnd(std::u16string_view path, std::uint32_t end) noexcept;
+class IndexEndMemo {
+public:
+    explicit IndexEndMemo(std::u16string_view path) noexcept;
+    std::uint32_t Recall() const noexcept;
+    void Remember(std::uint32_t end) const noexcept;
+
+private:
+    std::uint64_t hash_;
+};
 
 enum class TailState { Sound, Damaged, Failed };
 

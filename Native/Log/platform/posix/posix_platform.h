@@ -28,6 +28,10 @@ Result RetryAfterSignal(Result failed, Call call) {
 // the bytes read.
 std::size_t ReadUpTo(int fd, void* buffer, std::size_t size) noexcept;
 
+// The UTC calendar time `seconds` after 1970-01-01 00:00:00 (what gmtime
+// gives, without its locking and time-zone work).
+LogSystemTime UtcFromEpoch(std::int64_t seconds, long nanoseconds) noexcept;
+
 // A UTF-16 path converted to a terminated UTF-8 one on the stack.
 class Utf8Path {
 public:
