@@ -32,6 +32,7 @@ struct OwnerArg {
     bool nullWhenEmpty = false;
 };
 
+// An owner that LogFormatted checks, and passes on as null when empty.
 OwnerArg NullWhenEmpty(const LOG_WCHAR* owner) noexcept { return {FromExport(owner), false, true}; }
 
 // Null when the name is empty, else the name as passed. The name is probed

@@ -73,7 +73,7 @@ bool TailConfirmed(PairEnds& pair) noexcept {
     if (done < 4 || done == sizeof words || done % 4 != 0 || std::uint64_t{from} + done > 0xFFFFFFFEu) return false;
     const std::uint32_t indexRead = done;
     const std::uint32_t last = LoadLe32(words + done - 4);
-    if (last < 4 || last % 2 != 0 || last > 0xFFFFFFFEu) return false;
+    if (last < 4 || last % 2 != 0) return false;
     unsigned char tail[6];
     if (!os.ReadAtOnce(pair.log, last - 4, tail, sizeof tail, &done) || done != 4 || !IsLineEnd(tail)) return false;
     pair.indexEnd = from + indexRead;
