@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (int i = 0; i < count; ++i) {
-        if (!(get ? Page(static_cast<std::uint32_t>(i) * 37) : Append())) {
+        if (!(get ? Page(static_cast<std::uint32_t>(i) * 37 % 9900) : Append())) {
             std::fprintf(stderr, "%s failed\n", get ? "GetLog" : "append");
             return 1;
         }

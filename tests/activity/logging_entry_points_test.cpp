@@ -121,6 +121,9 @@ TEST_F(EntryPointTest, FaultingInsertLogsFallbackText) {
     for (std::size_t i = 0; i < tails.size(); ++i) {
         EXPECT_EQ(tails[i].substr(tails[i].size() - expected[i].size()), expected[i]);
     }
+    // The owner's probe went with the unreadable insert's: the record is still the owner's.
+    ASSERT_EQ(VMJobLogActivity(W(u"vm01"), 1, 0, MSG_JOB_STARTED, bad), 0);
+    EXPECT_EQ(Tails("vm01"), std::vector<std::u16string>{u" -     Error: message id is 0x000003e8 in VMJobLogActivity\r\n"});
 }
 
 TEST_F(EntryPointTest, MissingMessageIdWritesNothing) {

@@ -10,7 +10,9 @@
 #include "support/fault_platform.h"
 #include "support/log_files_helpers.h"
 #include "support/sandbox.h"
+#include "files/file_io.h"
 #include "files/journal_files.h"
+#include "files/pair_tail.h"
 
 namespace {
 
@@ -153,6 +155,77 @@ TEST_F(RecordBytesTest, JournalFailureDoesNotFailTheRecord) {
     const LogSystemTime t = At(2009, 2, 1, 0, 0, 0);
     ASSERT_TRUE(actlog::SyncLogPrune(&t, u"vm01"));
     EXPECT_EQ(ReadUtf16(Journal()), u"\xFEFF" + JournalRecord(u"PRUNE 2009/02/01 00:00:00 - vm01 - \r\n"));
+}
+
+// A remembered index end is only a guess: from any guess, right, behind,
+// beyond or torn, the tail check ends where the files' sizes lead it, with
+// the same bytes in both files.
+TEST_F(RecordBytesTest, TailCheckFromAnyGuessEndsAsFromTheSizes) {
+    ScopedPlatform native(actlog::platform::Native());  // its reads that stop at a file's end
+    std::vector<std::u16string> lines;
+    for (unsigned i = 0; i < 80; ++i) {
+        lines.push_back(RecordLine(At(2020, 1, 1, 0, 0, i % 60), 1, 0, u"m" + std::u16string(i % 7, u'x')));
+    }
+    const std::vector<std::uint32_t> ends = WriteLogPair(Log(), Index(), lines);
+    const std::vector<std::uint8_t> log = ReadBytes(Log());
+    const std::vector<std::uint8_t> index = ReadBytes(Index());
+    auto cut = [](std::vector<std::uint8_t> bytes, std::size_t drop) {
+        bytes.resize(bytes.size() - drop);
+        return bytes;
+    };
+    auto plus = [](std::vector<std::uint8_t> bytes, std::vector<std::uint8_t> more) {
+        bytes.insert(bytes.end(), more.begin(), more.end());
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> log, index;
+    };
+    const Case cases[] = {
+        {"sound", log, index},
+        {"records without entries", log, cut(index, 12)},
+        {"a torn record", cut(log, 6), cut(index, 4)},
+        {"a torn entry", log, cut(index, 2)},
+        {"a torn record after a whole line end", plus(log, {'2', 0, '0', 0}), index},
+        {"an entry past the log", cut(log, 2), index},
+        {"entries past the log's end", cut(log, log.size() - ends[69]), index},
+        {"a line end that is no record's end", plus(cut(log, 0), Utf16Bytes(u"\r\n")), index},
+    };
+    struct Outcome {
+        actlog::TailState state;
+        std::uint32_t logEnd, indexEnd;
+        std::vector<std::uint8_t> log, index;
+        bool operator==(const Outcome&) const = default;
+    };
+    auto check = [&](const Case& c, std::uint32_t guess) {
+        WriteBytes(Log(), c.log);
+        WriteBytes(Index(), c.index);
+        Outcome out{};
+        {
+            using actlog::platform::Access;
+            using actlog::platform::Disposition;
+            actlog::ScopedFile l = actlog::ScopedFile::Open(U16(Log()).c_str(), Access::ReadWrite, Disposition::OpenExisting);
+            actlog::ScopedFile i = actlog::ScopedFile::Open(U16(Index()).c_str(), Access::ReadWrite, Disposition::OpenExisting);
+            actlog::PairEnds pair{l.get(), i.get()};
+            pair.indexGuess = guess;
+            out.state = actlog::RepairTail(pair);
+            if (out.state == actlog::TailState::Sound) {
+                out.logEnd = pair.logEnd;
+                out.indexEnd = pair.indexEnd;
+            }
+        }
+        out.log = ReadBytes(Log());
+        out.index = ReadBytes(Index());
+        return out;
+    };
+    for (const Case& c : cases) {
+        const Outcome expected = check(c, 0);
+        for (std::uint32_t guess = 2; guess <= index.size() + 8; guess += 2) {
+            ASSERT_TRUE(check(c, guess) == expected) << c.name << ", guess " << guess;
+        }
+    }
+    // The sound pair from the sizes: the log ends at the last entry.
+    EXPECT_TRUE(check(cases[0], 0) == (Outcome{actlog::TailState::Sound, ends.back(), 4 * 80u, log, index}));
 }
 
 }  // namespace

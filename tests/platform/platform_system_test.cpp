@@ -16,6 +16,7 @@
 #include "support/sandbox.h"
 #ifndef _WIN32
 #include "platform/posix/locale_language.h"
+#include "platform/posix/posix_platform.h"
 #endif
 
 namespace {
@@ -45,7 +46,34 @@ TEST(PlatformSystem, CanReadSeesUnreadablePagesWithoutTouchingThem) {
         {"more than one chunk", readable, size + 4096, false},
     };
     for (const Case& c : cases) EXPECT_EQ(os.CanRead(c.address, c.bytes), c.expected) << c.name;
+    // Two at once: each answer as if asked alone.
+    for (const Case& a : cases) {
+        for (const Case& b : cases) {
+            bool first = !a.expected;
+            EXPECT_EQ(os.CanReadBoth(a.address, a.bytes, b.address, b.bytes, &first), b.expected) << a.name << ", " << b.name;
+            EXPECT_EQ(first, a.expected) << a.name << ", " << b.name;
+        }
+    }
 }
+
+#ifndef _WIN32
+// The UTC clock's calendar is gmtime's, leap days and centuries included.
+TEST(PlatformSystem, UtcCalendarIsGmtimes) {
+    for (std::int64_t t = -2208988800; t < 7258118400; t += 86400 * 7 + 3607) {  // 1900 to 2200
+        for (std::int64_t at : {t, t - t % 86400, t - t % 86400 - 1}) {
+            const time_t seconds = static_cast<time_t>(at);
+            struct tm parts {};
+            ASSERT_NE(gmtime_r(&seconds, &parts), nullptr);
+            const LogSystemTime got = actlog::platform::posix::UtcFromEpoch(at, 999999999);
+            const LogSystemTime want{static_cast<std::uint16_t>(parts.tm_year + 1900), static_cast<std::uint16_t>(parts.tm_mon + 1),
+                                     static_cast<std::uint16_t>(parts.tm_wday), static_cast<std::uint16_t>(parts.tm_mday),
+                                     static_cast<std::uint16_t>(parts.tm_hour), static_cast<std::uint16_t>(parts.tm_min),
+                                     static_cast<std::uint16_t>(parts.tm_sec), 999};
+            ASSERT_EQ(0, std::memcmp(&got, &want, sizeof got)) << at;
+        }
+    }
+}
+#endif
 
 // The clocks read the time now (a year either side at the turn of a year).
 TEST(PlatformSystem, ClocksReadTheCurrentYear) {

@@ -8,6 +8,7 @@
 #include "files/log_files.h"
 #include "files/record_line.h"
 #include "format/message_format.h"
+#include "format/probed_text.h"
 #include "frame/module.h"
 #include "platform/status.h"
 #include "text/export_text.h"
@@ -23,18 +24,23 @@ using TemplateText = BoundedText<kTemplateChars>;
 // The result of an export whose message text is not in the message library.
 std::int32_t NoMessage() noexcept { return ExportResult(Status::Fail(Code::NoMessage, Op::LoadMessage)); }
 
-// An owner argument, and whether OwnerNameAllowed accepted it already.
+// An owner argument, whether OwnerNameAllowed accepted it already, and
+// whether it is still to be checked and passed on as null when empty.
 struct OwnerArg {
     const char16_t* name;
     bool checked;
+    bool nullWhenEmpty = false;
 };
 
+// An owner that LogFormatted checks, and passes on as null when empty.
+OwnerArg NullWhenEmpty(const LOG_WCHAR* owner) noexcept { return {FromExport(owner), false, true}; }
+
 // Null when the name is empty, else the name as passed. The name is probed
-// and checked once, here; an unreadable or refused name is passed on
-// unchecked, and the append refuses it.
-OwnerArg NullWhenEmpty(const LOG_WCHAR* owner) noexcept {
-    const char16_t* name = FromExport(owner);
-    if (!OwnerNameAllowed(name)) return {name, false};
+// and checked once, here, after formatting, whose first probe of a string
+// insert took the name's first probe along (`probe`); an unreadable or
+// refused name is passed on unchecked, and the append refuses it.
+OwnerArg CheckedNullWhenEmpty(const char16_t* name, const format::SharedProbe& probe) noexcept {
+    if (!OwnerNameAllowed(name, &probe)) return {name, false};
     return {OwnerPresent(name) ? name : nullptr, true};
 }
 
@@ -54,8 +60,8 @@ enum class Formatted { Missing, Text, NoText };
 
 // Loads the template of `messageId` and formats it with `args` into `message`;
 // a fault leaves the fallback text naming `function` there instead.
-Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t* function,
-                          LineText& message) noexcept {
+Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t* function, LineText& message,
+                          format::SharedProbe* shared = nullptr) noexcept {
     message.Clear();
     TemplateText pattern;
     if (!LoadMessageString(messageId, pattern.data(), static_cast<int>(TemplateText::kCapacity))) {
@@ -64,7 +70,7 @@ Formatted FormatMessageId(std::uint32_t messageId, va_list args, const char16_t*
     pattern.Recount();
     std::size_t length = 0;
     format::FormatOutcome outcome =
-        format::FormatMessageWide(pattern.c_str(), args, message.data(), LineText::kCapacity, &length);
+        format::FormatMessageWide(pattern.c_str(), args, message.data(), LineText::kCapacity, &length, shared);
     switch (outcome) {
         case format::FormatOutcome::Text:
             message.Recount();
@@ -84,13 +90,15 @@ enum class OnNoText { LogEmpty, Skip };
 int LogFormatted(std::uint32_t severity, std::uint32_t jobNumber, OwnerArg owner, std::uint32_t messageId,
                  va_list args, const char16_t* function, OnNoText onNoText) noexcept {
     LineText message;
-    switch (FormatMessageId(messageId, args, function, message)) {
+    format::SharedProbe ownerProbe = owner.nullWhenEmpty ? OwnerProbe(owner.name) : format::SharedProbe{};
+    switch (FormatMessageId(messageId, args, function, message, &ownerProbe)) {
         case Formatted::Missing: return NoMessage();
         case Formatted::NoText:
             if (onNoText == OnNoText::Skip) return 0;
             break;
         case Formatted::Text: break;
     }
+    if (owner.nullWhenEmpty) owner = CheckedNullWhenEmpty(owner.name, ownerProbe);
     return owner.checked ? AppendActivityRecordForCheckedOwner(severity, jobNumber, message.c_str(), owner.name)
                          : AppendActivityRecord(severity, jobNumber, message.c_str(), owner.name);
 }

@@ -45,7 +45,12 @@ Status AppendToPair(PairEnds& pair, const LineText& line, OnDamage onDamaged) no
         written = WriteOrCutBack(pair.index, pair.indexEnd, entry, 4);
     }
     // A failed cut leaves a torn tail, which the next append repairs.
-    if (!written) CutTo(pair.log, start).Ignore();
+    if (!written) {
+        CutTo(pair.log, start).Ignore();
+        return written;
+    }
+    pair.logEnd = start + mark + bytes;
+    pair.indexEnd += 4;
     return written;
 }
 
@@ -98,7 +103,11 @@ Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& l
         if (!index.valid()) return index.status();
     }
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, OnDamage::Reindex);
+    const IndexEndMemo memo(mainIndex.view());
+    pair.indexGuess = memo.Recall();
+    Status appended = AppendToPair(pair, line, OnDamage::Reindex);
+    if (appended) memo.Remember(pair.indexEnd);
+    return appended;
 }
 
 // The file work of one append; the caller holds the owner's write mutex.

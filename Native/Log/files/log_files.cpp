@@ -26,10 +26,12 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept {
     return true;
 }
 
-bool OwnerNameAllowed(const char16_t* owner) noexcept {
+format::SharedProbe OwnerProbe(const char16_t* owner) noexcept { return format::FirstStretchOf(owner, kPathChars); }
+
+bool OwnerNameAllowed(const char16_t* owner, const format::SharedProbe* first) noexcept {
     // The caller's pointer is probed before anything reads it; a name that is
     // too long for any path is refused whether it is terminated or not.
-    std::size_t length = format::ProbedTextLength(owner, kPathChars);
+    std::size_t length = format::ProbedTextLength(owner, kPathChars, first);
     if (length == format::kUnreadableText) return false;
     if (length == 0) return true;
     std::size_t n = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "format/probed_text.h"
 #include "platform/platform.h"
 #include "text/bounded_text.h"
 
@@ -36,7 +37,11 @@ inline bool OwnerPresent(const char16_t* owner) noexcept { return owner != nullp
 // would leave the Logs directory or name a stream), names that are not valid
 // UTF-16, and names for which a mutex name or any of the owner's paths would
 // not fit in 259 characters (a cut name could make two owners share files).
-bool OwnerNameAllowed(const char16_t* owner) noexcept;
+// `first`: the name's first stretch as a shared probe found it (OwnerProbe).
+bool OwnerNameAllowed(const char16_t* owner, const format::SharedProbe* first = nullptr) noexcept;
+
+// The first probe OwnerNameAllowed makes of `owner`, for another probe to take along.
+format::SharedProbe OwnerProbe(const char16_t* owner) noexcept;
 
 // File-name comparison without regard to letter case (ASCII and Latin-1 letters).
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) noexcept;

@@ -1,5 +1,7 @@
 #include "files/pair_tail.h"
 
+#include <atomic>
+
 #include "files/file_io.h"
 #include "files/log_files.h"
 #include "files/record_bounds.h"
@@ -52,7 +54,51 @@ bool IndexRecords(PairEnds& pair, std::uint32_t from, std::uint32_t size) noexce
     return true;
 }
 
+// Index entries another process may have appended since the guess, read
+// with the guessed last entry.
+constexpr std::uint32_t kGuessWindow = 64;
+
+// Proves a sound tail from the guessed index end in two reads: the index
+// read from its guessed last entry comes back short, which gives its end
+// (entries appended since the guess included) and its last entry; the log
+// read at that entry's line end comes back short just after it, which proves
+// the log ends there. False when anything differs; nothing is changed.
+bool TailConfirmed(PairEnds& pair) noexcept {
+    if (pair.indexGuess < 4 || pair.indexGuess % 4 != 0) return false;
+    platform::Platform& os = platform::Current();
+    unsigned char words[4 * (kGuessWindow + 1)];
+    const std::uint32_t from = pair.indexGuess - 4;
+    std::uint32_t done = 0;
+    if (!os.ReadAtOnce(pair.index, from, words, sizeof words, &done)) return false;
+    if (done < 4 || done == sizeof words || done % 4 != 0 || std::uint64_t{from} + done > 0xFFFFFFFEu) return false;
+    const std::uint32_t indexRead = done;
+    const std::uint32_t last = LoadLe32(words + done - 4);
+    if (last < 4 || last % 2 != 0) return false;
+    unsigned char tail[6];
+    if (!os.ReadAtOnce(pair.log, last - 4, tail, sizeof tail, &done) || done != 4 || !IsLineEnd(tail)) return false;
+    pair.indexEnd = from + indexRead;
+    pair.logEnd = last;
+    return true;
+}
+
+// Guesses by path hash; a collision only makes a wrong guess.
+constexpr std::size_t kGuessSlots = 16;
+std::atomic<std::uint64_t> g_indexEnds[kGuessSlots];
+
 }  // namespace
+
+IndexEndMemo::IndexEndMemo(std::u16string_view path) noexcept : hash_(0xCBF29CE484222325ull) {
+    for (char16_t c : path) hash_ = (hash_ ^ c) * 0x100000001B3ull;
+}
+
+std::uint32_t IndexEndMemo::Recall() const noexcept {
+    std::uint64_t slot = g_indexEnds[hash_ % kGuessSlots].load(std::memory_order_relaxed);
+    return slot >> 32 == hash_ >> 32 ? static_cast<std::uint32_t>(slot) : 0;
+}
+
+void IndexEndMemo::Remember(std::uint32_t end) const noexcept {
+    g_indexEnds[hash_ % kGuessSlots].store((hash_ >> 32) << 32 | end, std::memory_order_relaxed);
+}
 
 Status CutTo(platform::FileHandle file, std::uint32_t size) noexcept {
     Status sought = SeekTo(file, size);
@@ -78,6 +124,7 @@ bool FirstRecordStart(platform::FileHandle log, std::uint32_t logSize, std::uint
 }
 
 TailState RepairTail(PairEnds& pair) noexcept {
+    if (TailConfirmed(pair)) return TailState::Sound;
     std::uint32_t logSize = 0;
     std::uint32_t indexSize = 0;
     if (!FileSize32(pair.log, &logSize) || !FileSize32(pair.index, &indexSize)) return TailState::Failed;

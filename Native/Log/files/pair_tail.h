@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "files/file_io.h"
 #include "files/record_bounds.h"
@@ -18,6 +19,23 @@ struct PairEnds {
     platform::FileHandle index;
     std::uint32_t logEnd = 0;    // log size: where the next record goes
     std::uint32_t indexEnd = 0;  // index size: where its entry goes
+    // Where the index may end (0: no guess). Only a guess: the tail check
+    // proves it by reading before it relies on it.
+    std::uint32_t indexGuess = 0;
+};
+
+// The index end this process last saw for the index at a path, as a guess
+// for the next tail check (0: none), and the remembering of it. Wrong
+// guesses, from other processes' appends or from maintenance, cost a few
+// more reads, never a wrong write.
+class IndexEndMemo {
+public:
+    explicit IndexEndMemo(std::u16string_view path) noexcept;
+    std::uint32_t Recall() const noexcept;
+    void Remember(std::uint32_t end) const noexcept;
+
+private:
+    std::uint64_t hash_;
 };
 
 enum class TailState { Sound, Damaged, Failed };
@@ -27,7 +45,9 @@ enum class TailState { Sound, Damaged, Failed };
 // or an odd byte) is cut off. Damaged: an entry lies past the log's end or
 // before the first record. Failed: a size, read, write or cut failed (the
 // files may then hold entries for complete records only, never torn ones).
-// On Sound, logEnd and indexEnd hold the pair's sizes.
+// On Sound, logEnd and indexEnd hold the pair's sizes. A sound tail near
+// the guessed index end is proven by two reads; anything else takes the sizes
+// from the OS.
 TailState RepairTail(PairEnds& pair) noexcept;
 
 // Empties the index and gives it one entry per record of the log.

@@ -207,8 +207,9 @@ FormatOutcome FormatTemplate(TextSink& sink, InsertSlots& slots, const CharT* pa
 
 template <typename CharT>
 FormatOutcome FormatMessageT(const CharT* pattern, va_list args, CharT* out, std::size_t capacity,
-                             std::size_t* length) noexcept {
+                             std::size_t* length, SharedProbe* shared) noexcept {
     TextSink sink(out, capacity);
+    sink.ShareProbe(shared);
     FormatOutcome outcome = FormatOutcome::NoText;
     if (pattern != nullptr) {
         InsertSlots slots(args);
@@ -224,13 +225,13 @@ FormatOutcome FormatMessageT(const CharT* pattern, va_list args, CharT* out, std
 }  // namespace
 
 FormatOutcome FormatMessageWide(const char16_t* pattern, va_list args, char16_t* out, std::size_t capacity,
-                                std::size_t* length) noexcept {
-    return FormatMessageT(pattern, args, out, capacity, length);
+                                std::size_t* length, SharedProbe* shared) noexcept {
+    return FormatMessageT(pattern, args, out, capacity, length, shared);
 }
 
 FormatOutcome FormatMessageNarrow(const char* pattern, va_list args, char* out, std::size_t capacity,
                                   std::size_t* length) noexcept {
-    return FormatMessageT(pattern, args, out, capacity, length);
+    return FormatMessageT(pattern, args, out, capacity, length, nullptr);
 }
 
 }  // namespace actlog::format

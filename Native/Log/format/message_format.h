@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "format/probed_text.h"
+
 namespace actlog::format {
 
 enum class FormatOutcome {
@@ -17,9 +19,10 @@ enum class FormatOutcome {
 
 // Formats `pattern` with the inserts in `args` (not consumed: copied first) into
 // `out` (capacity characters, always terminated, cut at capacity - 1).
-// *length receives the characters written (0 unless Text).
+// *length receives the characters written (0 unless Text). The first probe
+// of a string insert takes `shared` along (null: nothing shared).
 FormatOutcome FormatMessageWide(const char16_t* pattern, va_list args, char16_t* out, std::size_t capacity,
-                                std::size_t* length) noexcept;
+                                std::size_t* length, SharedProbe* shared = nullptr) noexcept;
 FormatOutcome FormatMessageNarrow(const char* pattern, va_list args, char* out, std::size_t capacity,
                                   std::size_t* length) noexcept;
 

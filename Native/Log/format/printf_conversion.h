@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/probed_text.h"
+
 namespace actlog::format {
 
 // Bounded output, cut at capacity - 1 and always terminated by Finish().
@@ -36,6 +38,10 @@ public:
     // Characters (wide) or bytes (8-bit) that still fit.
     std::size_t Room() const noexcept;
 
+    // A probe that the first probe of a string insert takes along (null: none).
+    void ShareProbe(SharedProbe* probe) noexcept { sharedProbe_ = probe; }
+    SharedProbe* SharedProbeToTake() const noexcept { return sharedProbe_; }
+
 private:
     void AppendBytes(const char* bytes, std::size_t count) noexcept;
     void EncodeNarrow(const char16_t* units, std::size_t count) noexcept;
@@ -47,6 +53,7 @@ private:
     char16_t pendingHigh_ = 0;  // 8-bit sink: a high surrogate waiting for its pair
     bool produced_ = false;
     bool full_ = false;
+    SharedProbe* sharedProbe_ = nullptr;
 };
 
 enum class ArgSize {

@@ -19,7 +19,9 @@ std::size_t SaturatingAdd(std::size_t a, std::size_t b) noexcept {
 // memory probe before the first byte of it is read.
 class ProbedReader {
 public:
-    explicit ProbedReader(const void* start) noexcept : next_(reinterpret_cast<std::uintptr_t>(start)) {}
+    // `shared`: a probe the first one here takes along (null: none).
+    ProbedReader(const void* start, SharedProbe* shared) noexcept
+        : next_(reinterpret_cast<std::uintptr_t>(start)), shared_(shared) {}
 
     bool Fetch(void* out, std::size_t count) noexcept {
         if (next_ > UINTPTR_MAX - count) return false;
@@ -27,7 +29,7 @@ public:
             std::uintptr_t from = probedEnd_ > next_ ? probedEnd_ : next_;
             std::uintptr_t pageEnd = (from | (kPageSize - 1)) + 1;
             if (pageEnd == 0) return false;
-            if (!platform::Current().CanRead(reinterpret_cast<const void*>(from), pageEnd - from)) return false;
+            if (!CanReadSharing(shared_, reinterpret_cast<const void*>(from), pageEnd - from)) return false;
             probedEnd_ = pageEnd;
         }
         std::memcpy(out, reinterpret_cast<const void*>(next_), count);
@@ -43,6 +45,7 @@ public:
 private:
     std::uintptr_t next_;
     std::uintptr_t probedEnd_ = 0;
+    SharedProbe* shared_;
 };
 // Decodes 8-bit text of the code page to UTF-16 units, one byte at a time.
 // Linux: UTF-8, a bad sequence giving U+FFFD. Windows: the ANSI code page,
@@ -159,8 +162,9 @@ std::size_t WalkUnits(const void* text, std::size_t bytes, std::size_t maxUnits,
 // Finds how many bytes of the terminated string at `text` to use: up to its
 // terminator, or up to the end of the character that makes `maxUnits` UTF-16
 // units, whichever comes first. false when a page of it cannot be read.
-bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_t* bytes) noexcept {
-    ProbedReader reader(text);
+bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_t* bytes,
+                   SharedProbe* shared) noexcept {
+    ProbedReader reader(text, shared);
     std::size_t used = 0;
     std::size_t units = 0;
     if (wide) {
@@ -215,7 +219,7 @@ bool RenderString(TextSink& sink, const ConversionSpec& conv, const void* text, 
     std::size_t maxUnits = conv.precision >= 0 ? static_cast<std::size_t>(conv.precision)
                                                : SaturatingAdd(SaturatingAdd(sink.Room(), width), 1);
     std::size_t bytes = 0;
-    if (!MeasureString(text, wide, maxUnits, &bytes)) return false;
+    if (!MeasureString(text, wide, maxUnits, &bytes, sink.SharedProbeToTake())) return false;
 
     // A wide string measured within maxUnits is its units as they lie.
     std::size_t units = wide ? bytes / sizeof(char16_t) : WalkUnits(text, bytes, maxUnits, [](char16_t) noexcept {});

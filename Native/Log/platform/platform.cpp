@@ -36,6 +36,17 @@ Status Platform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std
     return sought ? Read(file, buffer, count, done) : sought;
 }
 
+Status Platform::ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                            std::uint32_t* done) {
+    return ReadAt(file, offset, buffer, count, done);
+}
+
+bool Platform::CanReadBoth(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes,
+                           bool* firstReadable) {
+    *firstReadable = CanRead(first, firstBytes);
+    return CanRead(second, secondBytes);
+}
+
 Status Platform::WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
                          std::uint32_t* done) {
     *done = 0;

@@ -94,6 +94,11 @@ public:
     // The default seeks and reads; a platform may read in one positioned call.
     virtual Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                         std::uint32_t* done);
+    // ReadAt in as few OS calls as the platform can: where a positioned read
+    // of a regular file comes back short only at the file's end, one call, its
+    // short count telling where the file ends. The default is ReadAt.
+    virtual Status ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                              std::uint32_t* done);
     // Writes `count` bytes at the file position; *done receives the count written.
     virtual Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) = 0;
     // Writes `count` bytes at `offset` of a file not opened for Append (the
@@ -162,6 +167,11 @@ public:
     virtual void Free(void* block) = 0;
     // Whether `bytes` bytes at `address` can be read without faulting.
     virtual bool CanRead(const void* address, std::size_t bytes) = 0;
+    // CanRead for two ranges at once: gives the second's answer, the first's
+    // in *firstReadable. The default asks for each; a platform may probe both
+    // in one OS call.
+    virtual bool CanReadBoth(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes,
+                             bool* firstReadable);
 
     // ---- 8-bit text ----
     // Converts a terminated UTF-16 text to the 8-bit code page (the ANSI code

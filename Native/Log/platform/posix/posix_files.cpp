@@ -177,6 +177,20 @@ Status PosixPlatform::ReadAt(FileHandle file, std::uint64_t offset, void* buffer
     });
 }
 
+// A regular file's pread comes back short only at its end.
+Status PosixPlatform::ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                                 std::uint32_t* done) {
+    *done = 0;
+    if (!file.valid()) return Closed();
+    if (offset > 0x7FFFFFFFFFFFFFFFull) return Status::FromOs(Op::Read, EINVAL);
+    ssize_t n = RetryAfterSignal(ssize_t{-1}, [&] {
+        return ::pread(Descriptor(file), buffer, count, static_cast<off_t>(offset));
+    });
+    if (n < 0) return LastOsError(Op::Read);
+    *done = static_cast<std::uint32_t>(n);
+    return Status::Ok();
+}
+
 Status PosixPlatform::Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) {
     if (done != nullptr) *done = 0;
     if (!file.valid()) return Closed();

@@ -28,6 +28,10 @@ Result RetryAfterSignal(Result failed, Call call) {
 // the bytes read.
 std::size_t ReadUpTo(int fd, void* buffer, std::size_t size) noexcept;
 
+// The UTC calendar time `seconds` after 1970-01-01 00:00:00 (what gmtime
+// gives, without its locking and time-zone work).
+LogSystemTime UtcFromEpoch(std::int64_t seconds, long nanoseconds) noexcept;
+
 // A UTF-16 path converted to a terminated UTF-8 one on the stack.
 class Utf8Path {
 public:
@@ -51,6 +55,8 @@ public:
     Status Read(FileHandle file, void* buffer, std::uint32_t count, std::uint32_t* done) override;
     Status ReadAt(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
                 std::uint32_t* done) override;
+    Status ReadAtOnce(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                      std::uint32_t* done) override;
     Status Write(FileHandle file, const void* buffer, std::uint32_t count, std::uint32_t* done) override;
     Status WriteAt(FileHandle file, std::uint64_t offset, const void* buffer, std::uint32_t count,
                    std::uint32_t* done) override;
@@ -86,6 +92,8 @@ public:
     void* Allocate(std::size_t bytes) override;
     void Free(void* block) override;
     bool CanRead(const void* address, std::size_t bytes) override;
+    bool CanReadBoth(const void* first, std::size_t firstBytes, const void* second, std::size_t secondBytes,
+                     bool* firstReadable) override;
 };
 
 // The move for file systems that refuse RENAME_NOREPLACE: link, then unlink

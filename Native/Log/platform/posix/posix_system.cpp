@@ -93,12 +93,39 @@ void ModuleAnchor() {}
 
 }  // namespace
 
+LogSystemTime UtcFromEpoch(std::int64_t seconds, long nanoseconds) noexcept {
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // Counted from 0000-03-01 in 400-year cycles of 146097 days, with years
+    // starting in March so that a leap day is a year's last day.
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t cycle = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const std::int64_t dayOfCycle = shifted - cycle * 146097;
+    const std::int64_t yearOfCycle =
+        (dayOfCycle - dayOfCycle / 1460 + dayOfCycle / 36524 - dayOfCycle / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfCycle - (365 * yearOfCycle + yearOfCycle / 4 - yearOfCycle / 100);
+    const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const std::int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    LogSystemTime out{};
+    out.wYear = static_cast<std::uint16_t>(yearOfCycle + cycle * 400 + (month <= 2 ? 1 : 0));
+    out.wMonth = static_cast<std::uint16_t>(month);
+    out.wDayOfWeek = static_cast<std::uint16_t>((days % 7 + 11) % 7);  // 1970-01-01 was a Thursday
+    out.wDay = static_cast<std::uint16_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    out.wHour = static_cast<std::uint16_t>(rest / 3600);
+    out.wMinute = static_cast<std::uint16_t>(rest / 60 % 60);
+    out.wSecond = static_cast<std::uint16_t>(rest % 60);
+    out.wMilliseconds = static_cast<std::uint16_t>(nanoseconds / 1000000);
+    return out;
+}
+
 LogSystemTime PosixPlatform::SystemTimeUtc() {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    struct tm parts {};
-    ::gmtime_r(&now.tv_sec, &parts);
-    return FromTm(parts, now.tv_nsec);
+    return UtcFromEpoch(now.tv_sec, now.tv_nsec);
 }
 
 LogSystemTime PosixPlatform::LocalTime() {
@@ -230,6 +257,9 @@ pid_t ProbePid(bool fresh) noexcept {
     return pid;
 }
 
+// Set once process_vm_readv turned out to be forbidden.
+std::atomic<bool> g_probeThroughPipe{false};
+
 }  // namespace
 
 bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
@@ -238,7 +268,7 @@ bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
     // Copy through the kernel, a page at a time; the pointer itself is never
     // touched. Where process_vm_readv is forbidden (some sandboxes), a pipe
     // serves instead: writing from an unreadable address fails with EFAULT.
-    static std::atomic<bool> usePipe{false};
+    std::atomic<bool>& usePipe = g_probeThroughPipe;
     char sink[4096];
     auto start = reinterpret_cast<std::uintptr_t>(address);
     int pipeEnds[2] = {-1, -1};
@@ -271,6 +301,26 @@ bool PosixPlatform::CanRead(const void* address, std::size_t bytes) {
         ::close(pipeEnds[1]);
     }
     return readable;
+}
+
+// Both ranges in one copy through the kernel; any range it does not copy
+// whole is asked about on its own.
+bool PosixPlatform::CanReadBoth(const void* first, std::size_t firstBytes, const void* second,
+                                std::size_t secondBytes, bool* firstReadable) {
+    constexpr std::size_t kPage = 4096;
+    if (first == nullptr || second == nullptr || firstBytes == 0 || secondBytes == 0 || firstBytes > kPage ||
+        secondBytes > kPage || g_probeThroughPipe.load(std::memory_order_relaxed)) {
+        return Platform::CanReadBoth(first, firstBytes, second, secondBytes, firstReadable);
+    }
+    char sink[2 * kPage];
+    struct iovec local {sink, firstBytes + secondBytes};
+    struct iovec remote[2] = {{const_cast<void*>(first), firstBytes}, {const_cast<void*>(second), secondBytes}};
+    ssize_t got = ::process_vm_readv(ProbePid(false), &local, 1, remote, 2, 0);
+    if (got < 0 || static_cast<std::size_t>(got) != firstBytes + secondBytes) {
+        return Platform::CanReadBoth(first, firstBytes, second, secondBytes, firstReadable);
+    }
+    *firstReadable = true;
+    return true;
 }
 
 }  // namespace actlog::platform::posix
