@@ -169,11 +169,9 @@ TEST_F(RecordBytesTest, TailCheckFromAnyGuessEndsAsFromTheSizes) {
     const std::vector<std::uint32_t> ends = WriteLogPair(Log(), Index(), lines);
     const std::vector<std::uint8_t> log = ReadBytes(Log());
     const std::vector<std::uint8_t> index = ReadBytes(Index());
-    auto cut = [](std::vector<std::uint8_t> bytes, std::size_t drop) {
+    // The bytes with `drop` cut from their end and `more` added.
+    auto edit = [](std::vector<std::uint8_t> bytes, std::size_t drop, std::vector<std::uint8_t> more = {}) {
         bytes.resize(bytes.size() - drop);
-        return bytes;
-    };
-    auto plus = [](std::vector<std::uint8_t> bytes, std::vector<std::uint8_t> more) {
         bytes.insert(bytes.end(), more.begin(), more.end());
         return bytes;
     };
@@ -183,13 +181,13 @@ TEST_F(RecordBytesTest, TailCheckFromAnyGuessEndsAsFromTheSizes) {
     };
     const Case cases[] = {
         {"sound", log, index},
-        {"records without entries", log, cut(index, 12)},
-        {"a torn record", cut(log, 6), cut(index, 4)},
-        {"a torn entry", log, cut(index, 2)},
-        {"a torn record after a whole line end", plus(log, {'2', 0, '0', 0}), index},
-        {"an entry past the log", cut(log, 2), index},
-        {"entries past the log's end", cut(log, log.size() - ends[69]), index},
-        {"a line end that is no record's end", plus(cut(log, 0), Utf16Bytes(u"\r\n")), index},
+        {"records without entries", log, edit(index, 12)},
+        {"a torn record", edit(log, 6), edit(index, 4)},
+        {"a torn entry", log, edit(index, 2)},
+        {"a torn record after a whole line end", edit(log, 0, {'2', 0, '0', 0}), index},
+        {"an entry past the log", edit(log, 2), index},
+        {"entries past the log's end", edit(log, log.size() - ends[69]), index},
+        {"a line end that is no record's end", edit(log, 0, Utf16Bytes(u"\r\n")), index},
     };
     struct Outcome {
         actlog::TailState state;

@@ -270,27 +270,17 @@ const Scenario kScenarios[] = {
     // Nothing survives: the new pair starts empty.
     {"prune of every record", [](CrashSweepTest& t) { t.mayGo = t.told; }, [](CrashSweepTest& t) { t.Prune(kNow); },
      [] {}, true},
-    {"prune with appends while it fills", [](CrashSweepTest&) {},
-     [](CrashSweepTest& t) {
-         t.faults.FailOnlyPaths(u".activity.log.new");
-         t.faults.RunBeforeNth(Op::Open, 2, [&t] {
-             Faults::Exempt exempt;
-             t.Append(u"during1");
-             t.Append(u"during2");
-         });
-         t.Prune();
-     },
-     [] {}, true},
-    // The owner's log is renamed while the prune fills: its exchange takes
-    // the log under the name it has then, and recovery finds that name from
-    // the log's backup.
-    {"prune with a rename while it fills", [](CrashSweepTest&) {},
+    // The owner's log is also renamed while the prune fills: the exchange
+    // takes the log under the name it has then, and recovery finds that name
+    // from the log's backup.
+    {"prune with a rename and appends while it fills", [](CrashSweepTest&) {},
      [](CrashSweepTest& t) {
          t.faults.FailOnlyPaths(u".activity.log.new");
          t.faults.RunBeforeNth(Op::Open, 2, [&t] {
              Faults::Exempt exempt;
              VMUpdateLogFileNames(W(u"P"), W(u"vm"));
              t.Append(u"during1");
+             t.Append(u"during2");
          });
          t.Prune();
      },
