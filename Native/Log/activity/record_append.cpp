@@ -54,10 +54,16 @@ Status AppendToPair(PairEnds& pair, const LineText& line, OnDamage onDamaged) no
     return written;
 }
 
+// The pair an append wrote to. Its files are closed after the write mutex is
+// released: closing them is no part of the exclusive work.
+struct WrittenPair {
+    ScopedFile log, index;
+};
+
 // While a prune builds the new pair the record belongs there, behind the
 // reserved fronts. The new log is never created here: without it no prune runs.
 Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& files, ScopedFile& mainLog,
-                       bool* present, bool* recovered) noexcept {
+                       bool* present, bool* recovered, WrittenPair& written) noexcept {
     PathText newLog = files.Path(LogFile::NewLog);
     ScopedFile log = ScopedFile::Open(newLog.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     *present = log.valid();
@@ -81,11 +87,13 @@ Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& 
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) return index.status();
     PairEnds pair{log.get(), index.get()};
-    return AppendToPair(pair, line, OnDamage::Fail);
+    Status appended = AppendToPair(pair, line, OnDamage::Fail);
+    written = WrittenPair{std::move(log), std::move(index)};
+    return appended;
 }
 
 // `log` is the main log when it is open already.
-Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
+Status AppendToMainPair(const LineText& line, WrittenPair& written, OwnerFiles&& files, ScopedFile&& log = {}) noexcept {
     if (!log.valid()) {
         PathText mainLog = files.Path(LogFile::Log);
         log = ScopedFile::Open(mainLog.c_str(), Access::ReadWrite, Disposition::OpenAlways);
@@ -107,11 +115,12 @@ Status AppendToMainPair(const LineText& line, OwnerFiles&& files, ScopedFile&& l
     pair.indexGuess = memo.Recall();
     Status appended = AppendToPair(pair, line, OnDamage::Reindex);
     if (appended) memo.Remember(pair.indexEnd);
+    written = WrittenPair{std::move(log), std::move(index)};
     return appended;
 }
 
 // The file work of one append; the caller holds the owner's write mutex.
-Status AppendLocked(const LineText& line, const char16_t* owner) noexcept {
+Status AppendLocked(const LineText& line, const char16_t* owner, WrittenPair& written) noexcept {
     // The paths are worked out under the mutex: an owner renaming holds the
     // same mutex, so the log cannot move between the lookup and the write.
     // The owner's log is looked up once, and again after a recovery. A log
@@ -126,16 +135,16 @@ Status AppendLocked(const LineText& line, const char16_t* owner) noexcept {
     }
     bool newPair = false;
     bool recovered = false;
-    Status result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered);
+    Status result = AppendToNewPair(line, owner, files, mainLog, &newPair, &recovered, written);
     if (newPair) return result;
     // A new log that failed to open for any cause but its absence may be
     // there: the record must not go to the main pair, which the prune drops.
     if (!recovered && result.code() != Code::NotFound) return result;
-    result = recovered ? AppendToMainPair(line, OwnerFiles(owner))
-                       : AppendToMainPair(line, std::move(files), std::move(mainLog));
+    result = recovered ? AppendToMainPair(line, written, OwnerFiles(owner))
+                       : AppendToMainPair(line, written, std::move(files), std::move(mainLog));
     // A main pair that cannot take the record may be a dead prune's half-done
     // exchange (the index moved aside).
-    if (!result && RecoverUnderWrite(owner)) result = AppendToMainPair(line, OwnerFiles(owner));
+    if (!result && RecoverUnderWrite(owner)) result = AppendToMainPair(line, written, OwnerFiles(owner));
     return result;
 }
 
@@ -147,11 +156,13 @@ int Append(std::uint32_t severity, std::uint32_t jobNumber, const char16_t* mess
     BuildRecordLine(line, now, severity, jobNumber, message);
 
     Status result = Status::Fail(Code::Io, Op::LockMutex);  // an abandoned or failed wait
+    WrittenPair written;  // closed once the mutex is released
     {
         LogMutex writeMutex = ownerChecked ? LogMutex(kWriteMutexBase, CheckedOwner{owner}) : LogMutex(kWriteMutexBase, owner);
         if (!writeMutex.opened()) return ExportResult(writeMutex.status());
-        if (writeMutex.Wait(platform::WaitTime::Infinite)) result = AppendLocked(line, owner);
+        if (writeMutex.Wait(platform::WaitTime::Infinite)) result = AppendLocked(line, owner, written);
     }
+    written = WrittenPair{};
     // The journal is written after the write mutex is gone: the sync mutex is
     // never taken while a write mutex is held. The record stands whatever the
     // journal does, so its failure is not the append's.
