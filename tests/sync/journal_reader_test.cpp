@@ -160,6 +160,10 @@ TEST_F(SyncTest, ReaderScripts) {
         }
     }
     FreeSyncLog(nullptr);
+    SyncLogEntry* entries = nullptr;
+    std::uint32_t returned = 0;
+    EXPECT_EQ(-1, GetNextSyncLogs(1, nullptr, &returned));
+    EXPECT_EQ(-1, GetNextSyncLogsFull(1, &entries, nullptr));
 }
 
 // Platform call N of a reader's second batch or of a switch fails, once or

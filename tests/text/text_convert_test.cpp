@@ -17,6 +17,7 @@ TEST(TextConvert, StrictConversionsBothWays) {
         {u"", ""},
         {u"a\u00fc\u20ac", "a\xC3\xBC\xE2\x82\xAC"},
         {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},  // the lowest high surrogate
         {u"ab\u00e9defg", "ab\xC3\xA9"
                            "defg"},  // a run of four units that is not all ASCII
         // Sixteen-unit blocks: all ASCII, then one with a wide unit at its end.
