@@ -104,14 +104,15 @@ void OwnerFiles::FoundPlainLog(const PathText& log) noexcept {
 }
 
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {
-    PathText name;
-    name.AppendZ(baseName);
+    char16_t joined[kPathChars - 1];
+    std::size_t n = 0;
+    for (const char16_t* c = baseName; c != nullptr && *c != 0 && n < kPathChars - 1; ++c) joined[n++] = *c;
     // Folded, so that every spelling of an owner names one mutex; lower case
     // keeps the usual names as they are.
     if (OwnerPresent(owner)) {
-        for (const char16_t* c = owner; *c != 0; ++c) name.Append(text::FoldLower(*c));
+        for (const char16_t* c = owner; *c != 0 && n < kPathChars - 1; ++c) joined[n++] = text::FoldLower(*c);
     }
-    return name;
+    return PathText(std::u16string_view(joined, n));
 }
 
 platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept {
