@@ -1,5 +1,7 @@
 #include "files/log_files.h"
 
+#include <cstring>
+
 #include "files/owner_log.h"
 #include "format/probed_text.h"
 #include "frame/module.h"
@@ -105,8 +107,9 @@ void OwnerFiles::FoundPlainLog(const PathText& log) noexcept {
 
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {
     char16_t joined[kPathChars - 1];
-    std::size_t n = 0;
-    for (const char16_t* c = baseName; c != nullptr && *c != 0 && n < kPathChars - 1; ++c) joined[n++] = *c;
+    std::size_t n = TextLength(baseName);
+    if (n > kPathChars - 1) n = kPathChars - 1;
+    if (n != 0) std::memcpy(joined, baseName, n * sizeof(char16_t));
     // Folded, so that every spelling of an owner names one mutex; lower case
     // keeps the usual names as they are.
     if (OwnerPresent(owner)) {
