@@ -30,26 +30,30 @@ inline std::size_t TextLength(const CharT* s) noexcept {
     return n;
 }
 
-// UTF-16 text, eight units at a time in aligned 16-byte blocks once the text
-// is aligned: such a block never reaches into the next page, though it may
-// read past the terminator (which the address sanitizer would report).
+// UTF-16 text, eight units at a time in the aligned 16-byte blocks that hold
+// it: such a block never reaches into another page, though it may read before
+// the text and past the terminator (which the address sanitizer would report).
 inline std::size_t TextLength(const char16_t* s) noexcept {
     if (s == nullptr) return 0;
-    std::size_t n = 0;
 #if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
     auto address = reinterpret_cast<std::uintptr_t>(s);
     if ((address & 1u) == 0) {
-        for (; ((address + 2 * n) & 15u) != 0; ++n) {
-            if (s[n] == 0) return n;
-        }
         const __m128i zero = _mm_setzero_si128();
-        for (;; n += 8) {
-            __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(s + n));
-            unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, zero)));
-            if (hits != 0) return n + static_cast<std::size_t>(__builtin_ctz(hits)) / 2;
+        std::uintptr_t at = address & ~std::uintptr_t{15};
+        // The first block's bytes before the text do not count.
+        unsigned hits = static_cast<unsigned>(
+                            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), zero))) >>
+                        (address - at);
+        if (hits != 0) return static_cast<std::size_t>(__builtin_ctz(hits)) / 2;
+        for (;;) {
+            at += 16;
+            hits = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), zero)));
+            if (hits != 0) return (at - address + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
         }
     }
 #endif
+    std::size_t n = 0;
     while (s[n] != 0) ++n;
     return n;
 }
