@@ -67,35 +67,38 @@ PathText ActivityPath(LogFile which, const char16_t* owner) noexcept { return Ow
 
 PathText OwnerFiles::Path(LogFile which) noexcept {
     std::u16string_view directory = Module().logsDirectory.view();
-    PathText path(directory);
     const char16_t* suffix = ActivitySuffix(which);
-    if (!OwnerPresent(owner_)) {
-        path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
-        return path;
-    }
-    std::u16string_view name(owner_, TextLength(owner_));
+    const bool present = OwnerPresent(owner_);
     // Where names tell case apart, every file takes the spelling of the log.
-    if (which != LogFile::Log && !platform::kCaseSensitiveNames) {
-        path.Append(name);
-        path.AppendZ(suffix);
-        return path;
-    }
-    if (!lookedUp_) {
-        OwnerLogName found = LookUpOwnerLog(directory, name);
+    const bool lookUp = present && (which == LogFile::Log || platform::kCaseSensitiveNames);
+    if (lookUp && !lookedUp_) {
+        OwnerLogName found = LookUpOwnerLog(directory, std::u16string_view(owner_, TextLength(owner_)));
         log_ = found.log;
         spelling_ = found.spelling;
         lookedUp_ = true;
     }
-    if (which == LogFile::Log) return log_;
-    path.Append(spelling_.view());
-    path.AppendZ(suffix);
+    // One object returned on every path, so that it is built in place.
+    PathText path;
+    if (lookUp && which == LogFile::Log) {
+        path = log_;
+        return path;
+    }
+    path.Assign(directory);
+    if (!present) {
+        path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
+    } else {
+        path.Append(lookUp ? spelling_.view() : std::u16string_view(owner_, TextLength(owner_)));
+        path.AppendZ(suffix);
+    }
     return path;
 }
 
 PathText OwnerFiles::PlainLogPath() const noexcept {
-    if (!OwnerPresent(owner_)) return PathText();
-    PathText path(Module().logsDirectory.view());
-    if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) return PathText();
+    PathText path;
+    if (OwnerPresent(owner_)) {
+        path.Assign(Module().logsDirectory.view());
+        if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) path.Clear();
+    }
     return path;
 }
 

@@ -68,8 +68,17 @@ public:
 
     BasicBoundedText() noexcept { buf_[0] = 0; }
     explicit BasicBoundedText(View text) noexcept { Assign(text); }
-    BasicBoundedText(const BasicBoundedText&) noexcept = default;
-    BasicBoundedText& operator=(const BasicBoundedText&) noexcept = default;
+    // A copy takes the text and its terminator, not the unused rest.
+    BasicBoundedText(const BasicBoundedText& other) noexcept : len_(other.len_) {
+        std::char_traits<CharT>::copy(buf_, other.buf_, len_ + 1);
+    }
+    BasicBoundedText& operator=(const BasicBoundedText& other) noexcept {
+        if (this != &other) {
+            len_ = other.len_;
+            std::char_traits<CharT>::copy(buf_, other.buf_, len_ + 1);
+        }
+        return *this;
+    }
 
     const CharT* c_str() const noexcept { return buf_; }
     CharT* data() noexcept { return buf_; }
