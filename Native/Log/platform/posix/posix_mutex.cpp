@@ -95,16 +95,14 @@ public:
     KeptLocks() noexcept { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); }
     ~KeptLocks() { CloseIdle(); }
 
-    // An idle descriptor (now lent) of the lock file that mutex `name` had
-    // under the mutex directory of `generation`, or -1. This spares building
-    // the lock file's path when the name was opened before.
+    // An idle descriptor (now lent) last opened by `key`, or -1: a name opened
+    // before needs no lock file path built.
     int TakeByName(const MutexKey& key) noexcept {
         if (key.units >= kNameUnits) return -1;
         pthread_mutex_lock(&lock_);
         int fd = -1;
         for (Slot& slot : slots_) {
-            if (slot.state == State::Idle && slot.key.units == key.units && slot.key.generation == key.generation &&
-                std::memcmp(slot.name, key.name, key.units * sizeof(char16_t)) == 0) {
+            if (slot.state == State::Idle && slot.Matches(key)) {
                 slot.state = State::Lent;
                 fd = slot.fd;
                 break;
@@ -121,7 +119,7 @@ public:
         for (Slot& slot : slots_) {
             if (slot.state == State::Idle && slot.bytes == bytes && std::memcmp(slot.path, path, bytes) == 0) {
                 slot.state = State::Lent;
-                slot.Name(key);
+                slot.SetKey(key);
                 fd = slot.fd;
                 break;
             }
@@ -150,7 +148,7 @@ public:
             chosen->lent = ++lends_;
             chosen->bytes = bytes;
             std::memcpy(chosen->path, path, bytes);
-            chosen->Name(key);
+            chosen->SetKey(key);
         }
         pthread_mutex_unlock(&lock_);
         if (closing >= 0) ::close(closing);
@@ -188,14 +186,19 @@ private:
         unsigned long lent = 0;
         std::size_t bytes = 0;
         char path[512];
-        // The last name it was opened by; units = kNameUnits when none fits.
-        MutexKey key{nullptr, kNameUnits, 0};
+        // The key it was last opened by; nameUnits = kNameUnits when the name did not fit.
+        std::size_t nameUnits = kNameUnits;
+        unsigned long generation = 0;
         char16_t name[kNameUnits];
 
-        void Name(const MutexKey& from) noexcept {
-            key.units = from.units < kNameUnits ? from.units : kNameUnits;
-            key.generation = from.generation;
-            if (key.units < kNameUnits) std::memcpy(name, from.name, key.units * sizeof(char16_t));
+        bool Matches(const MutexKey& key) const noexcept {
+            return nameUnits == key.units && generation == key.generation &&
+                   std::memcmp(name, key.name, key.units * sizeof(char16_t)) == 0;
+        }
+        void SetKey(const MutexKey& key) noexcept {
+            nameUnits = key.units < kNameUnits ? key.units : kNameUnits;
+            generation = key.generation;
+            if (nameUnits < kNameUnits) std::memcpy(name, key.name, nameUnits * sizeof(char16_t));
         }
     };
     static constexpr int kSlots = 32;
