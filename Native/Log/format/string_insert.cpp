@@ -161,28 +161,22 @@ std::size_t WalkUnits(const void* text, std::size_t bytes, std::size_t maxUnits,
     return done;
 }
 // The UTF-16 units at `at` before the first zero one, at most `limit`; the
-// units up to the limit lie in readable pages. Aligned text is scanned eight
-// units at a time in aligned 16-byte blocks, which never reach into another
-// page (though they may read past either end).
+// units up to the limit lie in readable pages, and so do the aligned blocks
+// that hold them.
 std::size_t UnitsBeforeZero(const unsigned char* at, std::size_t limit) noexcept {
     std::size_t n = 0;
-#if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
+#if defined(ACTLOG_ALIGNED_SCAN)
     const auto address = reinterpret_cast<std::uintptr_t>(at);
     if ((address & 1u) == 0 && limit != 0) {
-        const __m128i zero = _mm_setzero_si128();
         const std::uintptr_t end = address + 2 * limit;
         std::uintptr_t block = address & ~std::uintptr_t{15};
-        // Bit k of `hits`: byte k from `block`; the first block's bytes before the text do not count.
-        std::size_t offset = 0;
-        unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
-                            _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero))) >>
-                        (address - block);
+        std::size_t offset = 0;  // of `block` from the text, once past the first
+        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
         while (hits == 0) {
             block += 16;
             if (block >= end) return limit;
             offset = block - address;
-            hits = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+            hits = detail::ZeroUnitBytes(block);
         }
         n = (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
         return n < limit ? n : limit;

@@ -30,27 +30,35 @@ inline std::size_t TextLength(const CharT* s) noexcept {
     return n;
 }
 
-// UTF-16 text, eight units at a time in the aligned 16-byte blocks that hold
-// it: such a block never reaches into another page, though it may read before
-// the text and past the terminator (which the address sanitizer would report).
+#if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
+#define ACTLOG_ALIGNED_SCAN 1
+// UTF-16 text is scanned in the aligned 16-byte blocks that hold it: such a
+// block never reaches into another page, though it may read before the text
+// and past its end (which the address sanitizer would report).
+namespace detail {
+// Bit k is set when byte k of the aligned block at `at` is part of a zero unit.
+inline unsigned ZeroUnitBytes(std::uintptr_t at) noexcept {
+    const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, _mm_setzero_si128())));
+}
+}  // namespace detail
+#endif
+
+// UTF-16 text: eight units at a time when it is aligned to its unit.
 inline std::size_t TextLength(const char16_t* s) noexcept {
     if (s == nullptr) return 0;
-#if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
-    auto address = reinterpret_cast<std::uintptr_t>(s);
+#if defined(ACTLOG_ALIGNED_SCAN)
+    const auto address = reinterpret_cast<std::uintptr_t>(s);
     if ((address & 1u) == 0) {
-        const __m128i zero = _mm_setzero_si128();
-        std::uintptr_t at = address & ~std::uintptr_t{15};
-        // The first block's bytes before the text do not count.
-        unsigned hits = static_cast<unsigned>(
-                            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), zero))) >>
-                        (address - at);
-        if (hits != 0) return static_cast<std::size_t>(__builtin_ctz(hits)) / 2;
-        for (;;) {
-            at += 16;
-            hits = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), zero)));
-            if (hits != 0) return (at - address + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
+        std::uintptr_t block = address & ~std::uintptr_t{15};
+        std::size_t offset = 0;  // of `block` from the text, once past the first
+        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
+        while (hits == 0) {
+            block += 16;
+            offset = block - address;
+            hits = detail::ZeroUnitBytes(block);
         }
+        return (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
     }
 #endif
     std::size_t n = 0;
