@@ -117,6 +117,11 @@ TEST_F(PlatformMutex, PosixLockFilesLiveInTheMutexDirectory) {
     for (const char16_t* name : {u"vm.09", u".vm"}) os.CloseMutex(os.OpenNamedMutex(name));
     EXPECT_TRUE(testsupport::Exists(sandbox.logs / ".locks" / "vm.09"));
     EXPECT_TRUE(testsupport::Exists(sandbox.logs / ".locks" / "%002Evm"));
+    // A kept descriptor serves its name only under the directory it was opened in.
+    testsupport::fs::create_directories(sandbox.root / "other");
+    os.SetMutexDirectory(testsupport::U16(sandbox.root / "other").c_str());
+    os.CloseMutex(os.OpenNamedMutex(u"vm.09"));
+    EXPECT_TRUE(testsupport::Exists(sandbox.root / "other" / ".locks" / "vm.09"));
     // A lone surrogate names a mutex too (it is escaped, not converted).
     const char16_t lone[] = {u'x', 0xDC00, 0};
     MutexHandle odd = os.OpenNamedMutex(lone);

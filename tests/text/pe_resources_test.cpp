@@ -23,23 +23,31 @@ using Image = testsupport::PeImage;
 
 // What one lookup gives: the string, or nothing when there is no image or
 // no such string.
-std::optional<std::u16string> Lookup(const Bytes& bytes, std::uint32_t id) {
-    PeResources reader;
+std::optional<std::u16string> Find(const PeResources& reader, std::uint32_t id) {
     PeString found;
-    if (!reader.Parse(bytes.data(), bytes.size()) || !reader.FindString(id, &found)) return std::nullopt;
+    if (!reader.FindString(id, &found)) return std::nullopt;
     std::u16string text;
     for (std::size_t i = 0; i < found.length; ++i) text.push_back(found.UnitAt(i));
     return text;
 }
 
+std::optional<std::u16string> Lookup(const Bytes& bytes, std::uint32_t id) {
+    PeResources reader;
+    if (!reader.Parse(bytes.data(), bytes.size())) return std::nullopt;
+    return Find(reader, id);
+}
+
 TEST(PeResources, ReadsTheStringsOfAWellFormedImage) {
     Image image;
-    EXPECT_EQ(u"General", Lookup(image.bytes, 256));
-    EXPECT_EQ(u"Error", Lookup(image.bytes, 257));
-    EXPECT_EQ(u"", Lookup(image.bytes, 271)) << "an empty entry of a present block";
-    EXPECT_EQ(std::nullopt, Lookup(image.bytes, 255)) << "block 16 is absent";
-    EXPECT_EQ(std::nullopt, Lookup(image.bytes, 272));
-    EXPECT_EQ(u"General", Lookup(image.bytes, 0x10000u + 256)) << "only the low 16 bits count";
+    // One reader for all: the block found last must answer for no other.
+    PeResources reader;
+    ASSERT_TRUE(reader.Parse(image.bytes.data(), image.bytes.size()));
+    EXPECT_EQ(u"General", Find(reader, 256));
+    EXPECT_EQ(u"Error", Find(reader, 257));
+    EXPECT_EQ(u"", Find(reader, 271)) << "an empty entry of a present block";
+    EXPECT_EQ(std::nullopt, Find(reader, 255)) << "block 16 is absent";
+    EXPECT_EQ(std::nullopt, Find(reader, 272));
+    EXPECT_EQ(u"General", Find(reader, 0x10000u + 256)) << "only the low 16 bits count";
 }
 
 TEST(PeResources, DamagedImagesGiveNoImageOrAMissingString) {

@@ -1,8 +1,11 @@
 // UTF-16 <-> UTF-8 conversion and case folding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
+#include "text/bounded_text.h"
 #include "text/text_convert.h"
 
 namespace {
@@ -73,6 +76,19 @@ TEST(TextConvert, CutConversionKeepsWholeCharacters) {
     }
     EXPECT_EQ(0u, Utf8FromUtf16Cut(u"abc", out, 1));
     EXPECT_EQ(std::string(), out);
+}
+
+TEST(TextConvert, Utf16LengthAtEveryAlignment) {
+    // Units with a zero byte are not terminators; the text starts anywhere in a block.
+    alignas(16) char16_t units[64];
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; length < 40; ++length) {
+            std::fill(std::begin(units), std::end(units), char16_t(0x0100));
+            units[start + length] = 0;
+            ASSERT_EQ(length, actlog::TextLength(static_cast<const char16_t*>(units + start))) << start;
+        }
+    }
+    EXPECT_EQ(0u, actlog::TextLength(static_cast<const char16_t*>(nullptr)));
 }
 
 // Wildcard matching is checked through the directory search (platform tests).

@@ -1,5 +1,7 @@
 #include "files/log_files.h"
 
+#include <cstring>
+
 #include "files/owner_log.h"
 #include "format/probed_text.h"
 #include "frame/module.h"
@@ -65,35 +67,38 @@ PathText ActivityPath(LogFile which, const char16_t* owner) noexcept { return Ow
 
 PathText OwnerFiles::Path(LogFile which) noexcept {
     std::u16string_view directory = Module().logsDirectory.view();
-    PathText path(directory);
     const char16_t* suffix = ActivitySuffix(which);
-    if (!OwnerPresent(owner_)) {
-        path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
-        return path;
-    }
-    std::u16string_view name(owner_, TextLength(owner_));
+    const bool present = OwnerPresent(owner_);
     // Where names tell case apart, every file takes the spelling of the log.
-    if (which != LogFile::Log && !platform::kCaseSensitiveNames) {
-        path.Append(name);
-        path.AppendZ(suffix);
-        return path;
-    }
-    if (!lookedUp_) {
-        OwnerLogName found = LookUpOwnerLog(directory, name);
+    const bool lookUp = present && (which == LogFile::Log || platform::kCaseSensitiveNames);
+    if (lookUp && !lookedUp_) {
+        OwnerLogName found = LookUpOwnerLog(directory, std::u16string_view(owner_, TextLength(owner_)));
         log_ = found.log;
         spelling_ = found.spelling;
         lookedUp_ = true;
     }
-    if (which == LogFile::Log) return log_;
-    path.Append(spelling_.view());
-    path.AppendZ(suffix);
+    // One object returned on every path, so that it is built in place.
+    PathText path;
+    if (lookUp && which == LogFile::Log) {
+        path = log_;
+        return path;
+    }
+    path.Assign(directory);
+    if (!present) {
+        path.AppendZ(suffix + 1);  // the machine's names lack the leading '.'
+    } else {
+        path.Append(lookUp ? spelling_.view() : std::u16string_view(owner_, TextLength(owner_)));
+        path.AppendZ(suffix);
+    }
     return path;
 }
 
 PathText OwnerFiles::PlainLogPath() const noexcept {
-    if (!OwnerPresent(owner_)) return PathText();
-    PathText path(Module().logsDirectory.view());
-    if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) return PathText();
+    PathText path;
+    if (OwnerPresent(owner_)) {
+        path.Assign(Module().logsDirectory.view());
+        if (!path.AppendZ(owner_) || !path.AppendZ(kLogSuffix)) path.Clear();
+    }
     return path;
 }
 
@@ -104,14 +109,16 @@ void OwnerFiles::FoundPlainLog(const PathText& log) noexcept {
 }
 
 PathText LogMutexName(const char16_t* baseName, const char16_t* owner) noexcept {
-    PathText name;
-    name.AppendZ(baseName);
+    char16_t joined[kPathChars - 1];
+    std::size_t n = TextLength(baseName);
+    if (n > kPathChars - 1) n = kPathChars - 1;
+    if (n != 0) std::memcpy(joined, baseName, n * sizeof(char16_t));
     // Folded, so that every spelling of an owner names one mutex; lower case
     // keeps the usual names as they are.
     if (OwnerPresent(owner)) {
-        for (const char16_t* c = owner; *c != 0; ++c) name.Append(text::FoldLower(*c));
+        for (const char16_t* c = owner; *c != 0 && n < kPathChars - 1; ++c) joined[n++] = text::FoldLower(*c);
     }
-    return name;
+    return PathText(std::u16string_view(joined, n));
 }
 
 platform::MutexHandle OpenLogMutex(const char16_t* baseName, const char16_t* owner) noexcept {

@@ -1,6 +1,7 @@
 #include "files/pair_tail.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "files/file_io.h"
 #include "files/log_files.h"
@@ -88,7 +89,16 @@ std::atomic<std::uint64_t> g_indexEnds[kGuessSlots];
 }  // namespace
 
 IndexEndMemo::IndexEndMemo(std::u16string_view path) noexcept : hash_(0xCBF29CE484222325ull) {
-    for (char16_t c : path) hash_ = (hash_ ^ c) * 0x100000001B3ull;
+    // Four units a step, then the rest one at a time.
+    std::size_t i = 0;
+    for (; i + 4 <= path.size(); i += 4) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, path.data() + i, sizeof word);
+        hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15ull;
+        hash_ ^= hash_ >> 32;
+    }
+    for (; i < path.size(); ++i) hash_ = (hash_ ^ path[i]) * 0x100000001B3ull;
+    hash_ ^= hash_ >> 29;
 }
 
 std::uint32_t IndexEndMemo::Recall() const noexcept {

@@ -40,7 +40,7 @@ public:
 
 private:
     va_list list_;
-    std::uint64_t slots_[kMaxSlots] = {};
+    std::uint64_t slots_[kMaxSlots];  // read only up to last_
     int last_ = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "format/printf_conversion.h"
 #include "platform/platform.h"
+#include "text/bounded_text.h"
 
 namespace actlog::format {
 namespace {
@@ -159,6 +160,35 @@ std::size_t WalkUnits(const void* text, std::size_t bytes, std::size_t maxUnits,
     if (open) decoder.Finish(counted);
     return done;
 }
+// The UTF-16 units at `at` before the first zero one, at most `limit`; the
+// units up to the limit lie in readable pages, and so do the aligned blocks
+// that hold them.
+std::size_t UnitsBeforeZero(const unsigned char* at, std::size_t limit) noexcept {
+    std::size_t n = 0;
+#if defined(ACTLOG_ALIGNED_SCAN)
+    const auto address = reinterpret_cast<std::uintptr_t>(at);
+    if ((address & 1u) == 0 && limit != 0) {
+        const std::uintptr_t end = address + 2 * limit;
+        std::uintptr_t block = address & ~std::uintptr_t{15};
+        std::size_t offset = 0;  // of `block` from the text, once past the first
+        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
+        while (hits == 0) {
+            block += 16;
+            if (block >= end) return limit;
+            offset = block - address;
+            hits = detail::ZeroUnitBytes(block);
+        }
+        n = (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
+        return n < limit ? n : limit;
+    }
+#endif
+    for (; n < limit; ++n) {
+        char16_t unit = 0;
+        std::memcpy(&unit, at + n * sizeof unit, sizeof unit);  // need not be aligned
+        if (unit == 0) break;
+    }
+    return n;
+}
 // Finds how many bytes of the terminated string at `text` to use: up to its
 // terminator, or up to the end of the character that makes `maxUnits` UTF-16
 // units, whichever comes first. false when a page of it cannot be read.
@@ -175,14 +205,9 @@ bool MeasureString(const void* text, bool wide, std::size_t maxUnits, std::size_
             if (!reader.Fetch(&unit, sizeof unit)) return false;
             if (unit == 0) break;
             ++units;
-            const unsigned char* at = reader.Next();
             std::size_t stretch = reader.Probed() / sizeof unit;
             if (stretch > maxUnits - units) stretch = maxUnits - units;
-            std::size_t n = 0;
-            for (; n < stretch; ++n) {
-                std::memcpy(&unit, at + n * sizeof unit, sizeof unit);  // need not be aligned
-                if (unit == 0) break;
-            }
+            std::size_t n = UnitsBeforeZero(reader.Next(), stretch);
             units += n;
             reader.Skip(n * sizeof unit);
             if (n < stretch) break;

@@ -6,6 +6,18 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(ACTLOG_ADDRESS_SANITIZER)
+#define ACTLOG_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(ACTLOG_ADDRESS_SANITIZER)
+#define ACTLOG_ADDRESS_SANITIZER 1
+#endif
 
 namespace actlog {
 
@@ -15,6 +27,42 @@ inline std::size_t TextLength(const CharT* s) noexcept {
     if (s != nullptr) {
         while (s[n] != 0) ++n;
     }
+    return n;
+}
+
+#if defined(__SSE2__) && !defined(ACTLOG_ADDRESS_SANITIZER)
+#define ACTLOG_ALIGNED_SCAN 1
+// UTF-16 text is scanned in the aligned 16-byte blocks that hold it: such a
+// block never reaches into another page, though it may read before the text
+// and past its end (which the address sanitizer would report).
+namespace detail {
+// Bit k is set when byte k of the aligned block at `at` is part of a zero unit.
+inline unsigned ZeroUnitBytes(std::uintptr_t at) noexcept {
+    const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, _mm_setzero_si128())));
+}
+}  // namespace detail
+#endif
+
+// UTF-16 text: eight units at a time when it is aligned to its unit.
+inline std::size_t TextLength(const char16_t* s) noexcept {
+    if (s == nullptr) return 0;
+#if defined(ACTLOG_ALIGNED_SCAN)
+    const auto address = reinterpret_cast<std::uintptr_t>(s);
+    if ((address & 1u) == 0) {
+        std::uintptr_t block = address & ~std::uintptr_t{15};
+        std::size_t offset = 0;  // of `block` from the text, once past the first
+        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
+        while (hits == 0) {
+            block += 16;
+            offset = block - address;
+            hits = detail::ZeroUnitBytes(block);
+        }
+        return (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
+    }
+#endif
+    std::size_t n = 0;
+    while (s[n] != 0) ++n;
     return n;
 }
 
@@ -28,8 +76,17 @@ public:
 
     BasicBoundedText() noexcept { buf_[0] = 0; }
     explicit BasicBoundedText(View text) noexcept { Assign(text); }
-    BasicBoundedText(const BasicBoundedText&) noexcept = default;
-    BasicBoundedText& operator=(const BasicBoundedText&) noexcept = default;
+    // A copy takes the text and its terminator, not the unused rest.
+    BasicBoundedText(const BasicBoundedText& other) noexcept : len_(other.len_) {
+        std::char_traits<CharT>::copy(buf_, other.buf_, len_ + 1);
+    }
+    BasicBoundedText& operator=(const BasicBoundedText& other) noexcept {
+        if (this != &other) {
+            len_ = other.len_;
+            std::char_traits<CharT>::copy(buf_, other.buf_, len_ + 1);
+        }
+        return *this;
+    }
 
     const CharT* c_str() const noexcept { return buf_; }
     CharT* data() noexcept { return buf_; }

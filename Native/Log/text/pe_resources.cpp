@@ -24,8 +24,18 @@ bool Inside(std::uint64_t offset, std::uint64_t count, std::uint64_t size) {
 
 }  // namespace
 
+void PeResources::Reset() noexcept {
+    data_ = nullptr;
+    size_ = 0;
+    sectionTable_ = 0;
+    sectionCount_ = 0;
+    resourceStart_ = 0;
+    resourceSize_ = 0;
+    lastBlock_.store(0, std::memory_order_relaxed);
+}
+
 bool PeResources::Parse(const std::uint8_t* data, std::size_t size) noexcept {
-    *this = PeResources{};
+    Reset();
     if (data == nullptr || !Inside(0, 0x40, size) || data[0] != 'M' || data[1] != 'Z') return false;
     std::uint64_t pe = Le32(data + 0x3C);
     // Signature (4), file header (20), optional header magic (2).
@@ -58,7 +68,7 @@ bool PeResources::Parse(const std::uint8_t* data, std::size_t size) noexcept {
     if (rva == 0 && bytes == 0) return true;
     std::uint64_t offset = 0;
     if (bytes < kDirectoryHeaderSize || !MapRva(rva, bytes, &offset)) {
-        *this = PeResources{};
+        Reset();
         return false;
     }
     resourceStart_ = offset;
@@ -102,21 +112,40 @@ bool PeResources::FindEntry(std::uint64_t directory, std::uint32_t id, bool firs
     return false;
 }
 
-bool PeResources::FindString(std::uint32_t id, PeString* found) const noexcept {
-    if (resourceSize_ == 0 || found == nullptr) return false;
-    std::uint32_t low = id & 0xFFFFu;
+bool PeResources::FindBlock(std::uint32_t block, std::uint64_t* offset, std::uint64_t* size) const noexcept {
+    // Packed: block + 1 in bits 0-12, the offset in bits 13-38, the size in
+    // bits 39-63; a block too far out or too large for that is not kept.
+    constexpr std::uint64_t kBlockBits = 13, kOffsetBits = 26;
+    std::uint64_t last = lastBlock_.load(std::memory_order_relaxed);
+    if ((last & ((1u << kBlockBits) - 1)) == block + 1u) {
+        *offset = (last >> kBlockBits) & ((std::uint64_t{1} << kOffsetBits) - 1);
+        *size = last >> (kBlockBits + kOffsetBits);
+        return true;
+    }
     std::uint64_t level = 0;
     bool isDirectory = false;
     // Three fixed levels, type -> block -> language; each step must lead to
     // the kind expected, so no directory can be visited twice.
     if (!FindEntry(0, kStringTableType, false, &level, &isDirectory) || !isDirectory) return false;
-    if (!FindEntry(level, (low >> 4) + 1, false, &level, &isDirectory) || !isDirectory) return false;
+    if (!FindEntry(level, block + 1, false, &level, &isDirectory) || !isDirectory) return false;
     if (!FindEntry(level, 0, true, &level, &isDirectory) || isDirectory) return false;
     if (!Inside(level, kDataEntrySize, resourceSize_)) return false;
     const std::uint8_t* dataEntry = data_ + resourceStart_ + level;
-    std::uint64_t blockSize = Le32(dataEntry + 4);
+    *size = Le32(dataEntry + 4);
+    if (!MapRva(Le32(dataEntry), *size, offset)) return false;
+    if (*offset >> kOffsetBits == 0 && *size >> (64 - kBlockBits - kOffsetBits) == 0) {
+        lastBlock_.store((block + 1u) | (*offset << kBlockBits) | (*size << (kBlockBits + kOffsetBits)),
+                         std::memory_order_relaxed);
+    }
+    return true;
+}
+
+bool PeResources::FindString(std::uint32_t id, PeString* found) const noexcept {
+    if (resourceSize_ == 0 || found == nullptr) return false;
+    std::uint32_t low = id & 0xFFFFu;
     std::uint64_t block = 0;
-    if (!MapRva(Le32(dataEntry), blockSize, &block)) return false;
+    std::uint64_t blockSize = 0;
+    if (!FindBlock(low >> 4, &block, &blockSize)) return false;
     // Sixteen length-prefixed strings; walk to entry id % 16.
     std::uint64_t at = 0;
     for (std::uint32_t k = 0;; ++k) {

@@ -3,6 +3,7 @@
 // damaged file gives "no image" or "missing string", never a read outside it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -39,6 +40,10 @@ private:
     // for `id` in the directory at `directory`; *isDirectory tells which.
     bool FindEntry(std::uint64_t directory, std::uint32_t id, bool first, std::uint64_t* target,
                    bool* isDirectory) const noexcept;
+    // File offset and size of string block `block` (id / 16), from the last
+    // block found or by walking the directory; false when there is none.
+    bool FindBlock(std::uint32_t block, std::uint64_t* offset, std::uint64_t* size) const noexcept;
+    void Reset() noexcept;
 
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
@@ -46,6 +51,9 @@ private:
     std::uint32_t sectionCount_ = 0;
     std::uint64_t resourceStart_ = 0;  // file offset of the resource directory
     std::uint64_t resourceSize_ = 0;   // 0: the image has no resources
+    // The last block found, packed (see FindBlock); 0 = none. Messages mostly
+    // come from one block, so most lookups skip the directory walk.
+    mutable std::atomic<std::uint64_t> lastBlock_{0};
 };
 
 }  // namespace actlog::text

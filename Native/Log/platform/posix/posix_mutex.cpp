@@ -31,6 +31,7 @@ std::atomic<bool> g_held[kTrackedDescriptors];
 
 std::mutex g_directoryLock;
 char g_directory[Utf8Path::kBytes] = {};  // UTF-8, "" = current directory
+std::atomic<unsigned long> g_directoryGeneration{0};  // changed with g_directory
 
 // The handle value is the descriptor plus one; -1 for a value that names none.
 int Descriptor(MutexHandle mutex) {
@@ -73,6 +74,14 @@ void AppendHex(char* out, std::size_t& at, std::uint64_t value, int digits) {
     for (int d = digits - 1; d >= 0; --d) out[at++] = kHex[(value >> (4 * d)) & 0xF];
 }
 
+// A mutex name under the mutex directory of one generation (each
+// SetMutexDirectory starts a new one).
+struct MutexKey {
+    const char16_t* name;
+    std::size_t units;
+    unsigned long generation;
+};
+
 // Lock descriptors kept open between uses, so that taking a mutex costs its
 // lock and unlock only. A closed handle's descriptor stays here, idle, and the
 // next open of the same lock file takes it again. A descriptor is lent to one
@@ -86,13 +95,31 @@ public:
     KeptLocks() noexcept { pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild); }
     ~KeptLocks() { CloseIdle(); }
 
-    // An idle descriptor of the lock file `path` (now lent), or -1.
-    int Take(const char* path, std::size_t bytes) noexcept {
+    // An idle descriptor (now lent) last opened by `key`, or -1: a name opened
+    // before needs no lock file path built.
+    int TakeByName(const MutexKey& key) noexcept {
+        if (key.units >= kNameUnits) return -1;
+        pthread_mutex_lock(&lock_);
+        int fd = -1;
+        for (Slot& slot : slots_) {
+            if (slot.state == State::Idle && slot.Matches(key)) {
+                slot.state = State::Lent;
+                fd = slot.fd;
+                break;
+            }
+        }
+        pthread_mutex_unlock(&lock_);
+        return fd;
+    }
+    // An idle descriptor of the lock file `path` (now lent, and found by `key`
+    // from now on), or -1.
+    int Take(const char* path, std::size_t bytes, const MutexKey& key) noexcept {
         pthread_mutex_lock(&lock_);
         int fd = -1;
         for (Slot& slot : slots_) {
             if (slot.state == State::Idle && slot.bytes == bytes && std::memcmp(slot.path, path, bytes) == 0) {
                 slot.state = State::Lent;
+                slot.SetKey(key);
                 fd = slot.fd;
                 break;
             }
@@ -102,7 +129,7 @@ public:
     }
     // Records a freshly opened descriptor as lent, in a free slot or in place of
     // the idle one least recently lent (closed); untracked when every slot is lent.
-    void Lend(int fd, const char* path, std::size_t bytes) noexcept {
+    void Lend(int fd, const char* path, std::size_t bytes, const MutexKey& key) noexcept {
         if (bytes >= sizeof Slot::path) return;
         int closing = -1;
         pthread_mutex_lock(&lock_);
@@ -121,6 +148,7 @@ public:
             chosen->lent = ++lends_;
             chosen->bytes = bytes;
             std::memcpy(chosen->path, path, bytes);
+            chosen->SetKey(key);
         }
         pthread_mutex_unlock(&lock_);
         if (closing >= 0) ::close(closing);
@@ -151,12 +179,27 @@ public:
 
 private:
     enum class State { Free, Idle, Lent };
+    static constexpr std::size_t kNameUnits = 264;
     struct Slot {
         State state = State::Free;
         int fd = -1;
         unsigned long lent = 0;
         std::size_t bytes = 0;
         char path[512];
+        // The key it was last opened by; nameUnits = kNameUnits when the name did not fit.
+        std::size_t nameUnits = kNameUnits;
+        unsigned long generation = 0;
+        char16_t name[kNameUnits];
+
+        bool Matches(const MutexKey& key) const noexcept {
+            return nameUnits == key.units && generation == key.generation &&
+                   std::memcmp(name, key.name, key.units * sizeof(char16_t)) == 0;
+        }
+        void SetKey(const MutexKey& key) noexcept {
+            nameUnits = key.units < kNameUnits ? key.units : kNameUnits;
+            generation = key.generation;
+            if (nameUnits < kNameUnits) std::memcpy(name, key.name, nameUnits * sizeof(char16_t));
+        }
     };
     static constexpr int kSlots = 32;
 
@@ -225,15 +268,21 @@ void PosixPlatform::SetMutexDirectory(const char16_t* directory) {
     if (!text::Utf8FromUtf16(view, converted, sizeof converted, &n)) converted[0] = 0;
     std::lock_guard<std::mutex> guard(g_directoryLock);
     std::memcpy(g_directory, converted, n + 1);
+    g_directoryGeneration.fetch_add(1, std::memory_order_release);
 }
 
 MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
     const MutexHandle badName = MutexHandle::Failed(Status::Fail(Code::InvalidArgument, Op::LockMutex));
     if (name == nullptr) return badName;
+    MutexKey key{name, TextLength(name), g_directoryGeneration.load(std::memory_order_acquire)};
+    int fd = g_kept.TakeByName(key);
+    if (fd >= 0) return MutexHandle{static_cast<std::intptr_t>(fd) + 1, Status::Ok()};
+
     char path[Utf8Path::kBytes];
     std::size_t at = 0;
     {
         std::lock_guard<std::mutex> guard(g_directoryLock);
+        key.generation = g_directoryGeneration.load(std::memory_order_relaxed);
         std::size_t n = std::strlen(g_directory);
         std::memcpy(path, g_directory, n);
         at = n;
@@ -246,7 +295,7 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
     path[at++] = '/';
     LockFileName(name, path + at);
     const std::size_t pathBytes = at + std::strlen(path + at);
-    int fd = g_kept.Take(path, pathBytes);
+    fd = g_kept.Take(path, pathBytes, key);
     if (fd >= 0) return MutexHandle{static_cast<std::intptr_t>(fd) + 1, Status::Ok()};
 
     fd = ::open(path, O_RDWR | O_CLOEXEC);
@@ -272,7 +321,7 @@ MutexHandle PosixPlatform::OpenNamedMutex(const char16_t* name) {
         return MutexHandle::Failed(Status::FromOs(Op::LockMutex, EMFILE));
     }
     g_held[fd].store(false, std::memory_order_relaxed);
-    g_kept.Lend(fd, path, pathBytes);
+    g_kept.Lend(fd, path, pathBytes, key);
     return MutexHandle{static_cast<std::intptr_t>(fd) + 1, Status::Ok()};
 }
 
