@@ -194,13 +194,18 @@ void PruneStoppedAfterFronts(CrashSweepTest& t) {
     ASSERT_TRUE(actlog::CreateFronts(paths, m));
 }
 
+// A dead prune's new pair that holds one appended record.
+void DeadPruneHolding(CrashSweepTest& t, const std::u16string& text) {
+    PruneStoppedAfterFronts(t);
+    MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+    t.Append(text);
+}
+
 // The main pair's last record and the first appended to the new pair are
 // byte for byte the same (one stamp, one text): both must stay.
 void RepeatedAcrossFronts(CrashSweepTest& t) {
     t.Append(u"same");
-    PruneStoppedAfterFronts(t);
-    MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
-    t.Append(u"same");
+    DeadPruneHolding(t, u"same");
 }
 
 const Scenario kScenarios[] = {
@@ -232,11 +237,7 @@ const Scenario kScenarios[] = {
     // carried record is as long as a surviving one, so that a main pair grown
     // by a part-done carry-back still looks like the one the front was cut from.
     {"recovery of a dead prune's new pair whose refill fails",
-     [](CrashSweepTest& t) {
-         PruneStoppedAfterFronts(t);
-         MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
-         t.Append(u"new01");
-     },
+     [](CrashSweepTest& t) { DeadPruneHolding(t, u"new01"); },
      [](CrashSweepTest& t) {
          t.faults.FailOnlyPaths(u".activity.log.new");
          t.faults.FailNth(Op::Write, 1);
@@ -247,11 +248,7 @@ const Scenario kScenarios[] = {
     // as long as a surviving record: the main pair it grew would pass the
     // refill's size check), and a prune does not make its new pair over that one.
     {"a dead prune's new pair that recovery cannot finish",
-     [](CrashSweepTest& t) {
-         PruneStoppedAfterFronts(t);
-         MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
-         t.Append(u"new1");
-     },
+     [](CrashSweepTest& t) { DeadPruneHolding(t, u"new1"); },
      [](CrashSweepTest& t) {
          t.faults.FailOnlyPaths(u".activity.idx.new");
          t.faults.FailNth(Op::Open, 1, true);
