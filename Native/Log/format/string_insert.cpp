@@ -168,17 +168,7 @@ std::size_t UnitsBeforeZero(const unsigned char* at, std::size_t limit) noexcept
 #if defined(ACTLOG_ALIGNED_SCAN)
     const auto address = reinterpret_cast<std::uintptr_t>(at);
     if ((address & 1u) == 0 && limit != 0) {
-        const std::uintptr_t end = address + 2 * limit;
-        std::uintptr_t block = address & ~std::uintptr_t{15};
-        std::size_t offset = 0;  // of `block` from the text, once past the first
-        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
-        while (hits == 0) {
-            block += 16;
-            if (block >= end) return limit;
-            offset = block - address;
-            hits = detail::ZeroUnitBytes(block);
-        }
-        n = (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
+        n = detail::AlignedUnitsBeforeZero(address, address + 2 * limit);
         return n < limit ? n : limit;
     }
 #endif

@@ -41,6 +41,21 @@ inline unsigned ZeroUnitBytes(std::uintptr_t at) noexcept {
     const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(at));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, _mm_setzero_si128())));
 }
+// The units before the first zero one of the unit-aligned text at `address`,
+// looked for block by block up to the first block that starts at or past
+// `end` (then the answer is at least the units before `end`).
+inline std::size_t AlignedUnitsBeforeZero(std::uintptr_t address, std::uintptr_t end) noexcept {
+    std::uintptr_t block = address & ~std::uintptr_t{15};
+    std::size_t offset = 0;  // of `block` from the text, once past the first
+    unsigned hits = ZeroUnitBytes(block) >> (address - block);
+    while (hits == 0) {
+        block += 16;
+        if (block >= end) return (block - address) / 2;
+        offset = block - address;
+        hits = ZeroUnitBytes(block);
+    }
+    return (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
+}
 }  // namespace detail
 #endif
 
@@ -49,17 +64,7 @@ inline std::size_t TextLength(const char16_t* s) noexcept {
     if (s == nullptr) return 0;
 #if defined(ACTLOG_ALIGNED_SCAN)
     const auto address = reinterpret_cast<std::uintptr_t>(s);
-    if ((address & 1u) == 0) {
-        std::uintptr_t block = address & ~std::uintptr_t{15};
-        std::size_t offset = 0;  // of `block` from the text, once past the first
-        unsigned hits = detail::ZeroUnitBytes(block) >> (address - block);
-        while (hits == 0) {
-            block += 16;
-            offset = block - address;
-            hits = detail::ZeroUnitBytes(block);
-        }
-        return (offset + static_cast<std::size_t>(__builtin_ctz(hits))) / 2;
-    }
+    if ((address & 1u) == 0) return detail::AlignedUnitsBeforeZero(address, UINTPTR_MAX);
 #endif
     std::size_t n = 0;
     while (s[n] != 0) ++n;
