@@ -23,6 +23,11 @@ constexpr std::size_t kLabelPartChars = 128;
 constexpr std::uint32_t kLabelSearchOrder[kLabelCount] = {2, 1, 0, 5, 4, 3};
 // " JobXXXXXXXX - ": the message begins at the blank this many characters past the ':'.
 constexpr std::size_t kJobFieldOffset = 15;
+// A line as the append writes it (a four-digit year, a label of at most nine
+// characters): "YYYY/MM/DD  hh:mm:ss - " + a label part of ten characters + ": ".
+constexpr std::size_t kUsualDash = 21;
+constexpr std::size_t kUsualColon = 32;
+constexpr std::size_t kUsualLabelChars = kUsualColon - kUsualDash - 1;
 
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
@@ -64,6 +69,25 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
     *colon = hit;
     return true;
 }
+
+// Whether the line's first '-' is at kUsualDash and the first ':' after it at
+// kUsualColon. Eight characters at a time from the start; a block is loaded
+// only when the ones before it hold no NUL, so it reaches at most 14 bytes
+// past the terminator.
+bool UsualShape(const char16_t* line) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dashes = _mm_set1_epi16(u'-');
+    const __m128i colons = _mm_set1_epi16(u':');
+    auto block = [line](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at)); };
+    auto mask = [](__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, b))); };
+    if (Hits(block(0), dashes) != 0 || Hits(block(8), dashes) != 0) return false;
+    // Characters 16-23: the '-' at 21 and none before it, no ':' after it, no NUL.
+    __m128i third = block(16);
+    if (((mask(third, dashes) & 0x0FFFu) | (mask(third, colons) & 0xF000u) | mask(third, zero)) != 0x0C00u) {
+        return false;
+    }
+    return Hits(block(24), colons) == 0 && line[kUsualColon] == u':';
+}
 #else
 // The first `c` (not NUL) in `text` before its terminator. Four characters at
 // a time while none of them is `c` or NUL (a lane of a 64-bit word is zero
@@ -99,6 +123,18 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
     *colon = FindChar(*dash + 1, u':');
     return *colon != nullptr;
 }
+
+// Whether the line's first '-' is at kUsualDash and the first ':' after it at kUsualColon.
+bool UsualShape(const char16_t* line) noexcept {
+    for (std::size_t i = 0; i < kUsualDash; ++i) {
+        if (line[i] == u'-' || line[i] == 0) return false;
+    }
+    if (line[kUsualDash] != u'-') return false;
+    for (std::size_t i = kUsualDash + 1; i < kUsualColon; ++i) {
+        if (line[i] == u':' || line[i] == 0) return false;
+    }
+    return line[kUsualColon] == u':';
+}
 #endif
 
 // Severity from the first label found in `text`; an empty label is found in
@@ -109,6 +145,82 @@ std::uint32_t SeverityIn(std::u16string_view text) noexcept {
         if (text.find(module.labels[severity].view()) != std::u16string_view::npos) return severity;
     }
     return 0;
+}
+
+constexpr std::uint64_t kLanes = 0x0001000100010001ull;
+
+constexpr std::uint64_t Chars4(char16_t a, char16_t b, char16_t c, char16_t d) noexcept {
+    return std::uint64_t{a} | std::uint64_t{b} << 16 | std::uint64_t{c} << 32 | std::uint64_t{d} << 48;
+}
+
+// The value of the four hex digits (0-9, A-F) in the 16-bit lanes of `x`, the
+// first character lowest; false when any lane holds something else. Once no
+// lane reaches 0x80, adding a bias below 0x80 to each sets its bit 7 exactly
+// when it reaches the bias's bound, and carries into no other lane.
+bool HexQuad(std::uint64_t x, std::uint32_t* value) noexcept {
+    constexpr std::uint64_t kTops = kLanes * 0x80;
+    if ((x & kLanes * 0xFF80) != 0) return false;
+    auto atLeast = [x](char16_t bound) { return (x + kLanes * (0x80 - bound)) & kTops; };
+    std::uint64_t digits = atLeast(u'0') & ~atLeast(u'9' + 1);
+    std::uint64_t letters = atLeast(u'A') & ~atLeast(u'F' + 1);
+    if ((digits | letters) != kTops) return false;
+    std::uint64_t v = (x & kLanes * 0xF) + (letters >> 7) * 9;
+    // Lanes d0 d1 d2 d3 (d0 the first digit) into bytes d0d1 and d2d3, then into d0d1d2d3.
+    v = (v << 4 | v >> 16) & 0x000000FF000000FFull;
+    *value = static_cast<std::uint32_t>((v << 8 | v >> 32) & 0xFFFF);
+    return true;
+}
+
+// ParseJobNumber for a field inside a RecordWalk line, a word at a time: each
+// word is read only when the characters before it hold no NUL, so none reaches
+// more than 14 bytes past the terminator.
+std::uint32_t JobNumberInLine(const char16_t* field) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, field, sizeof word);
+    if (word != Chars4(u' ', u'J', u'o', u'b')) return 0;
+    std::uint32_t high, low;
+    std::memcpy(&word, field + 4, sizeof word);
+    if (!HexQuad(word, &high)) return 0;
+    std::memcpy(&word, field + 8, sizeof word);
+    if (!HexQuad(word, &low)) return 0;
+    std::memcpy(&word, field + 12, sizeof word);
+    if ((word & 0xFFFFFFFFFFFFull) != Chars4(u' ', u'-', u' ', 0)) return 0;
+    return high << 16 | low;
+}
+
+// SeverityIn for the label part of a usual line, remembered by its whole text.
+// A part that finds neither itself nor a free slot takes its home slot.
+std::uint32_t UsualPartSeverity(const char16_t* part, SeverityMemo& memo) noexcept {
+    static_assert(kUsualLabelChars == 10, "the key holds ten characters");
+    std::uint64_t head, middle;
+    std::uint32_t tail;
+    std::memcpy(&head, part, sizeof head);
+    std::memcpy(&middle, part + 4, sizeof middle);
+    std::memcpy(&tail, part + 8, sizeof tail);
+    constexpr std::size_t kMask = SeverityMemo::kUsualSlots - 1;
+    std::size_t home = static_cast<std::size_t>(((head ^ middle ^ tail) * 0x9E3779B97F4A7C15ull) >> 58) & kMask;
+    std::size_t at = home;
+    for (std::size_t probes = 0; probes < SeverityMemo::kUsualSlots; ++probes) {
+        const SeverityMemo::UsualSlot& slot = memo.usual[at];
+        if (slot.severity == SeverityMemo::kNoSeverity) break;
+        if (slot.head == head && slot.middle == middle && slot.tail == tail) return slot.severity;
+        at = (at + 1) & kMask;
+    }
+    if (memo.usual[at].severity != SeverityMemo::kNoSeverity) at = home;
+    SeverityMemo::UsualSlot& slot = memo.usual[at];
+    slot = {head, middle, tail, SeverityIn({part, kUsualLabelChars})};
+    return slot.severity;
+}
+
+// SplitRecordLine for a line of the usual shape: every part is at its place.
+void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+    char16_t* part = line + kUsualDash + 1;
+    parts.severity = memo != nullptr ? UsualPartSeverity(part, *memo) : SeverityIn({part, kUsualLabelChars});
+    parts.jobNumber = JobNumberInLine(line + kUsualColon + 1);
+    line[kUsualDash] = 0;
+    line[kUsualColon] = 0;
+    parts.timeText = line;
+    parts.messageText = line + kUsualColon + (parts.jobNumber == 0 ? 1 : kJobFieldOffset);
 }
 
 // A block of platform memory holding texts that entries point to.
@@ -303,6 +415,12 @@ std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept 
 }
 
 bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+    if (!UsualShape(line)) return SplitAnyRecordLine(line, parts, memo);
+    SplitUsualLine(line, parts, memo);
+    return true;
+}
+
+bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
     parts = RecordParts{};
     char16_t* dash;
     char16_t* colon;

@@ -31,6 +31,17 @@ struct SeverityMemo {
     std::uint64_t keys[kSlots] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty,
                                   kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
     Slot slots[kSlots];
+
+    // The label parts of lines as the append writes them (ten characters at a
+    // fixed place), keyed by their whole text: a few word compares decide.
+    static constexpr std::size_t kUsualSlots = 8;  // a power of two
+    static constexpr std::uint32_t kNoSeverity = ~std::uint32_t{0};
+    struct UsualSlot {
+        std::uint64_t head, middle;  // characters 0-3, 4-7
+        std::uint32_t tail;          // characters 8-9
+        std::uint32_t severity = kNoSeverity;  // marks a free slot
+    };
+    UsualSlot usual[kUsualSlots];
 };
 
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity
@@ -38,6 +49,9 @@ struct SeverityMemo {
 // or no ":" after it: such a record is dropped, not a failure.
 // `line` is a RecordWalk's (it is scanned 16 bytes at a time).
 bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
+// The same split by a search over the line, whatever its shape: what
+// SplitRecordLine does for lines the append did not write.
+bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
 
 // The queries behind the exports GetLog, GetJobLog and FreeLog.
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries,
