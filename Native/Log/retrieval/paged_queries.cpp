@@ -73,20 +73,16 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
 // Whether the line's first '-' is at kUsualDash and the first ':' after it at
 // kUsualColon. Eight characters at a time from the start; a block is loaded
 // only when the ones before it hold no NUL, so it reaches at most 14 bytes
-// past the terminator.
-bool UsualShape(const char16_t* line) noexcept {
-    const __m128i zero = _mm_setzero_si128();
+// past the terminator. (The '-' at 21 is checked apart: a NUL there hits too.)
+inline bool UsualShape(const char16_t* line) noexcept {
     const __m128i dashes = _mm_set1_epi16(u'-');
     const __m128i colons = _mm_set1_epi16(u':');
-    auto block = [line](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at)); };
-    auto mask = [](__m128i a, __m128i b) { return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, b))); };
-    if (Hits(block(0), dashes) != 0 || Hits(block(8), dashes) != 0) return false;
     // Characters 16-23: the '-' at 21 and none before it, no ':' after it, no NUL.
-    __m128i third = block(16);
-    if (((mask(third, dashes) & 0x0FFFu) | (mask(third, colons) & 0xF000u) | mask(third, zero)) != 0x0C00u) {
-        return false;
-    }
-    return Hits(block(24), colons) == 0 && line[kUsualColon] == u':';
+    const __m128i aroundDash = _mm_setr_epi16(u'-', u'-', u'-', u'-', u'-', u'-', u':', u':');
+    auto block = [line](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at)); };
+    return Hits(block(0), dashes) == 0 && Hits(block(8), dashes) == 0 &&
+           Hits(block(16), aroundDash) == 0x0C00u && line[kUsualDash] == u'-' && Hits(block(24), colons) == 0 &&
+           line[kUsualColon] == u':';
 }
 #else
 // The first `c` (not NUL) in `text` before its terminator. Four characters at
@@ -125,7 +121,7 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
 }
 
 // Whether the line's first '-' is at kUsualDash and the first ':' after it at kUsualColon.
-bool UsualShape(const char16_t* line) noexcept {
+inline bool UsualShape(const char16_t* line) noexcept {
     for (std::size_t i = 0; i < kUsualDash; ++i) {
         if (line[i] == u'-' || line[i] == 0) return false;
     }
@@ -147,73 +143,102 @@ std::uint32_t SeverityIn(std::u16string_view text) noexcept {
     return 0;
 }
 
-constexpr std::uint64_t kLanes = 0x0001000100010001ull;
-
+#if defined(__SSE2__)
 constexpr std::uint64_t Chars4(char16_t a, char16_t b, char16_t c, char16_t d) noexcept {
     return std::uint64_t{a} | std::uint64_t{b} << 16 | std::uint64_t{c} << 32 | std::uint64_t{d} << 48;
 }
 
-// The value of the four hex digits (0-9, A-F) in the 16-bit lanes of `x`, the
-// first character lowest; false when any lane holds something else. Once no
-// lane reaches 0x80, adding a bias below 0x80 to each sets its bit 7 exactly
-// when it reaches the bias's bound, and carries into no other lane.
-bool HexQuad(std::uint64_t x, std::uint32_t* value) noexcept {
-    constexpr std::uint64_t kTops = kLanes * 0x80;
-    if ((x & kLanes * 0xFF80) != 0) return false;
-    auto atLeast = [x](char16_t bound) { return (x + kLanes * (0x80 - bound)) & kTops; };
-    std::uint64_t digits = atLeast(u'0') & ~atLeast(u'9' + 1);
-    std::uint64_t letters = atLeast(u'A') & ~atLeast(u'F' + 1);
-    if ((digits | letters) != kTops) return false;
-    std::uint64_t v = (x & kLanes * 0xF) + (letters >> 7) * 9;
-    // Lanes d0 d1 d2 d3 (d0 the first digit) into bytes d0d1 and d2d3, then into d0d1d2d3.
-    v = (v << 4 | v >> 16) & 0x000000FF000000FFull;
-    *value = static_cast<std::uint32_t>((v << 8 | v >> 32) & 0xFFFF);
+// The value of the eight hex digits (0-9, A-F) at `digits`, the first the
+// highest; false when any character is something else.
+bool HexDigits8(const char16_t* digits, std::uint32_t* value) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    __m128i fromZero = _mm_sub_epi16(chars, _mm_set1_epi16(u'0'));
+    __m128i fromA = _mm_sub_epi16(chars, _mm_set1_epi16(u'A'));
+    // At most 9 past '0', or at most 5 past 'A' (unsigned: below either wraps).
+    __m128i isDigit = _mm_cmpeq_epi16(_mm_subs_epu16(fromZero, _mm_set1_epi16(9)), zero);
+    __m128i isLetter = _mm_cmpeq_epi16(_mm_subs_epu16(fromA, _mm_set1_epi16(5)), zero);
+    if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
+    __m128i nibbles = _mm_or_si128(_mm_and_si128(isDigit, fromZero),
+                                   _mm_and_si128(isLetter, _mm_add_epi16(fromA, _mm_set1_epi16(10))));
+    // Pairs of nibbles into bytes (32-bit lanes), then pairs of bytes into 16-bit halves.
+    __m128i bytes = _mm_madd_epi16(nibbles, _mm_setr_epi16(16, 1, 16, 1, 16, 1, 16, 1));
+    __m128i halves = _mm_madd_epi16(_mm_packs_epi32(bytes, bytes), _mm_setr_epi16(256, 1, 256, 1, 0, 0, 0, 0));
+    auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(halves));
+    auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(halves, 4)));
+    *value = high << 16 | low;
     return true;
 }
 
-// ParseJobNumber for a field inside a RecordWalk line, a word at a time: each
-// word is read only when the characters before it hold no NUL, so none reaches
-// more than 14 bytes past the terminator.
+// ParseJobNumber for a field inside a RecordWalk line, a block at a time:
+// each is read only when the characters before it hold no NUL, so none
+// reaches more than 14 bytes past the terminator.
 std::uint32_t JobNumberInLine(const char16_t* field) noexcept {
     std::uint64_t word;
     std::memcpy(&word, field, sizeof word);
     if (word != Chars4(u' ', u'J', u'o', u'b')) return 0;
-    std::uint32_t high, low;
-    std::memcpy(&word, field + 4, sizeof word);
-    if (!HexQuad(word, &high)) return 0;
-    std::memcpy(&word, field + 8, sizeof word);
-    if (!HexQuad(word, &low)) return 0;
+    std::uint32_t value;
+    if (!HexDigits8(field + 4, &value)) return 0;
     std::memcpy(&word, field + 12, sizeof word);
     if ((word & 0xFFFFFFFFFFFFull) != Chars4(u' ', u'-', u' ', 0)) return 0;
-    return high << 16 | low;
+    return value;
 }
+#else
+std::uint32_t JobNumberInLine(const char16_t* field) noexcept { return ParseJobNumber(field); }
+#endif
 
-// SeverityIn for the label part of a usual line, remembered by its whole text.
-// A part that finds neither itself nor a free slot takes its home slot.
-std::uint32_t UsualPartSeverity(const char16_t* part, SeverityMemo& memo) noexcept {
-    static_assert(kUsualLabelChars == 10, "the key holds ten characters");
+// The key of a usual label part: its whole text.
+struct UsualKey {
     std::uint64_t head, middle;
     std::uint32_t tail;
-    std::memcpy(&head, part, sizeof head);
-    std::memcpy(&middle, part + 4, sizeof middle);
-    std::memcpy(&tail, part + 8, sizeof tail);
+    std::size_t home;  // the slot it is looked for from
+};
+
+UsualKey UsualKeyOf(const char16_t* part) noexcept {
+    static_assert(kUsualLabelChars == 10, "the key holds ten characters");
+    UsualKey key;
+    std::memcpy(&key.head, part, sizeof key.head);
+    std::memcpy(&key.middle, part + 4, sizeof key.middle);
+    std::memcpy(&key.tail, part + 8, sizeof key.tail);
+    static_assert(SeverityMemo::kUsualSlots == 16, "the home slot takes four bits");
+    key.home = static_cast<std::size_t>(((key.head ^ key.middle ^ key.tail) * 0x9E3779B97F4A7C15ull) >> 60);
+    return key;
+}
+
+// A free slot holds no key: a key's tail is never 0.
+bool Holds(const SeverityMemo::UsualSlot& slot, const UsualKey& key) noexcept {
+    return slot.tail == key.tail && slot.head == key.head && slot.middle == key.middle;
+}
+
+// The part's severity when its home slot does not hold it: looked for in the
+// slots after it up to a free one, else searched and remembered there (in the
+// home slot when none is free).
+[[gnu::noinline]] std::uint32_t UsualPartSeverityAway(const char16_t* part, SeverityMemo& memo,
+                                                       const UsualKey& key) noexcept {
     constexpr std::size_t kMask = SeverityMemo::kUsualSlots - 1;
-    std::size_t home = static_cast<std::size_t>(((head ^ middle ^ tail) * 0x9E3779B97F4A7C15ull) >> 58) & kMask;
-    std::size_t at = home;
+    std::size_t at = key.home;
     for (std::size_t probes = 0; probes < SeverityMemo::kUsualSlots; ++probes) {
         const SeverityMemo::UsualSlot& slot = memo.usual[at];
-        if (slot.severity == SeverityMemo::kNoSeverity) break;
-        if (slot.head == head && slot.middle == middle && slot.tail == tail) return slot.severity;
+        if (slot.tail == 0) break;
+        if (Holds(slot, key)) return slot.severity;
         at = (at + 1) & kMask;
     }
-    if (memo.usual[at].severity != SeverityMemo::kNoSeverity) at = home;
+    if (memo.usual[at].tail != 0) at = key.home;
     SeverityMemo::UsualSlot& slot = memo.usual[at];
-    slot = {head, middle, tail, SeverityIn({part, kUsualLabelChars})};
+    slot = {key.tail, SeverityIn({part, kUsualLabelChars}), key.head, key.middle};
     return slot.severity;
 }
 
+// SeverityIn for the label part of a usual line, remembered by its whole text.
+inline std::uint32_t UsualPartSeverity(const char16_t* part, SeverityMemo& memo) noexcept {
+    UsualKey key = UsualKeyOf(part);
+    const SeverityMemo::UsualSlot& home = memo.usual[key.home];
+    if (Holds(home, key)) return home.severity;
+    return UsualPartSeverityAway(part, memo, key);
+}
+
 // SplitRecordLine for a line of the usual shape: every part is at its place.
-void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+inline void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
     char16_t* part = line + kUsualDash + 1;
     parts.severity = memo != nullptr ? UsualPartSeverity(part, *memo) : SeverityIn({part, kUsualLabelChars});
     parts.jobNumber = JobNumberInLine(line + kUsualColon + 1);
@@ -221,6 +246,13 @@ void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noex
     line[kUsualColon] = 0;
     parts.timeText = line;
     parts.messageText = line + kUsualColon + (parts.jobNumber == 0 ? 1 : kJobFieldOffset);
+}
+
+// SplitRecordLine, inline for GetLog's loop.
+inline bool SplitLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+    if (!UsualShape(line)) return SplitAnyRecordLine(line, parts, memo);
+    SplitUsualLine(line, parts, memo);
+    return true;
 }
 
 // A block of platform memory holding texts that entries point to.
@@ -415,9 +447,7 @@ std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept 
 }
 
 bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
-    if (!UsualShape(line)) return SplitAnyRecordLine(line, parts, memo);
-    SplitUsualLine(line, parts, memo);
-    return true;
+    return SplitLine(line, parts, memo);
 }
 
 bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
@@ -461,17 +491,20 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted, &lines);
     SeverityMemo memo;
     std::uint32_t filled = 0;
+    // Each call fills both in whole (the parts when it gives true).
+    RecordText record;
+    RecordParts parts;
     while (filled < slots) {
-        RecordText record;
         ReadResult result = walk.Next(slots - filled, &record);
         if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
         if (record.text == nullptr) break;
-        RecordParts parts;
-        if (!SplitRecordLine(record.text, parts, &memo)) continue;
-        char16_t* line = lines.Keep(record, slots - filled);
-        if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
-        parts.messageText = line + (parts.messageText - record.text);
-        parts.timeText = line;
+        if (!SplitLine(record.text, parts, &memo)) continue;
+        if (!record.fromSource) {
+            char16_t* line = lines.Keep(record, slots - filled);
+            if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
+            parts.messageText = line + (parts.messageText - record.text);
+            parts.timeText = line;
+        }
         Fill(array[filled++], parts);
     }
     ZeroFrom(array, filled, slots);

@@ -33,13 +33,13 @@ struct SeverityMemo {
     Slot slots[kSlots];
 
     // The label parts of lines as the append writes them (ten characters at a
-    // fixed place), keyed by their whole text: a few word compares decide.
-    static constexpr std::size_t kUsualSlots = 8;  // a power of two
-    static constexpr std::uint32_t kNoSeverity = ~std::uint32_t{0};
+    // fixed place, none of them NUL), keyed by their whole text: a few word
+    // compares decide.
+    static constexpr std::size_t kUsualSlots = 16;
     struct UsualSlot {
+        std::uint32_t tail = 0;  // characters 8-9; 0 marks a free slot
+        std::uint32_t severity;
         std::uint64_t head, middle;  // characters 0-3, 4-7
-        std::uint32_t tail;          // characters 8-9
-        std::uint32_t severity = kNoSeverity;  // marks a free slot
     };
     UsualSlot usual[kUsualSlots];
 };

@@ -80,13 +80,14 @@ ReadResult RecordWalk::LoadSpan(std::uint32_t k) noexcept {
     // Every begin taken lies in [lowest, stop - 4]: then the span grows by at
     // least 4 bytes a record and never past kSpanBytes.
     const std::uint32_t lowest = end > kSpanBytes ? end - kSpanBytes : 0;
-    std::uint32_t j = k;
-    while (j > blockLow_) {
-        std::uint32_t begin = Word(j - 1);
-        if (begin < lowest || std::uint64_t{begin} + 4 > stop || (begin & 1u) != parity) break;
+    const std::uint32_t* word = words_ + (k - blockLow_);  // word(j)
+    while (word > words_) {
+        std::uint32_t begin = word[-1];
+        if (begin < lowest || stop - begin < 4 || begin > stop || (begin & 1u) != parity) break;
         stop = begin;
-        --j;
+        --word;
     }
+    std::uint32_t j = blockLow_ + static_cast<std::uint32_t>(word - words_);
     std::uint32_t bytes = end - stop;
     spanData_ = source_ != nullptr ? source_->SpanBuffer(bytes + kPadBytes) : nullptr;
     spanFromSource_ = spanData_ != nullptr;

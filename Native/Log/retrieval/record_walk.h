@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "retrieval/read_snapshot.h"
 
@@ -69,7 +70,9 @@ private:
         std::uint32_t bytes = Word(k + 1) - begin;
         auto* text = reinterpret_cast<char16_t*>(spanData_ + (begin - spanBegin_));
         std::uint32_t chars = bytes / 2;
-        if (text[chars - 2] != u'\r' || text[chars - 1] != u'\n') return ReadResult::Damaged;
+        std::uint32_t lineEnd;  // "\r\n" as stored (UTF-16LE)
+        std::memcpy(&lineEnd, text + chars - 2, sizeof lineEnd);
+        if (lineEnd != 0x000A000Du) return ReadResult::Damaged;
         text[chars - 2] = 0;
         record->text = text;
         record->bytes = bytes;
