@@ -212,7 +212,7 @@ bool Holds(const SeverityMemo::UsualSlot& slot, const UsualKey& key) noexcept {
 
 // The part's severity when its home slot does not hold it: looked for in the
 // slots after it up to a free one, else searched and remembered there (in the
-// home slot when none is free).
+// home slot, where the probes end, when none is free).
 [[gnu::noinline]] std::uint32_t UsualPartSeverityAway(const char16_t* part, SeverityMemo& memo,
                                                        const UsualKey& key) noexcept {
     constexpr std::size_t kMask = SeverityMemo::kUsualSlots - 1;
@@ -223,7 +223,6 @@ bool Holds(const SeverityMemo::UsualSlot& slot, const UsualKey& key) noexcept {
         if (Holds(slot, key)) return slot.severity;
         at = (at + 1) & kMask;
     }
-    if (memo.usual[at].tail != 0) at = key.home;
     SeverityMemo::UsualSlot& slot = memo.usual[at];
     slot = {key.tail, SeverityIn({part, kUsualLabelChars}), key.head, key.middle};
     return slot.severity;
