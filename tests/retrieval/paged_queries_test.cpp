@@ -22,6 +22,9 @@ std::u16string Line(std::uint32_t severity, std::uint32_t job, std::u16string_vi
 
 std::u16string Rec(int k) { return u" record " + std::u16string(1, static_cast<char16_t>(u'0' + k)); }
 
+// A walk's bytes for a line: its characters, the terminator and the line feed.
+std::uint32_t WalkBytes(const std::u16string& line) { return static_cast<std::uint32_t>((line.size() + 2) * 2); }
+
 std::vector<std::u16string> Recs(std::initializer_list<int> ks) {
     std::vector<std::u16string> out;
     for (int k : ks) out.push_back(Rec(k));
@@ -151,7 +154,7 @@ TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
             std::fill(std::begin(buffer), std::end(buffer), u'\0');
             std::copy(c.line.begin(), c.line.end(), buffer + offset);
             actlog::RecordParts parts;
-            ASSERT_EQ(actlog::SplitRecordLine(buffer + offset, parts), c.splits) << "offset " << offset;
+            ASSERT_EQ(actlog::SplitRecordLine(buffer + offset, WalkBytes(c.line), parts), c.splits) << "offset " << offset;
             if (!c.splits) continue;
             EXPECT_EQ(std::u16string(parts.timeText), c.time);
             EXPECT_EQ(std::u16string(parts.messageText), c.message);
@@ -167,9 +170,9 @@ TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
             actlog::RecordParts remembered, searched;
             std::fill(std::begin(buffer), std::end(buffer), u'\0');
             std::copy(line.begin(), line.end(), buffer);
-            ASSERT_TRUE(actlog::SplitRecordLine(buffer, remembered, &memo));
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, WalkBytes(line), remembered, &memo));
             std::copy(line.begin(), line.end(), buffer);
-            ASSERT_TRUE(actlog::SplitRecordLine(buffer, searched));
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, WalkBytes(line), searched));
             EXPECT_EQ(remembered.severity, searched.severity) << "part " << k << ", pass " << pass;
         }
     }
@@ -189,7 +192,7 @@ TEST_F(PagedQueryTest, FixedPlaceSplitMatchesTheSearch) {
     };
     std::vector<std::u16string> lines = {
         with(4, u"-"), with(21, u"x"), with(22, u":"), with(23, u":"), with(22, u"     Erxor"), with(22, u"x    Error"),
-        with(22, u"     Errox"), with(21, std::u16string(1, 0)), with(25, u":"), with(27, std::u16string(1, 0)),
+        with(22, u"     Errox"), with(21, std::u16string(1, 0)), with(23, std::u16string(1, 0)), with(25, u":"), with(27, std::u16string(1, 0)),
         with(32, u"x"), with(10, std::u16string(1, 0)), with(33, std::u16string(1, 0)), with(36, u"B"),
         with(40, u"f"), with(40, u"G"), with(40, u"/"), with(40, u":"), with(40, u"@"), with(40, u"\u0130"),
         with(40, u"\uFF10"), with(44, std::u16string(1, 0)), with(46, u"_"), with(47, std::u16string(1, 0)),
@@ -216,7 +219,7 @@ TEST_F(PagedQueryTest, FixedPlaceSplitMatchesTheSearch) {
                     fixed[offset + line.size() + 1] = u'\n';
                     std::vector<char16_t> searched = fixed;
                     actlog::RecordParts a, b;
-                    bool split = actlog::SplitRecordLine(fixed.data() + offset, a, memo ? &fixedMemo : nullptr);
+                    bool split = actlog::SplitRecordLine(fixed.data() + offset, WalkBytes(line), a, memo ? &fixedMemo : nullptr);
                     ASSERT_EQ(split, actlog::SplitAnyRecordLine(searched.data() + offset, b, memo ? &searchMemo : nullptr))
                         << Utf8(line);
                     EXPECT_EQ(fixed, searched) << Utf8(line);

@@ -71,18 +71,24 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
 }
 
 // Whether the line's first '-' is at kUsualDash and the first ':' after it at
-// kUsualColon. Eight characters at a time from the start; a block is loaded
-// only when the ones before it hold no NUL, so it reaches at most 14 bytes
-// past the terminator. (The '-' at 21 is checked apart: a NUL there hits too.)
-inline bool UsualShape(const char16_t* line) noexcept {
+// kUsualColon. `bytes` of the line may be read: when they hold characters
+// 0-32, the four blocks of characters 0-31 are read and checked at once.
+inline bool UsualShape(const char16_t* line, std::uint32_t bytes) noexcept {
+    if (bytes < 2 * (kUsualColon + 1)) return false;
+    const __m128i zero = _mm_setzero_si128();
     const __m128i dashes = _mm_set1_epi16(u'-');
     const __m128i colons = _mm_set1_epi16(u':');
-    // Characters 16-23: the '-' at 21 and none before it, no ':' after it, no NUL.
+    // Characters 16-23: the '-' at 21 (a hit turned off) and none before it, no ':' after it.
     const __m128i aroundDash = _mm_setr_epi16(u'-', u'-', u'-', u'-', u'-', u'-', u':', u':');
+    const __m128i dashAt21 = _mm_setr_epi16(0, 0, 0, 0, 0, -1, 0, 0);
     auto block = [line](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at)); };
-    return Hits(block(0), dashes) == 0 && Hits(block(8), dashes) == 0 &&
-           Hits(block(16), aroundDash) == 0x0C00u && line[kUsualDash] == u'-' && Hits(block(24), colons) == 0 &&
-           line[kUsualColon] == u':';
+    __m128i b0 = block(0), b1 = block(8), b2 = block(16), b3 = block(24);
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(b0, dashes), _mm_cmpeq_epi16(b1, dashes)),
+                                _mm_or_si128(_mm_xor_si128(_mm_cmpeq_epi16(b2, aroundDash), dashAt21),
+                                             _mm_cmpeq_epi16(b3, colons)));
+    __m128i nuls = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(b0, zero), _mm_cmpeq_epi16(b1, zero)),
+                                _mm_or_si128(_mm_cmpeq_epi16(b2, zero), _mm_cmpeq_epi16(b3, zero)));
+    return _mm_movemask_epi8(_mm_or_si128(hits, nuls)) == 0 && line[kUsualColon] == u':';
 }
 #else
 // The first `c` (not NUL) in `text` before its terminator. Four characters at
@@ -120,8 +126,10 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
     return *colon != nullptr;
 }
 
-// Whether the line's first '-' is at kUsualDash and the first ':' after it at kUsualColon.
-inline bool UsualShape(const char16_t* line) noexcept {
+// Whether the line's first '-' is at kUsualDash and the first ':' after it at
+// kUsualColon (`bytes`: as for the SSE2 version).
+inline bool UsualShape(const char16_t* line, std::uint32_t bytes) noexcept {
+    if (bytes < 2 * (kUsualColon + 1)) return false;
     for (std::size_t i = 0; i < kUsualDash; ++i) {
         if (line[i] == u'-' || line[i] == 0) return false;
     }
@@ -248,8 +256,8 @@ inline void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* mem
 }
 
 // SplitRecordLine, inline for GetLog's loop.
-inline bool SplitLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
-    if (!UsualShape(line)) return SplitAnyRecordLine(line, parts, memo);
+inline bool SplitLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo) noexcept {
+    if (!UsualShape(line, bytes)) return SplitAnyRecordLine(line, parts, memo);
     SplitUsualLine(line, parts, memo);
     return true;
 }
@@ -445,8 +453,8 @@ std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept 
     return slot.severity;
 }
 
-bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
-    return SplitLine(line, parts, memo);
+bool SplitRecordLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo) noexcept {
+    return SplitLine(line, bytes, parts, memo);
 }
 
 bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
@@ -497,7 +505,7 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
         ReadResult result = walk.Next(slots - filled, &record);
         if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
         if (record.text == nullptr) break;
-        if (!SplitLine(record.text, parts, &memo)) continue;
+        if (!SplitLine(record.text, record.bytes, parts, &memo)) continue;
         if (!record.fromSource) {
             char16_t* line = lines.Keep(record, slots - filled);
             if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);

@@ -47,8 +47,9 @@ struct SeverityMemo {
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity
 // label is looked for only in the label part). False when the line has no "-",
 // or no ":" after it: such a record is dropped, not a failure.
-// `line` is a RecordWalk's (it is scanned 16 bytes at a time).
-bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
+// `line` and `bytes` are a RecordWalk's text and bytes (it is scanned 16 bytes
+// at a time; a line of the usual shape, within its bytes, all at once).
+bool SplitRecordLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
 // The same split by a search over the line, whatever its shape: what
 // SplitRecordLine does for lines the append did not write.
 bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
