@@ -144,9 +144,20 @@ inline bool UsualShape(const char16_t* line, std::uint32_t bytes) noexcept {
 // Severity from the first label found in `text`; an empty label is found in
 // every text, so without a message library every record reads as severity 2.
 std::uint32_t SeverityIn(std::u16string_view text) noexcept {
+    // Whether `label` occurs in `text`: its first character, then the rest.
+    auto contains = [text](std::u16string_view label) {
+        if (label.empty()) return true;
+        if (label.size() > text.size()) return false;
+        const std::size_t rest = (label.size() - 1) * sizeof(char16_t);
+        const char16_t* last = text.data() + (text.size() - label.size());
+        for (const char16_t* at = text.data(); at <= last; ++at) {
+            if (*at == label[0] && std::memcmp(at + 1, label.data() + 1, rest) == 0) return true;
+        }
+        return false;
+    };
     const ModuleValues& module = Module();
     for (std::uint32_t severity : kLabelSearchOrder) {
-        if (text.find(module.labels[severity].view()) != std::u16string_view::npos) return severity;
+        if (contains(module.labels[severity].view())) return severity;
     }
     return 0;
 }
