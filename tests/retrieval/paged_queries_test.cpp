@@ -22,6 +22,9 @@ std::u16string Line(std::uint32_t severity, std::uint32_t job, std::u16string_vi
 
 std::u16string Rec(int k) { return u" record " + std::u16string(1, static_cast<char16_t>(u'0' + k)); }
 
+// A walk's bytes for a line: its characters, the terminator and the line feed.
+std::uint32_t WalkBytes(const std::u16string& line) { return static_cast<std::uint32_t>((line.size() + 2) * 2); }
+
 std::vector<std::u16string> Recs(std::initializer_list<int> ks) {
     std::vector<std::u16string> out;
     for (int k : ks) out.push_back(Rec(k));
@@ -151,7 +154,7 @@ TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
             std::fill(std::begin(buffer), std::end(buffer), u'\0');
             std::copy(c.line.begin(), c.line.end(), buffer + offset);
             actlog::RecordParts parts;
-            ASSERT_EQ(actlog::SplitRecordLine(buffer + offset, parts), c.splits) << "offset " << offset;
+            ASSERT_EQ(actlog::SplitRecordLine(buffer + offset, WalkBytes(c.line), parts), c.splits) << "offset " << offset;
             if (!c.splits) continue;
             EXPECT_EQ(std::u16string(parts.timeText), c.time);
             EXPECT_EQ(std::u16string(parts.messageText), c.message);
@@ -167,10 +170,66 @@ TEST_F(PagedQueryTest, SplittingAtEveryAlignment) {
             actlog::RecordParts remembered, searched;
             std::fill(std::begin(buffer), std::end(buffer), u'\0');
             std::copy(line.begin(), line.end(), buffer);
-            ASSERT_TRUE(actlog::SplitRecordLine(buffer, remembered, &memo));
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, WalkBytes(line), remembered, &memo));
             std::copy(line.begin(), line.end(), buffer);
-            ASSERT_TRUE(actlog::SplitRecordLine(buffer, searched));
+            ASSERT_TRUE(actlog::SplitRecordLine(buffer, WalkBytes(line), searched));
             EXPECT_EQ(remembered.severity, searched.severity) << "part " << k << ", pass " << pass;
+        }
+    }
+}
+
+// SplitRecordLine reads a line as the append writes it at fixed places and
+// any other by a search (SplitAnyRecordLine): both give the same parts and
+// leave the same text, at every alignment, with and without memos that live
+// across lines (more label parts than slots). Each line ends its buffer as in
+// a walk (terminator, line feed, 16 zero bytes), so ASan sees a read past it.
+TEST_F(PagedQueryTest, FixedPlaceSplitMatchesTheSearch) {
+    const std::u16string usual = Line(1, 0x1F, u"m: x").substr(0, 52);  // no CR LF
+    ASSERT_EQ(usual.substr(20, 16), u" -     Error: Jo");
+    auto with = [&](std::size_t at, std::u16string_view text) {
+        std::u16string line = usual;
+        return line.replace(at, text.size(), text);
+    };
+    std::vector<std::u16string> lines = {
+        with(4, u"-"), with(21, u"x"), with(22, u":"), with(23, u":"), with(22, u"     Erxor"), with(22, u"x    Error"),
+        with(22, u"     Errox"), with(21, std::u16string(1, 0)), with(23, std::u16string(1, 0)), with(25, u":"), with(27, std::u16string(1, 0)),
+        with(32, u"x"), with(10, std::u16string(1, 0)), with(33, std::u16string(1, 0)), with(36, u"B"),
+        with(40, u"f"), with(40, u"G"), with(40, u"/"), with(40, u":"), with(40, u"@"), with(40, u"\u0130"),
+        with(40, u"\uFF10"), with(44, std::u16string(1, 0)), with(46, u"_"), with(47, std::u16string(1, 0)),
+        with(34, u"job"), with(37, u"00000000"), usual.substr(0, 21), usual.substr(0, 22), usual.substr(0, 33), usual.substr(0, 44),
+        u"", u"-:", u"12:34-ab:cd"};
+    for (std::uint32_t severity = 0; severity < 6; ++severity) {
+        for (std::uint32_t job : {0u, 0x1Fu, 0xFFFFFFFFu, 0xA0B1C2D3u}) lines.push_back(Line(severity, job, u" m"));
+    }
+    const std::u16string labels[] = {u"Error", u"Warning", u"Info", u"Success", u"Critical", u"General", u"x"};
+    for (std::size_t k = 0; k < 40; ++k) {
+        std::u16string part(10, u' ');
+        const std::u16string& label = labels[k % 7];
+        part.replace((k / 7) % (11 - label.size()), label.size(), label);
+        lines.push_back(with(22, part));
+    }
+
+    actlog::SeverityMemo fixedMemo, searchMemo;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const std::u16string& line : lines) {
+            for (std::size_t offset = 0; offset < 8; ++offset) {
+                for (bool memo : {false, true}) {
+                    std::vector<char16_t> fixed(offset + line.size() + 10, u'\0');
+                    std::copy(line.begin(), line.end(), fixed.begin() + static_cast<std::ptrdiff_t>(offset));
+                    fixed[offset + line.size() + 1] = u'\n';
+                    std::vector<char16_t> searched = fixed;
+                    actlog::RecordParts a, b;
+                    bool split = actlog::SplitRecordLine(fixed.data() + offset, WalkBytes(line), a, memo ? &fixedMemo : nullptr);
+                    ASSERT_EQ(split, actlog::SplitAnyRecordLine(searched.data() + offset, b, memo ? &searchMemo : nullptr))
+                        << Utf8(line);
+                    EXPECT_EQ(fixed, searched) << Utf8(line);
+                    if (!split) continue;
+                    EXPECT_EQ(a.severity, b.severity) << Utf8(line);
+                    EXPECT_EQ(a.jobNumber, b.jobNumber) << Utf8(line);
+                    EXPECT_EQ(a.timeText - fixed.data(), b.timeText - searched.data()) << Utf8(line);
+                    EXPECT_EQ(a.messageText - fixed.data(), b.messageText - searched.data()) << Utf8(line);
+                }
+            }
         }
     }
 }

@@ -23,6 +23,11 @@ constexpr std::size_t kLabelPartChars = 128;
 constexpr std::uint32_t kLabelSearchOrder[kLabelCount] = {2, 1, 0, 5, 4, 3};
 // " JobXXXXXXXX - ": the message begins at the blank this many characters past the ':'.
 constexpr std::size_t kJobFieldOffset = 15;
+// A line as the append writes it (a four-digit year, a label of at most nine
+// characters): "YYYY/MM/DD  hh:mm:ss - " + a label part of ten characters + ": ".
+constexpr std::size_t kUsualDash = 21;
+constexpr std::size_t kUsualColon = 32;
+constexpr std::size_t kUsualLabelChars = kUsualColon - kUsualDash - 1;
 
 std::u16string_view ToEnd(const char16_t* text) noexcept { return {text, TextLength(text)}; }
 
@@ -64,6 +69,27 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
     *colon = hit;
     return true;
 }
+
+// Whether the line's first '-' is at kUsualDash and the first ':' after it at
+// kUsualColon. `bytes` of the line may be read: when they hold characters
+// 0-32, the four blocks of characters 0-31 are read and checked at once.
+inline bool UsualShape(const char16_t* line, std::uint32_t bytes) noexcept {
+    if (bytes < 2 * (kUsualColon + 1)) return false;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dashes = _mm_set1_epi16(u'-');
+    const __m128i colons = _mm_set1_epi16(u':');
+    // Characters 16-23: the '-' at 21 (a hit turned off) and none before it, no ':' after it.
+    const __m128i aroundDash = _mm_setr_epi16(u'-', u'-', u'-', u'-', u'-', u'-', u':', u':');
+    const __m128i dashAt21 = _mm_setr_epi16(0, 0, 0, 0, 0, -1, 0, 0);
+    auto block = [line](std::size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at)); };
+    __m128i b0 = block(0), b1 = block(8), b2 = block(16), b3 = block(24);
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(b0, dashes), _mm_cmpeq_epi16(b1, dashes)),
+                                _mm_or_si128(_mm_xor_si128(_mm_cmpeq_epi16(b2, aroundDash), dashAt21),
+                                             _mm_cmpeq_epi16(b3, colons)));
+    __m128i nuls = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(b0, zero), _mm_cmpeq_epi16(b1, zero)),
+                                _mm_or_si128(_mm_cmpeq_epi16(b2, zero), _mm_cmpeq_epi16(b3, zero)));
+    return _mm_movemask_epi8(_mm_or_si128(hits, nuls)) == 0 && line[kUsualColon] == u':';
+}
 #else
 // The first `c` (not NUL) in `text` before its terminator. Four characters at
 // a time while none of them is `c` or NUL (a lane of a 64-bit word is zero
@@ -99,16 +125,152 @@ bool FindDashAndColon(char16_t* text, char16_t** dash, char16_t** colon) noexcep
     *colon = FindChar(*dash + 1, u':');
     return *colon != nullptr;
 }
+
+// Whether the line's first '-' is at kUsualDash and the first ':' after it at
+// kUsualColon (`bytes`: as for the SSE2 version).
+inline bool UsualShape(const char16_t* line, std::uint32_t bytes) noexcept {
+    if (bytes < 2 * (kUsualColon + 1)) return false;
+    for (std::size_t i = 0; i < kUsualDash; ++i) {
+        if (line[i] == u'-' || line[i] == 0) return false;
+    }
+    if (line[kUsualDash] != u'-') return false;
+    for (std::size_t i = kUsualDash + 1; i < kUsualColon; ++i) {
+        if (line[i] == u':' || line[i] == 0) return false;
+    }
+    return line[kUsualColon] == u':';
+}
 #endif
 
 // Severity from the first label found in `text`; an empty label is found in
 // every text, so without a message library every record reads as severity 2.
 std::uint32_t SeverityIn(std::u16string_view text) noexcept {
+    // Whether `label` occurs in `text`: its first character, then the rest.
+    auto contains = [text](std::u16string_view label) {
+        if (label.empty()) return true;
+        if (label.size() > text.size()) return false;
+        const std::size_t rest = (label.size() - 1) * sizeof(char16_t);
+        const char16_t* last = text.data() + (text.size() - label.size());
+        for (const char16_t* at = text.data(); at <= last; ++at) {
+            if (*at == label[0] && std::memcmp(at + 1, label.data() + 1, rest) == 0) return true;
+        }
+        return false;
+    };
     const ModuleValues& module = Module();
     for (std::uint32_t severity : kLabelSearchOrder) {
-        if (text.find(module.labels[severity].view()) != std::u16string_view::npos) return severity;
+        if (contains(module.labels[severity].view())) return severity;
     }
     return 0;
+}
+
+#if defined(__SSE2__)
+constexpr std::uint64_t Chars4(char16_t a, char16_t b, char16_t c, char16_t d) noexcept {
+    return std::uint64_t{a} | std::uint64_t{b} << 16 | std::uint64_t{c} << 32 | std::uint64_t{d} << 48;
+}
+
+// The value of the eight hex digits (0-9, A-F) at `digits`, the first the
+// highest; false when any character is something else.
+bool HexDigits8(const char16_t* digits, std::uint32_t* value) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    __m128i fromZero = _mm_sub_epi16(chars, _mm_set1_epi16(u'0'));
+    __m128i fromA = _mm_sub_epi16(chars, _mm_set1_epi16(u'A'));
+    // At most 9 past '0', or at most 5 past 'A' (unsigned: below either wraps).
+    __m128i isDigit = _mm_cmpeq_epi16(_mm_subs_epu16(fromZero, _mm_set1_epi16(9)), zero);
+    __m128i isLetter = _mm_cmpeq_epi16(_mm_subs_epu16(fromA, _mm_set1_epi16(5)), zero);
+    if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
+    __m128i nibbles = _mm_or_si128(_mm_and_si128(isDigit, fromZero),
+                                   _mm_and_si128(isLetter, _mm_add_epi16(fromA, _mm_set1_epi16(10))));
+    // Pairs of nibbles into bytes (32-bit lanes), then pairs of bytes into 16-bit halves.
+    __m128i bytes = _mm_madd_epi16(nibbles, _mm_setr_epi16(16, 1, 16, 1, 16, 1, 16, 1));
+    __m128i halves = _mm_madd_epi16(_mm_packs_epi32(bytes, bytes), _mm_setr_epi16(256, 1, 256, 1, 0, 0, 0, 0));
+    auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(halves));
+    auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(halves, 4)));
+    *value = high << 16 | low;
+    return true;
+}
+
+// ParseJobNumber for a field inside a RecordWalk line, a block at a time:
+// each is read only when the characters before it hold no NUL, so none
+// reaches more than 14 bytes past the terminator.
+std::uint32_t JobNumberInLine(const char16_t* field) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, field, sizeof word);
+    if (word != Chars4(u' ', u'J', u'o', u'b')) return 0;
+    std::uint32_t value;
+    if (!HexDigits8(field + 4, &value)) return 0;
+    std::memcpy(&word, field + 12, sizeof word);
+    if ((word & 0xFFFFFFFFFFFFull) != Chars4(u' ', u'-', u' ', 0)) return 0;
+    return value;
+}
+#else
+std::uint32_t JobNumberInLine(const char16_t* field) noexcept { return ParseJobNumber(field); }
+#endif
+
+// The key of a usual label part: its whole text.
+struct UsualKey {
+    std::uint64_t head, middle;
+    std::uint32_t tail;
+    std::size_t home;  // the slot it is looked for from
+};
+
+UsualKey UsualKeyOf(const char16_t* part) noexcept {
+    static_assert(kUsualLabelChars == 10, "the key holds ten characters");
+    UsualKey key;
+    std::memcpy(&key.head, part, sizeof key.head);
+    std::memcpy(&key.middle, part + 4, sizeof key.middle);
+    std::memcpy(&key.tail, part + 8, sizeof key.tail);
+    static_assert(SeverityMemo::kUsualSlots == 16, "the home slot takes four bits");
+    key.home = static_cast<std::size_t>(((key.head ^ key.middle ^ key.tail) * 0x9E3779B97F4A7C15ull) >> 60);
+    return key;
+}
+
+// A free slot holds no key: a key's tail is never 0.
+bool Holds(const SeverityMemo::UsualSlot& slot, const UsualKey& key) noexcept {
+    return slot.tail == key.tail && slot.head == key.head && slot.middle == key.middle;
+}
+
+// The part's severity when its home slot does not hold it: looked for in the
+// slots after it up to a free one, else searched and remembered there (in the
+// home slot, where the probes end, when none is free).
+[[gnu::noinline]] std::uint32_t UsualPartSeverityAway(const char16_t* part, SeverityMemo& memo,
+                                                       const UsualKey& key) noexcept {
+    constexpr std::size_t kMask = SeverityMemo::kUsualSlots - 1;
+    std::size_t at = key.home;
+    for (std::size_t probes = 0; probes < SeverityMemo::kUsualSlots; ++probes) {
+        const SeverityMemo::UsualSlot& slot = memo.usual[at];
+        if (slot.tail == 0) break;
+        if (Holds(slot, key)) return slot.severity;
+        at = (at + 1) & kMask;
+    }
+    SeverityMemo::UsualSlot& slot = memo.usual[at];
+    slot = {key.tail, SeverityIn({part, kUsualLabelChars}), key.head, key.middle};
+    return slot.severity;
+}
+
+// SeverityIn for the label part of a usual line, remembered by its whole text.
+inline std::uint32_t UsualPartSeverity(const char16_t* part, SeverityMemo& memo) noexcept {
+    UsualKey key = UsualKeyOf(part);
+    const SeverityMemo::UsualSlot& home = memo.usual[key.home];
+    if (Holds(home, key)) return home.severity;
+    return UsualPartSeverityAway(part, memo, key);
+}
+
+// SplitRecordLine for a line of the usual shape: every part is at its place.
+inline void SplitUsualLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+    char16_t* part = line + kUsualDash + 1;
+    parts.severity = memo != nullptr ? UsualPartSeverity(part, *memo) : SeverityIn({part, kUsualLabelChars});
+    parts.jobNumber = JobNumberInLine(line + kUsualColon + 1);
+    line[kUsualDash] = 0;
+    line[kUsualColon] = 0;
+    parts.timeText = line;
+    parts.messageText = line + kUsualColon + (parts.jobNumber == 0 ? 1 : kJobFieldOffset);
+}
+
+// SplitRecordLine, inline for GetLog's loop.
+inline bool SplitLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo) noexcept {
+    if (!UsualShape(line, bytes)) return SplitAnyRecordLine(line, parts, memo);
+    SplitUsualLine(line, parts, memo);
+    return true;
 }
 
 // A block of platform memory holding texts that entries point to.
@@ -302,7 +464,11 @@ std::uint32_t SeverityIn(std::u16string_view part, SeverityMemo* memo) noexcept 
     return slot.severity;
 }
 
-bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
+bool SplitRecordLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo) noexcept {
+    return SplitLine(line, bytes, parts, memo);
+}
+
+bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo) noexcept {
     parts = RecordParts{};
     char16_t* dash;
     char16_t* colon;
@@ -343,17 +509,20 @@ std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** 
     RecordWalk walk(snapshot, n - start, RecordWalk::Chars::NotCounted, &lines);
     SeverityMemo memo;
     std::uint32_t filled = 0;
+    // Each call fills both in whole (the parts when it gives true).
+    RecordText record;
+    RecordParts parts;
     while (filled < slots) {
-        RecordText record;
         ReadResult result = walk.Next(slots - filled, &record);
         if (result != ReadResult::Ok) return Fail(snapshot, result, entries, returned);
         if (record.text == nullptr) break;
-        RecordParts parts;
-        if (!SplitRecordLine(record.text, parts, &memo)) continue;
-        char16_t* line = lines.Keep(record, slots - filled);
-        if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
-        parts.messageText = line + (parts.messageText - record.text);
-        parts.timeText = line;
+        if (!SplitLine(record.text, record.bytes, parts, &memo)) continue;
+        if (!record.fromSource) {
+            char16_t* line = lines.Keep(record, slots - filled);
+            if (line == nullptr) return Fail(snapshot, ReadResult::Failed, entries, returned);
+            parts.messageText = line + (parts.messageText - record.text);
+            parts.timeText = line;
+        }
         Fill(array[filled++], parts);
     }
     ZeroFrom(array, filled, slots);

@@ -31,13 +31,28 @@ struct SeverityMemo {
     std::uint64_t keys[kSlots] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty,
                                   kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
     Slot slots[kSlots];
+
+    // The label parts of lines as the append writes them (ten characters at a
+    // fixed place, none of them NUL), keyed by their whole text: a few word
+    // compares decide.
+    static constexpr std::size_t kUsualSlots = 16;
+    struct UsualSlot {
+        std::uint32_t tail = 0;  // characters 8-9; 0 marks a free slot
+        std::uint32_t severity;
+        std::uint64_t head, middle;  // characters 0-3, 4-7
+    };
+    UsualSlot usual[kUsualSlots];
 };
 
 // Splits a record's line (RecordWalk) in place the way GetLog does (the severity
 // label is looked for only in the label part). False when the line has no "-",
 // or no ":" after it: such a record is dropped, not a failure.
-// `line` is a RecordWalk's (it is scanned 16 bytes at a time).
-bool SplitRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
+// `line` and `bytes` are a RecordWalk's text and bytes (it is scanned 16 bytes
+// at a time; a line of the usual shape, within its bytes, all at once).
+bool SplitRecordLine(char16_t* line, std::uint32_t bytes, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
+// The same split by a search over the line, whatever its shape: what
+// SplitRecordLine does for lines the append did not write.
+bool SplitAnyRecordLine(char16_t* line, RecordParts& parts, SeverityMemo* memo = nullptr) noexcept;
 
 // The queries behind the exports GetLog, GetJobLog and FreeLog.
 std::int32_t QueryLog(std::uint32_t start, std::uint32_t count, ActivityEntry** entries,

@@ -10,10 +10,11 @@ bool EndsWithLineEnd(const unsigned char* last4) noexcept {
     return last4[0] == 0x0D && last4[1] == 0 && last4[2] == 0x0A && last4[3] == 0;
 }
 
-// The characters of `text` before its first NUL, at most `limit`: four
-// characters at a time (a lane of a 64-bit word is zero exactly when
+}  // namespace
+
+// Four characters at a time (a lane of a 64-bit word is zero exactly when
 // (x - 0x0001...) & ~x has its top bit), then one at a time.
-std::uint32_t TextChars(const char16_t* text, std::uint32_t limit) noexcept {
+std::uint32_t RecordWalk::TextChars(const char16_t* text, std::uint32_t limit) noexcept {
     constexpr std::uint64_t kOnes = 0x0001000100010001ull;
     constexpr std::uint64_t kTops = 0x8000800080008000ull;
     std::uint32_t i = 0;
@@ -25,8 +26,6 @@ std::uint32_t TextChars(const char16_t* text, std::uint32_t limit) noexcept {
     while (i < limit && text[i] != 0) ++i;
     return i;
 }
-
-}  // namespace
 
 RecordWalk::~RecordWalk() {
     platform::Platform& os = platform::Current();
@@ -76,26 +75,32 @@ ReadResult RecordWalk::LoadBlock(std::uint32_t ahead) noexcept {
 ReadResult RecordWalk::LoadSpan(std::uint32_t k) noexcept {
     spanLow_ = spanHigh_ = 0;
     std::uint32_t end = Word(k + 1);
-    std::uint32_t parity = Word(k) & 1u;
-    std::uint32_t j = k;
-    while (j > blockLow_) {
-        std::uint32_t begin = Word(j - 1);
-        std::uint32_t stop = Word(j);
-        if (stop < begin || stop - begin < 4 || (begin & 1u) != parity || end - begin > kSpanBytes) break;
-        --j;
+    std::uint32_t stop = Word(k);
+    const std::uint32_t parity = stop & 1u;
+    // Every begin taken lies in [lowest, stop - 4]: then the span grows by at
+    // least 4 bytes a record and never past kSpanBytes.
+    const std::uint32_t lowest = end > kSpanBytes ? end - kSpanBytes : 0;
+    const std::uint32_t* word = words_ + (k - blockLow_);  // word(j)
+    while (word > words_) {
+        std::uint32_t begin = word[-1];
+        if (begin < lowest || stop - begin < 4 || begin > stop || (begin & 1u) != parity) break;
+        stop = begin;
+        --word;
     }
-    std::uint32_t bytes = end - Word(j);
+    std::uint32_t j = blockLow_ + static_cast<std::uint32_t>(word - words_);
+    std::uint32_t bytes = end - stop;
     spanData_ = source_ != nullptr ? source_->SpanBuffer(bytes + kPadBytes) : nullptr;
     spanFromSource_ = spanData_ != nullptr;
     if (!spanFromSource_) {
         if (!Reserve(&span_, &spanCapacity_, bytes)) return ReadResult::Failed;
         spanData_ = span_;
     }
-    ReadResult result = snapshot_.ReadLog(Word(j), spanData_, bytes);
+    ReadResult result = snapshot_.ReadLog(stop, spanData_, bytes);
     std::memset(spanData_ + bytes, 0, kPadBytes);
     if (result == ReadResult::Ok) {
         spanLow_ = j;
         spanHigh_ = k + 1;
+        spanBegin_ = stop;
     }
     return result;
 }
@@ -146,7 +151,7 @@ ReadResult RecordWalk::Deliver(std::uint32_t k, char16_t* text, std::uint32_t by
     return ReadResult::Ok;
 }
 
-ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
+ReadResult RecordWalk::NextOutsideSpan(std::uint32_t ahead, RecordText* record) noexcept {
     *record = RecordText{};
     if (whole_ != nullptr) {
         platform::Current().Free(whole_);
@@ -161,17 +166,10 @@ ReadResult RecordWalk::Next(std::uint32_t ahead, RecordText* record) noexcept {
     std::uint32_t begin = Word(k);
     std::uint32_t end = Word(k + 1);
     if (end < begin || end - begin < 4) return ReadResult::Damaged;
-    std::uint32_t bytes = end - begin;
-    if (bytes > kSpanBytes) return LoadLongRecord(k, record);
-    if (k < spanLow_ || k >= spanHigh_) {
-        ReadResult result = LoadSpan(k);
-        if (result != ReadResult::Ok) return result;
-    }
-    auto* text = reinterpret_cast<char16_t*>(spanData_ + (begin - Word(spanLow_)));
-    std::uint32_t chars = bytes / 2;
-    if (text[chars - 2] != u'\r' || text[chars - 1] != u'\n') return ReadResult::Damaged;
-    record->fromSource = spanFromSource_;
-    return Deliver(k, text, bytes, record);
+    if (end - begin > kSpanBytes) return LoadLongRecord(k, record);
+    ReadResult result = LoadSpan(k);
+    if (result != ReadResult::Ok) return result;
+    return NextInSpan(k, record);
 }
 
 }  // namespace actlog

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "retrieval/read_snapshot.h"
 
@@ -55,9 +56,34 @@ public:
     // the caller reads at least: no index word or log byte past them is read,
     // so damage below a page stays unseen. Damaged: a span shorter than 4
     // bytes or going backwards, an entry past the log's end, no CR LF at the end.
-    ReadResult Next(std::uint32_t ahead, RecordText* record) noexcept;
+    ReadResult Next(std::uint32_t ahead, RecordText* record) noexcept {
+        // Inline while the walk stays in the span read last: the lengths of its
+        // records were checked when it was gathered.
+        std::uint32_t k = next_ - 1;
+        if (k - spanLow_ < spanHigh_ - spanLow_) return NextInSpan(k, record);
+        return NextOutsideSpan(ahead, record);
+    }
 
 private:
+    ReadResult NextInSpan(std::uint32_t k, RecordText* record) noexcept {
+        std::uint32_t begin = Word(k);
+        std::uint32_t bytes = Word(k + 1) - begin;
+        auto* text = reinterpret_cast<char16_t*>(spanData_ + (begin - spanBegin_));
+        std::uint32_t chars = bytes / 2;
+        std::uint32_t lineEnd;  // "\r\n" as stored (UTF-16LE)
+        std::memcpy(&lineEnd, text + chars - 2, sizeof lineEnd);
+        if (lineEnd != 0x000A000Du) return ReadResult::Damaged;
+        text[chars - 2] = 0;
+        record->text = text;
+        record->bytes = bytes;
+        record->chars = countChars_ ? TextChars(text, chars - 2) : 0;
+        record->fromSource = spanFromSource_;
+        next_ = k;
+        return ReadResult::Ok;
+    }
+    ReadResult NextOutsideSpan(std::uint32_t ahead, RecordText* record) noexcept;
+    // The characters of `text` before its first NUL, at most `limit`.
+    static std::uint32_t TextChars(const char16_t* text, std::uint32_t limit) noexcept;
     std::uint32_t Word(std::uint32_t k) const noexcept { return words_[k - blockLow_]; }
     ReadResult LoadBlock(std::uint32_t ahead) noexcept;
     ReadResult LoadSpan(std::uint32_t k) noexcept;
@@ -83,6 +109,7 @@ private:
     std::uint32_t spanCapacity_ = 0;
     std::uint32_t spanLow_ = 0;
     std::uint32_t spanHigh_ = 0;
+    std::uint32_t spanBegin_ = 0;  // word(spanLow_)
     // A record longer than kSpanBytes read whole.
     unsigned char* whole_ = nullptr;
 };

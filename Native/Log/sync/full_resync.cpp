@@ -238,7 +238,7 @@ Status MergeActiveLog2LogTransFull(const char16_t* owner, const char16_t* journa
         }
         if (record.text == nullptr) return Status::Ok();
         RecordParts parts;
-        if (!SplitRecordLine(record.text, parts) || parts.severity == 0 || parts.severity == 3) continue;
+        if (!SplitRecordLine(record.text, record.bytes, parts) || parts.severity == 0 || parts.severity == 3) continue;
         std::size_t timeChars = ReduceTimeText(parts.timeText);
         // The message runs to the end of the record's text.
         auto messageStart = static_cast<std::size_t>(parts.messageText - record.text);
