@@ -155,14 +155,22 @@ public:
             if (HasFailure()) return 0;
         }
         for (int n = 0; scenario.swept && n <= calls; ++n) {
-            // 150 bytes hold a whole short record and part of the next.
-            for (std::uint32_t torn : {0u, 3u, 150u}) {
-                SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn);
+            // 150 bytes hold a whole short record and part of the next. The
+            // last round appends while the dead operation's prune mutex is
+            // still held: the OS releases a dead process's locks one by one.
+            for (int round = 0; round < 4; ++round) {
+                const std::uint32_t torn = round == 1 ? 3u : round == 2 ? 150u : 0u;
+                SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn
+                                                << (round == 3 ? ", append while dying" : ""));
                 Reset();
                 scenario.setup(*this);
                 faults.CrashAfter(n, torn);
                 scenario.operation(*this);
                 faults.Disarm();
+                if (round == 3) {
+                    MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
+                    Append(u"dying");
+                }
                 scenario.retry();
                 ExpectInvariant(n % 2 == 1);
                 if (HasFailure()) return n;
@@ -306,7 +314,7 @@ TEST_F(CrashSweepTest, EveryCrashPointKeepsEveryAcknowledgedRecord) {
         points += calls + 1;
         if (HasFailure()) return;
     }
-    std::printf("crash points swept: %d (each also with two torn writes)\n", points);
+    std::printf("crash points swept: %d (each also with two torn writes and an append while dying)\n", points);
 }
 
 // Reads a journal to its end in batches of 7; false when a batch fails.

@@ -86,6 +86,10 @@ Status AppendToNewPair(const LineText& line, const char16_t* owner, OwnerFiles& 
     PathText newIndex = files.Path(LogFile::NewIndex);
     ScopedFile index = ScopedFile::Open(newIndex.c_str(), Access::ReadWrite, Disposition::OpenExisting);
     if (!index.valid()) return index.status();
+    // A dying prune's locks go one by one: the write mutex may be free while
+    // its prune mutex still looks held. A front it never recorded must not be
+    // taken for a tail to repair; recovery drops that pair once it can.
+    if (FrontOf(log.get(), index.get()) != FrontState::Recorded) return Status::Fail(Code::Busy, Op::Move);
     PairEnds pair{log.get(), index.get()};
     Status appended = AppendToPair(pair, line, OnDamage::Fail);
     written = WrittenPair{std::move(log), std::move(index)};

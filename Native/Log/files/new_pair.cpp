@@ -272,21 +272,11 @@ bool CarriedAlready(const Carried& carried, const PairEnds& main, const CarryMar
 }
 
 // Whether the preparation died before the new index recorded the front's
-// end: its last whole slot is still zero, or it has none while the new log
-// has a front (an empty front's log starts empty or with the byte-order mark).
-// Nothing can have been appended then.
+// end (FrontOf). Nothing can have been appended then.
 bool PreparationDied(const PairPaths& paths) noexcept {
     ScopedFile log = ScopedFile::Open(paths.newLog.c_str(), Access::Read, Disposition::OpenExisting);
     ScopedFile index = ScopedFile::Open(paths.newIndex.c_str(), Access::Read, Disposition::OpenExisting);
-    std::uint32_t logSize = 0;
-    std::uint32_t indexSize = 0;
-    if (!log.valid() || !index.valid() || !FileSize32(log.get(), &logSize) || !FileSize32(index.get(), &indexSize)) {
-        return false;
-    }
-    std::uint32_t last = 0;
-    if (indexSize >= 4) return ReadEntry(index.get(), indexSize / 4 - 1, &last) && last == 0;
-    std::uint32_t start = 0;
-    return logSize > 0 && FirstRecordStart(log.get(), logSize, &start) && start == 0;
+    return log.valid() && index.valid() && FrontOf(log.get(), index.get()) == FrontState::Unrecorded;
 }
 
 // Copies the carried records to the end of the main pair (`to`, sound). The
@@ -442,6 +432,20 @@ bool HasLeftovers(const PairPaths& paths, const char16_t* owner) noexcept {
 }
 
 }  // namespace
+
+FrontState FrontOf(platform::FileHandle log, platform::FileHandle index) noexcept {
+    std::uint32_t logSize = 0;
+    std::uint32_t indexSize = 0;
+    if (!FileSize32(log, &logSize) || !FileSize32(index, &indexSize)) return FrontState::Unknown;
+    std::uint32_t value = 0;
+    if (indexSize >= 4) {
+        if (!ReadEntry(index, indexSize / 4 - 1, &value)) return FrontState::Unknown;
+        return value == 0 ? FrontState::Unrecorded : FrontState::Recorded;
+    }
+    if (logSize == 0) return FrontState::Recorded;
+    if (!FirstRecordStart(log, logSize, &value)) return FrontState::Unknown;
+    return value == 0 ? FrontState::Unrecorded : FrontState::Recorded;
+}
 
 Status CreateFronts(const PairPaths& paths, const PruneMeasures& m) noexcept {
     // A new pair that recovery could not finish may hold appended records.

@@ -106,6 +106,14 @@ void RepairTailIfIdle(const char16_t* owner) noexcept;
 // With no mutex held (readers): recovers when the prune mutex is free.
 void RecoverUnlocked(const char16_t* owner) noexcept;
 
+// Whether a new index records its front's end: its last whole slot is set, or
+// it has none and the new log holds no front (it is empty, or starts with the
+// byte-order mark the first append to an empty front writes). A prune writes
+// that slot under the write mutex before any append can see its new pair, so
+// an unrecorded front is one whose preparation died.
+enum class FrontState { Recorded, Unrecorded, Unknown };
+FrontState FrontOf(platform::FileHandle log, platform::FileHandle index) noexcept;
+
 // Whether a new log or a backup of the main index may exist (a dead prune's,
 // or one running now), named after the owner's files: readers then call
 // RecoverUnlocked. A name the OS could not probe counts as there.
