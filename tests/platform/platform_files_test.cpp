@@ -89,6 +89,35 @@ TEST_F(PlatformFiles, OpenFileCanBeRenamedAndDeletedWhileItsHandleKeepsReading) 
     EXPECT_FALSE(os.Exists(At("b.log").c_str()));
 }
 
+// A copy between offsets of two files, by the platform's own means and by the
+// buffered copy it falls back to (1 MiB at a time): every byte lands once, and
+// a source that ends early is damage.
+TEST_F(PlatformFiles, CopyRangeMovesEveryByteBetweenOffsets) {
+    std::vector<std::uint8_t> source(3 * 1024 * 1024 + 77);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 + i / 4093);
+    WriteBytes(dir / "from", source);
+    for (bool buffered : {false, true}) {
+        auto copy = [&](FileHandle from, std::uint64_t at, FileHandle to, std::uint32_t count, std::uint32_t* done) {
+            return buffered ? os.Platform::CopyRange(from, at, to, 4, count, done) : os.CopyRange(from, at, to, 4, count, done);
+        };
+        for (std::uint32_t count : {0u, 5u, 1024u * 1024u, 2u * 1024u * 1024u + 3u}) {
+            SCOPED_TRACE(testing::Message() << (buffered ? "buffered, " : "native, ") << count);
+            WriteBytes(dir / "to", Bytes("head"));
+            FileHandle from = os.OpenFile(At("from").c_str(), Access::Read, Disposition::OpenExisting);
+            FileHandle to = os.OpenFile(At("to").c_str(), Access::Write, Disposition::OpenExisting);
+            FileHandle spill = os.OpenFile(At("spill").c_str(), Access::Write, Disposition::CreateAlways);
+            std::uint32_t done = 1;
+            EXPECT_TRUE(copy(from, 1001, to, count, &done));
+            EXPECT_EQ(count, done);
+            EXPECT_EQ(actlog::Code::Damaged, copy(from, source.size() - 3, spill, 5, &done).code());
+            for (FileHandle file : {from, to, spill}) os.CloseFile(file);
+            std::vector<std::uint8_t> want = Bytes("head");
+            want.insert(want.end(), source.begin() + 1001, source.begin() + 1001 + count);
+            EXPECT_TRUE(ReadBytes(dir / "to") == want);
+        }
+    }
+}
+
 TEST_F(PlatformFiles, ExclusiveOpenIsRefusedWhileHeld) {
     FileHandle first = os.OpenFile(At("rebuild").c_str(), Access::Write, Disposition::CreateAlways, Share::Exclusive);
     ASSERT_TRUE(first.valid());

@@ -88,17 +88,17 @@ TEST_F(FullResyncTest, MainLogFirstThenOwnersInSearchOrderNewestFirst) {
     EXPECT_EQ(expected, entries);
 }
 
-// The line is the reduced time and the message after two blanks; an over-long
-// line is cut and keeps its line end.
+// The line is the reduced time and the message after two blanks (a job number
+// of 2^31 or more shows negative); an over-long line is cut and keeps its line end.
 TEST_F(FullResyncTest, LineShapeAndOverLongLines) {
-    Append(2, u"the message", nullptr, 9);
+    Append(2, u"the message", nullptr, 0xFFFFFFF7u);
     ASSERT_EQ(0, MergeAllActiveLog2LogTransFull());
     std::u16string text = ReadUtf16(Full());
     ASSERT_GE(text.size(), 12u);
     EXPECT_EQ(u'\xFEFF', text[0]);
     std::u16string line = text.substr(12);
     ASSERT_EQ(u"ADD ", line.substr(0, 4));
-    EXPECT_EQ(u" -- <NULL> -- 2 - Job9 -  the message\r\n", line.substr(23));
+    EXPECT_EQ(u" -- <NULL> -- 2 - Job-9 -  the message\r\n", line.substr(23));
     EXPECT_EQ(Record(line), text.substr(1));
 
     std::u16string owner(150, u'o');
