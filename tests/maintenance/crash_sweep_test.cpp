@@ -158,16 +158,19 @@ public:
             // 150 bytes hold a whole short record and part of the next. The
             // last round appends while the dead operation's prune mutex is
             // still held: the OS releases a dead process's locks one by one.
-            for (int round = 0; round < 4; ++round) {
-                const std::uint32_t torn = round == 1 ? 3u : round == 2 ? 150u : 0u;
-                SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << torn
-                                                << (round == 3 ? ", append while dying" : ""));
+            struct Round {
+                std::uint32_t torn;
+                bool appendWhileDying;
+            };
+            for (const Round round : {Round{0, false}, Round{3, false}, Round{150, false}, Round{0, true}}) {
+                SCOPED_TRACE(testing::Message() << scenario.name << ": crash after call " << n << ", torn " << round.torn
+                                                << (round.appendWhileDying ? ", append while dying" : ""));
                 Reset();
                 scenario.setup(*this);
-                faults.CrashAfter(n, torn);
+                faults.CrashAfter(n, round.torn);
                 scenario.operation(*this);
                 faults.Disarm();
-                if (round == 3) {
+                if (round.appendWhileDying) {
                     MutexHeldElsewhere prune(actlog::kPruneMutexBase, u"vm");
                     Append(u"dying");
                 }
